@@ -1,0 +1,215 @@
+// Disc synthesizer: turns a disc description into sectors as a pressed disc
+// carries them. The Q encoding here is deliberately written apart from the
+// decoder (bitwise CRC, a bit writer, its own BCD and character codes).
+#include "platform/disc_synth.h"
+
+#include <string.h>
+
+namespace {
+
+// Appends bit fields MSB first to the 80 data bits of a Q frame.
+struct bit_writer {
+    std::array<uint8_t, 10> bytes{};
+    unsigned position = 0;
+
+    void put(unsigned value, unsigned width) {
+        for (unsigned i = width; i-- > 0;) {
+            if ((value >> i) & 1u)
+                bytes[position / 8] |= (uint8_t)(0x80u >> (position % 8));
+            ++position;
+        }
+    }
+};
+
+unsigned to_bcd(unsigned value) {
+    return (value / 10) * 16 + value % 10;
+}
+
+// The 6-bit code of an ISRC character: digits 0-9, letters 17-42.
+unsigned isrc_code(char c) {
+    if (c >= '0' && c <= '9')
+        return (unsigned)(c - '0');
+    return (unsigned)(c - 'A') + 17;
+}
+
+// splitmix64: a small, fast, well-mixed generator for reproducible noise.
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+void fill_noise(uint64_t seed, uint8_t* out, size_t n) {
+    for (size_t i = 0; i < n; i += 8) {
+        uint64_t r = mix(seed + i);
+        size_t chunk = n - i < 8 ? n - i : 8;
+        memcpy(out + i, &r, chunk);
+    }
+}
+
+void put_msf(bit_writer* w, uint32_t frames) {
+    w->put(to_bcd(frames / 4500), 8);
+    w->put(to_bcd(frames / 75 % 60), 8);
+    w->put(to_bcd(frames % 75), 8);
+}
+
+}  // namespace
+
+uint32_t synth_sector_count(const synth_disc& disc) {
+    uint32_t n = 0;
+    for (const synth_track& t : disc.tracks)
+        n += t.pregap + t.length;
+    return n;
+}
+
+synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
+    synth_sector_info info;
+    info.abs_frames = lba + SYNTH_PREGAP_FRAMES;
+    uint32_t start = 0;
+    const synth_track* track = nullptr;
+    for (size_t i = 0; i < disc.tracks.size(); ++i) {
+        const synth_track& t = disc.tracks[i];
+        if (lba < start + t.pregap + t.length) {
+            track = &t;
+            info.track = (unsigned)i + 1;
+            info.control = t.control;
+            if (lba < start + t.pregap) {
+                info.index = 0;
+                info.rel_frames = start + t.pregap - 1 - lba;
+            } else {
+                info.index = 1;
+                info.rel_frames = lba - start - t.pregap;
+            }
+            break;
+        }
+        start += t.pregap + t.length;
+    }
+    if (track == nullptr) {  // past the last track: described as the lead-out would be
+        info.track = 0xAA;
+        info.index = 1;
+        info.rel_frames = lba - start;
+    }
+
+    info.damaged = disc.damaged.count(lba) != 0;
+    if (disc.raw_q.count(lba)) {
+        info.kind = SYNTH_RAW;
+    } else if (!disc.mcn.empty() && disc.mcn_period && lba % disc.mcn_period == disc.mcn_phase) {
+        info.kind = SYNTH_MCN;
+        info.code = disc.mcn;
+    } else if (track && info.index == 1 && !track->isrc.empty() && disc.isrc_period &&
+               lba % disc.isrc_period == disc.isrc_phase) {
+        info.kind = SYNTH_ISRC;
+        info.code = track->isrc;
+    }
+    return info;
+}
+
+std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q) {
+    uint16_t crc = 0;
+    for (uint8_t byte : q) {
+        crc ^= (uint16_t)(byte << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? (uint16_t)((crc << 1) ^ 0x1021) : (uint16_t)(crc << 1);
+    }
+    crc = (uint16_t)~crc;
+    std::array<uint8_t, 12> out{};
+    memcpy(out.data(), q.data(), 10);
+    out[10] = (uint8_t)(crc >> 8);
+    out[11] = (uint8_t)(crc & 0xFF);
+    return out;
+}
+
+std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba) {
+    synth_sector_info info = synth_describe(disc, lba);
+    bit_writer w;
+    switch (info.kind) {
+    case SYNTH_RAW:
+        w.bytes = disc.raw_q.at(lba);
+        break;
+    case SYNTH_POSITION:
+        w.put(info.control, 4);
+        w.put(1, 4);
+        w.put(info.track == 0xAA ? 0xAA : to_bcd(info.track), 8);
+        w.put(to_bcd(info.index), 8);
+        put_msf(&w, info.rel_frames);
+        w.put(0, 8);
+        put_msf(&w, info.abs_frames);
+        break;
+    case SYNTH_MCN:
+        w.put(info.control, 4);
+        w.put(2, 4);
+        for (char c : info.code)
+            w.put((unsigned)(c - '0'), 4);
+        w.put(0, 4 + 8);
+        w.put(to_bcd(info.abs_frames % 75), 8);
+        break;
+    case SYNTH_ISRC:
+        w.put(info.control, 4);
+        w.put(3, 4);
+        for (int i = 0; i < 5; ++i)
+            w.put(isrc_code(info.code[i]), 6);
+        w.put(0, 2);
+        for (int i = 5; i < 12; ++i)
+            w.put((unsigned)(info.code[i] - '0'), 4);
+        w.put(0, 4);
+        w.put(to_bcd(info.abs_frames % 75), 8);
+        break;
+    }
+    std::array<uint8_t, 12> q = synth_with_crc(w.bytes);
+    if (info.damaged) {
+        unsigned bit = (lba * 37u) % 96u;  // any single flipped bit breaks the CRC
+        q[bit / 8] ^= (uint8_t)(0x80u >> (bit % 8));
+    }
+    return q;
+}
+
+void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SYNTH_SECTOR_SIZE]) {
+    uint64_t seed = mix(disc.noise_seed) ^ ((uint64_t)lba << 20);
+    synth_sector_info info = synth_describe(disc, lba);
+
+    uint8_t* main_channel = sector;
+    fill_noise(seed, main_channel, 2352);
+    if (info.control & 4) {  // a data track: mode-1 sync pattern and header
+        memset(main_channel, 0xFF, 12);
+        main_channel[0] = main_channel[11] = 0x00;
+        main_channel[12] = (uint8_t)to_bcd(info.abs_frames / 4500);
+        main_channel[13] = (uint8_t)to_bcd(info.abs_frames / 75 % 60);
+        main_channel[14] = (uint8_t)to_bcd(info.abs_frames % 75);
+        main_channel[15] = 0x01;
+    }
+
+    uint8_t* sub = sector + 2352;
+    if (disc.noise)
+        fill_noise(~seed, sub, 96);
+    else
+        memset(sub, 0xFF, 96);
+    std::array<uint8_t, 12> q = synth_q(disc, lba);
+    uint8_t p_bit = info.index == 0 ? 0x80 : 0x00;  // P marks the pause between tracks
+    for (unsigned i = 0; i < 96; ++i) {
+        uint8_t q_bit = (q[i / 8] & (0x80u >> (i % 8))) ? 0x40 : 0x00;
+        uint8_t others = disc.noise ? (uint8_t)((sub[i] & 0x3F) | p_bit) : (uint8_t)0xBF;
+        sub[i] = (uint8_t)(others | q_bit);
+    }
+}
+
+std::vector<uint8_t> synth_image(const synth_disc& disc) {
+    uint32_t n = synth_sector_count(disc);
+    std::vector<uint8_t> image((size_t)n * SYNTH_SECTOR_SIZE);
+    for (uint32_t lba = 0; lba < n; ++lba)
+        synth_sector(disc, lba, image.data() + (size_t)lba * SYNTH_SECTOR_SIZE);
+    return image;
+}
+
+synth_disc synth_sample_disc() {
+    synth_disc disc;
+    disc.mcn = "1234567890128";
+    disc.tracks = {
+        {0, 40 * 75, 0x0, "ZZQSC2600001"},
+        {150, 45 * 75, 0x0, "ZZQSC2600002"},
+        {150, 20 * 75, 0x0, "ZZQSC2600003"},
+        {150, 8 * 75, 0x2, "ZZQSC2600004"},
+    };
+    disc.damaged = {7, 1234, 4321, 8000};
+    return disc;
+}

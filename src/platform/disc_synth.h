@@ -1,0 +1,78 @@
+// Disc synthesizer: lays down the sectors of a compact disc (main channel and
+// raw P-W subchannel) from a short description, for the emulated drive and
+// the tests. Its Q encoder shares no code with the decoder it is tested against.
+#ifndef QSCAN_PLATFORM_DISC_SYNTH_H
+#define QSCAN_PLATFORM_DISC_SYNTH_H
+
+#include <stdint.h>
+
+#include <array>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+enum { SYNTH_SECTOR_SIZE = 2448, SYNTH_PREGAP_FRAMES = 150 };
+
+struct synth_track {
+    uint32_t pregap = 0;   // frames of index 0 before the track; the first track has none
+    uint32_t length = 0;   // frames of index 1
+    uint8_t control = 0;   // CONTROL nibble: 0 two-channel audio, 4 data, ...
+    std::string isrc;      // 12 characters (country, registrant, year, designation), or empty
+};
+
+struct synth_disc {
+    std::vector<synth_track> tracks;
+    std::string mcn;  // 13 digits, or empty for a disc without a catalogue number
+
+    // One catalogue-number frame in every mcn_period frames, at the blocks
+    // whose number modulo the period is mcn_phase; the same for ISRC frames,
+    // which appear only in index 1 of a track that has an ISRC. A block that
+    // both would claim carries the catalogue number.
+    uint32_t mcn_period = 100, mcn_phase = 25;
+    uint32_t isrc_period = 100, isrc_phase = 75;
+
+    std::set<uint32_t> damaged;  // blocks whose Q frame has one bit flipped, so its CRC fails
+    // Blocks whose Q bytes 0-9 are laid down as given (any mode, any values),
+    // with a matching CRC unless the block is also damaged.
+    std::map<uint32_t, std::array<uint8_t, 10>> raw_q;
+
+    uint32_t noise_seed = 1;  // for the main channel and the P, R-W bits
+    bool noise = true;        // false: non-Q subchannel bits are all set instead
+};
+
+enum synth_kind { SYNTH_POSITION, SYNTH_MCN, SYNTH_ISRC, SYNTH_RAW };
+
+// What the description says about one block.
+struct synth_sector_info {
+    synth_kind kind = SYNTH_POSITION;
+    bool damaged = false;
+    unsigned track = 0, index = 0;  // where the block lies
+    uint8_t control = 0;
+    uint32_t rel_frames = 0;  // track time as carried: counts down in index 0, reaching 0 at its last block
+    uint32_t abs_frames = 0;  // disc time: block + 150
+    std::string code;         // the catalogue number or ISRC of an SYNTH_MCN or SYNTH_ISRC block
+};
+
+uint32_t synth_sector_count(const synth_disc& disc);
+synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba);
+
+// The 12 Q bytes of a block as laid down, damage included.
+std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba);
+
+// One whole 2448-byte sector: main channel, then subchannel with P in bit 7,
+// Q in bit 6 and R-W in bits 5-0.
+void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SYNTH_SECTOR_SIZE]);
+
+// The whole disc as an image: synth_sector_count sectors, block 0 first.
+std::vector<uint8_t> synth_image(const synth_disc& disc);
+
+// Q bytes 0-9 with their CRC appended (bitwise, complemented, MSB first).
+std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q);
+
+// The disc in drive D: of qscan-emu when no image is given: four audio
+// tracks, two-second pregaps, a catalogue number, an ISRC per track, and a
+// few damaged frames.
+synth_disc synth_sample_disc();
+
+#endif

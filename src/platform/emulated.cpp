@@ -1,0 +1,245 @@
+// The emulated platform: GetDriveTypeA, CreateFileA and DeviceIoControl over
+// one emulated CD drive, D:, which refuses every request or command block
+// that is not exactly the raw-subchannel READ CD the scanner is meant to send.
+#include "platform/emulated.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+
+namespace {
+
+const UCHAR STATUS_GOOD = 0x00;
+const UCHAR STATUS_CHECK_CONDITION = 0x02;
+
+const UCHAR SENSE_NOT_READY = 0x02;
+const UCHAR SENSE_MEDIUM_ERROR = 0x03;
+const UCHAR SENSE_ILLEGAL_REQUEST = 0x05;
+
+const UCHAR ASC_UNRECOVERED_READ_ERROR = 0x11;
+const UCHAR ASC_INVALID_OPCODE = 0x20;
+const UCHAR ASC_LBA_OUT_OF_RANGE = 0x21;
+const UCHAR ASC_INVALID_FIELD_IN_CDB = 0x24;
+const UCHAR ASC_MEDIUM_NOT_PRESENT = 0x3A;
+
+const uint32_t MAIN_CHANNEL_SIZE = 2352;
+
+// The READ CD block the drive accepts, but for the address in bytes 2-5.
+const UCHAR EXPECTED_CDB[12] = {0xBE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0xF8, 0x01, 0x00};
+
+struct drive_state {
+    bool loaded = false;
+    emulated_disc disc;
+    std::map<uint32_t, emulated_fault> faults;
+    emulated_call last{};
+    emulated_counters counts{};
+};
+
+drive_state& drive() {
+    static drive_state state;
+    return state;
+}
+
+// The one device; its address is the handle CreateFileA gives out.
+char device_object;
+
+bool is_drive_d(char c) {
+    return c == 'D' || c == 'd';
+}
+
+// Every field the scanner sets, at exactly its value; anything else the
+// pass-through layer of a strict system refuses before the drive sees it.
+bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
+    bool cdb_tail_clear = r->Cdb[12] == 0 && r->Cdb[13] == 0 && r->Cdb[14] == 0 && r->Cdb[15] == 0;
+    return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 &&
+           r->CdbLength == 12 && r->SenseInfoLength == 0 && r->DataIn == SCSI_IOCTL_DATA_IN &&
+           r->DataTransferLength == EMULATED_SECTOR_SIZE && r->TimeOutValue == 60 &&
+           r->DataBuffer != NULL && r->SenseInfoOffset == 0 && cdb_tail_clear;
+}
+
+void check_condition(SCSI_PASS_THROUGH_DIRECT* r, UCHAR sense_key, UCHAR asc) {
+    r->ScsiStatus = STATUS_CHECK_CONDITION;
+    r->DataTransferLength = 0;
+    drive().last.scsi_status = STATUS_CHECK_CONDITION;
+    drive().last.sense_key = sense_key;
+    drive().last.additional_sense = asc;
+}
+
+// Runs the command block as the drive would. Returns FALSE only for the
+// injected failure of the call itself.
+BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
+    drive_state& d = drive();
+    const UCHAR* cdb = r->Cdb;
+    *bytes_returned = sizeof *r;  // the record comes back whole, whatever the drive's answer
+
+    if (cdb[0] != EXPECTED_CDB[0]) {
+        check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_INVALID_OPCODE);
+        return TRUE;
+    }
+    for (int i = 1; i < 12; ++i) {
+        if (i >= 2 && i <= 5)
+            continue;  // the address
+        if (cdb[i] != EXPECTED_CDB[i]) {
+            check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_INVALID_FIELD_IN_CDB);
+            return TRUE;
+        }
+    }
+    uint32_t lba = (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | cdb[5];
+
+    auto fault = d.faults.find(lba);
+    emulated_fault injected = fault == d.faults.end() ? FAULT_NONE : fault->second;
+    if (injected == FAULT_CALL_FAILS)
+        return FALSE;
+
+    if (!d.loaded) {
+        check_condition(r, SENSE_NOT_READY, ASC_MEDIUM_NOT_PRESENT);
+        return TRUE;
+    }
+    if (lba >= d.disc.sector_count) {
+        check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_LBA_OUT_OF_RANGE);
+        return TRUE;
+    }
+    uint8_t sector[EMULATED_SECTOR_SIZE];
+    if (!d.disc.fetch(lba, sector)) {
+        check_condition(r, SENSE_MEDIUM_ERROR, ASC_UNRECOVERED_READ_ERROR);
+        return TRUE;
+    }
+
+    uint32_t transferred =
+        injected == FAULT_SHORT_TRANSFER ? MAIN_CHANNEL_SIZE : (uint32_t)EMULATED_SECTOR_SIZE;
+    memcpy(r->DataBuffer, sector, transferred);
+    r->DataTransferLength = transferred;
+    r->ScsiStatus = STATUS_GOOD;
+    d.last.scsi_status = STATUS_GOOD;
+    if (injected == FAULT_CHECK_CONDITION) {
+        // The whole block arrived, yet the drive flags it: only the status tells.
+        check_condition(r, SENSE_MEDIUM_ERROR, ASC_UNRECOVERED_READ_ERROR);
+        r->DataTransferLength = transferred;
+    }
+    if (injected == FAULT_WRONG_BYTES_RETURNED)
+        *bytes_returned = sizeof *r / 2;
+    return TRUE;
+}
+
+}  // namespace
+
+UINT GetDriveTypeA(LPCSTR root_path) {
+    ++drive().counts.drive_type_queries;
+    if (root_path == NULL || root_path[0] == '\0' || root_path[1] != ':' || root_path[2] != '\\' ||
+        root_path[3] != '\0')
+        return DRIVE_NO_ROOT_DIR;
+    if (is_drive_d(root_path[0]))
+        return DRIVE_CDROM;
+    if (root_path[0] == 'C' || root_path[0] == 'c')
+        return DRIVE_FIXED;
+    return DRIVE_NO_ROOT_DIR;
+}
+
+HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
+                   LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
+                   DWORD flags_and_attributes, HANDLE template_file) {
+    ++drive().counts.opens;
+    bool path_ok = file_name != NULL && strncmp(file_name, "\\\\.\\", 4) == 0 &&
+                   is_drive_d(file_name[4]) && file_name[5] == ':' && file_name[6] == '\0';
+    bool flags_ok = desired_access == (GENERIC_READ | GENERIC_WRITE) &&
+                    share_mode == (FILE_SHARE_READ | FILE_SHARE_WRITE) &&
+                    security_attributes == NULL && creation_disposition == OPEN_EXISTING &&
+                    flags_and_attributes == FILE_ATTRIBUTE_NORMAL && template_file == NULL;
+    return path_ok && flags_ok ? (HANDLE)&device_object : INVALID_HANDLE_VALUE;
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
+                     LPVOID out_buffer, DWORD out_buffer_size, LPDWORD bytes_returned,
+                     LPOVERLAPPED overlapped) {
+    drive_state& d = drive();
+    ++d.counts.ioctls;
+    emulated_call& call = d.last;
+    call = emulated_call{};
+    call.device = device;
+    call.control_code = io_control_code;
+    call.in_buffer = in_buffer;
+    call.in_size = in_buffer_size;
+    call.out_buffer = out_buffer;
+    call.out_size = out_buffer_size;
+    call.bytes_returned_given = bytes_returned != NULL;
+    call.overlapped_given = overlapped != NULL;
+    if (in_buffer != NULL && in_buffer_size >= sizeof(SCSI_PASS_THROUGH_DIRECT))
+        memcpy(&call.request, in_buffer, sizeof call.request);
+
+    // The request goes in and comes back in the same record, synchronously.
+    bool call_ok = device == (HANDLE)&device_object &&
+                   io_control_code == IOCTL_SCSI_PASS_THROUGH_DIRECT && in_buffer != NULL &&
+                   in_buffer == out_buffer && in_buffer_size == sizeof(SCSI_PASS_THROUGH_DIRECT) &&
+                   out_buffer_size == sizeof(SCSI_PASS_THROUGH_DIRECT) && bytes_returned != NULL &&
+                   overlapped == NULL && request_is_valid(&call.request);
+    call.result = call_ok ? execute((SCSI_PASS_THROUGH_DIRECT*)in_buffer, bytes_returned) : FALSE;
+    return call.result;
+}
+
+void emulated_insert_disc(emulated_disc disc) {
+    drive().disc = std::move(disc);
+    drive().loaded = true;
+}
+
+void emulated_insert_image(std::vector<uint8_t> image) {
+    auto bytes = std::make_shared<std::vector<uint8_t>>(std::move(image));
+    emulated_disc disc;
+    disc.sector_count = (uint32_t)(bytes->size() / EMULATED_SECTOR_SIZE);
+    disc.fetch = [bytes](uint32_t lba, uint8_t* sector) {
+        memcpy(sector, bytes->data() + (size_t)lba * EMULATED_SECTOR_SIZE, EMULATED_SECTOR_SIZE);
+        return true;
+    };
+    emulated_insert_disc(std::move(disc));
+}
+
+bool emulated_insert_image_file(const char* path, std::string* error) {
+    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+    if (!*file) {
+        *error = std::string("cannot open disc image ") + path + ": " + strerror(errno);
+        return false;
+    }
+    file->seekg(0, std::ios::end);
+    long long size = (long long)file->tellg();
+    if (size < 0 || size % EMULATED_SECTOR_SIZE != 0) {
+        *error = std::string("disc image ") + path + " is " + std::to_string(size) +
+                 " bytes long, not a whole number of 2448-byte sectors";
+        return false;
+    }
+    emulated_disc disc;
+    disc.sector_count = (uint32_t)(size / EMULATED_SECTOR_SIZE);
+    disc.fetch = [file](uint32_t lba, uint8_t* sector) {
+        file->clear();
+        file->seekg((std::streamoff)lba * EMULATED_SECTOR_SIZE);
+        file->read((char*)sector, EMULATED_SECTOR_SIZE);
+        return file->gcount() == EMULATED_SECTOR_SIZE;
+    };
+    emulated_insert_disc(std::move(disc));
+    return true;
+}
+
+void emulated_eject() {
+    drive().loaded = false;
+    drive().disc = emulated_disc{};
+}
+
+void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
+    if (fault == FAULT_NONE)
+        drive().faults.erase(lba);
+    else
+        drive().faults[lba] = fault;
+}
+
+const emulated_call* emulated_last_call() {
+    return &drive().last;
+}
+
+const emulated_counters* emulated_counts() {
+    return &drive().counts;
+}
+
+void emulated_reset() {
+    drive() = drive_state{};
+}

@@ -1,0 +1,84 @@
+// Q subchannel decoding: gathering the Q frame out of raw P-W subchannel,
+// its CRC check, the three decoded modes, and disc-time arithmetic.
+#ifndef QSCAN_SUBCHANNEL_H
+#define QSCAN_SUBCHANNEL_H
+
+#include <stdint.h>
+
+// Result of decode_q for a frame whose CRC does not match. Outside the
+// errno range so that it cannot be mistaken for a system error.
+enum { Q_CRC_ERROR = 0x8000 };
+
+enum {
+    SUBCHANNEL_SIZE = 96,  // raw P-W bytes per sector, one per subcode symbol
+    Q_SIZE = 12,           // Q bytes 0-9 of data, 10-11 the CRC, MSB first
+    FRAMES_PER_SECOND = 75,
+    FRAMES_PER_MINUTE = 4500
+};
+
+// A time in minutes, seconds (0-59) and frames (0-74); one frame is one sector.
+struct msf {
+    uint8_t m;
+    uint8_t s;
+    uint8_t f;
+};
+
+// A position on the disc. The member order matches the body of a mode-1
+// Q frame, so a decoded position is copied into the running position as is.
+struct timing {
+    uint8_t track;
+    uint8_t index;
+    msf rel;  // time within the track
+    msf abs;  // time on the disc
+};
+
+// Body of a mode-2 frame: the catalogue number's 13 ASCII digits (not
+// terminated) and the disc-time frames the frame carries.
+struct q_mcn_body {
+    char mcn_digits[13];
+    uint8_t abs_f;
+};
+
+// Body of a mode-3 frame: the ISRC's 12 characters (not terminated): country
+// (2), registrant (3), year (2), designation (5); then the disc-time frames.
+struct q_isrc_body {
+    char isrc_chars[12];
+    uint8_t abs_f;
+};
+
+// A decoded Q frame. adr_control holds ADR in the high nibble and CONTROL in
+// the low nibble (Q byte 0 with its nibbles swapped). Only the body of the
+// frame's own mode is written by decode_q and may be read.
+struct q_frame {
+    uint8_t adr_control;
+    union {
+        timing position;   // ADR 1
+        q_mcn_body mcn;    // ADR 2
+        q_isrc_body isrc;  // ADR 3
+    };
+};
+
+// Gathers the Q frame from one sector's subchannel: Q byte k is built from
+// bit 6 of subchannel bytes 8k to 8k+7, the first of them the most
+// significant bit. No synchronisation is searched for.
+void extract_q(const uint8_t subchannel[SUBCHANNEL_SIZE], uint8_t q[Q_SIZE]);
+
+// Checks the CRC of the 12 Q bytes and decodes them into *frame.
+// Returns 0 for every frame whose CRC matches, whatever its mode, and
+// Q_CRC_ERROR otherwise; on Q_CRC_ERROR *frame is left untouched.
+// BCD nibbles and ISRC codes are not range-checked: nibbles 10-15 decode to
+// values up to 165 and to the digit characters ':' to '?'.
+int decode_q(const uint8_t q[Q_SIZE], q_frame* frame);
+
+// Moves *t forward by n >= 0 frames. The result always has seconds below 60
+// and frames below 75; minutes wrap modulo 256.
+void msf_add(msf* t, int n);
+
+// Moves both times of *t forward by n >= 0 frames; track and index stay.
+void timing_advance(timing* t, int n);
+
+// Moves *t forward (never back, by 0 to 74 frames) to the first frame,
+// counting from *t itself, whose disc-time frames equal abs_f.
+void timing_resync(timing* t, uint8_t abs_f);
+
+#endif

@@ -1,0 +1,45 @@
+// Helpers shared by the tests: running the main routine with its output
+// captured, loading synthesized discs, and the report lines a disc
+// description implies.
+#ifndef QSCAN_TESTS_SUPPORT_H
+#define QSCAN_TESTS_SUPPORT_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "main.h"
+#include "platform/disc_synth.h"
+
+struct run_result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs fn with standard output and standard error captured.
+run_result capture(const std::function<int()>& fn);
+
+// Runs the main routine with argument 0 "qscan" followed by args.
+run_result run_qscan(const std::vector<std::string>& args);
+
+// Puts the synthesized disc into the emulated drive (sectors made on demand).
+void insert_synth_disc(const synth_disc& disc);
+
+// The options a command line's switches stand for, e.g. "-p -t".
+report_options options_from(const std::string& switches);
+
+// The complete standard output the scanner must print for the first
+// `sectors` blocks of a disc with only in-range values, derived from the
+// description and the synthesizer's own Q encoding, not from the decoder.
+std::string expected_output(const synth_disc& disc, const report_options& options,
+                            uint32_t sectors = UINT32_MAX);
+
+// "01 02 ..." or "0102..." to bytes.
+std::vector<uint8_t> from_hex(const std::string& hex);
+
+std::vector<std::string> split_lines(const std::string& text);
+
+#endif
