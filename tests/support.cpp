@@ -1,5 +1,5 @@
-// Helpers shared by the tests: output capture, synthesized discs in the
-// emulated drive, and the report lines a disc description implies.
+// Helpers shared by the tests: output capture and the report lines a disc
+// description implies.
 #include "support.h"
 
 #include <stdio.h>
@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/emulated.h"
 
 namespace {
 
@@ -82,16 +81,6 @@ run_result run_qscan(const std::vector<std::string>& args) {
         argv.push_back(&s[0]);
     argv.push_back(nullptr);
     return capture([&] { return qscan_main((int)storage.size(), argv.data()); });
-}
-
-void insert_synth_disc(const synth_disc& disc) {
-    emulated_disc d;
-    d.sector_count = synth_sector_count(disc);
-    d.fetch = [disc](uint32_t lba, uint8_t* sector) {
-        synth_sector(disc, lba, sector);
-        return true;
-    };
-    emulated_insert_disc(d);
 }
 
 report_options options_from(const std::string& switches) {

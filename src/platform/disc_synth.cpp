@@ -3,7 +3,10 @@
 // decoder (bitwise CRC, a bit writer, its own BCD and character codes).
 #include "platform/disc_synth.h"
 
+#include <stdio.h>
 #include <string.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -211,5 +214,25 @@ synth_disc synth_sample_disc() {
         {150, 8 * 75, 0x2, "ZZQSC2600004"},
     };
     disc.damaged = {7, 1234, 4321, 8000};
+    return disc;
+}
+
+synth_disc synth_album_disc(uint32_t frames) {
+    const uint32_t track_frames = 4 * 60 * 75;
+    synth_disc disc;
+    disc.mcn = "2001234567893";
+    for (uint32_t start = 0, n = 1; start < frames; ++n) {
+        synth_track t;
+        t.pregap = n == 1 ? 0 : std::min<uint32_t>(SYNTH_PREGAP_FRAMES, frames - start);
+        t.length = std::min(track_frames, frames - start - t.pregap);
+        t.control = n % 2 ? 0x0 : 0x2;
+        char isrc[13];
+        snprintf(isrc, sizeof isrc, "ZZQSC26%05u", n);
+        t.isrc = isrc;
+        disc.tracks.push_back(t);
+        start += t.pregap + t.length;
+    }
+    for (uint32_t lba = 500; lba < frames; lba += 1000)
+        disc.damaged.insert(lba);
     return disc;
 }

@@ -75,4 +75,9 @@ std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q);
 // few damaged frames.
 synth_disc synth_sample_disc();
 
+// An album of the given length in frames: tracks of four minutes (the last
+// one shorter), two-second pregaps, a catalogue number, an ISRC per track,
+// and one damaged frame in every 1000.
+synth_disc synth_album_disc(uint32_t frames);
+
 #endif

@@ -1,0 +1,161 @@
+// The Linux platform layer: GetDriveTypeA, CreateFileA and DeviceIoControl
+// over /dev/srN and the SG_IO ioctl, a small stand-in for what Windows does.
+#include "platform/linux.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/sysmacros.h>
+
+#include <linux/major.h>
+
+namespace {
+
+// The driver byte reports sense data it fetched on its own; that is the
+// drive's answer (CHECK CONDITION), not a transport failure.
+const unsigned DRIVER_BYTE_MASK = 0x0F;
+const unsigned DRIVER_SENSE_BYTE = 0x08;
+
+int real_stat(const char* path, struct stat* st) {
+    return stat(path, st);
+}
+
+int real_open(const char* path, int flags) {
+    return open(path, flags);
+}
+
+int real_sg_io(int fd, sg_io_hdr_t* hdr) {
+    return ioctl(fd, SG_IO, hdr);
+}
+
+// "X:\" to X, or 0 when root is not of that form.
+char root_letter(LPCSTR root) {
+    if (root == NULL || root[0] == '\0' || root[1] != ':' || root[2] != '\\' || root[3] != '\0')
+        return 0;
+    return root[0];
+}
+
+// "\\.\X:" to X, or 0 when path is not of that form.
+char device_letter(LPCSTR path) {
+    if (path == NULL || strncmp(path, "\\\\.\\", 4) != 0 || path[4] == '\0' || path[5] != ':' ||
+        path[6] != '\0')
+        return 0;
+    return path[4];
+}
+
+}  // namespace
+
+linux_kernel linux_calls = {real_stat, real_open, real_sg_io};
+
+const int LINUX_DRIVE_OPEN_FLAGS = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+
+bool linux_drive_node(char letter, char* path, size_t size) {
+    int upper = letter & ~0x20;  // ASCII letters only: the test below rejects everything else
+    if (!((letter >= 'D' && letter <= 'Z') || (letter >= 'd' && letter <= 'z')))
+        return false;
+    int n = snprintf(path, size, "/dev/sr%d", upper - 'D');
+    return n > 0 && (size_t)n < size;
+}
+
+bool linux_is_optical_drive(const struct stat* st) {
+    return S_ISBLK(st->st_mode) && major(st->st_rdev) == SCSI_CDROM_MAJOR;
+}
+
+bool linux_sg_from_request(const SCSI_PASS_THROUGH_DIRECT* request, UCHAR* sense,
+                           sg_io_hdr_t* hdr) {
+    memset(hdr, 0, sizeof *hdr);
+    hdr->interface_id = 'S';
+    if (request->DataTransferLength == 0)
+        hdr->dxfer_direction = SG_DXFER_NONE;
+    else if (request->DataIn == SCSI_IOCTL_DATA_IN)
+        hdr->dxfer_direction = SG_DXFER_FROM_DEV;
+    else if (request->DataIn == SCSI_IOCTL_DATA_OUT)
+        hdr->dxfer_direction = SG_DXFER_TO_DEV;
+    else
+        return false;
+    hdr->cmd_len = request->CdbLength;
+    hdr->cmdp = (unsigned char*)request->Cdb;
+    hdr->dxfer_len = request->DataTransferLength;
+    hdr->dxferp = request->DataBuffer;
+    hdr->mx_sb_len = request->SenseInfoLength;
+    hdr->sbp = request->SenseInfoLength ? sense : NULL;
+    // Windows counts the time-out in seconds, SG_IO in milliseconds.
+    hdr->timeout = request->TimeOutValue > UINT_MAX / 1000 ? UINT_MAX : request->TimeOutValue * 1000;
+    return true;
+}
+
+BOOL linux_request_from_sg(int ioctl_result, const sg_io_hdr_t* hdr,
+                           SCSI_PASS_THROUGH_DIRECT* request, DWORD* bytes_returned) {
+    unsigned driver = hdr->driver_status & DRIVER_BYTE_MASK;
+    if (ioctl_result < 0 || hdr->host_status != 0 || (driver != 0 && driver != DRIVER_SENSE_BYTE))
+        return FALSE;
+    request->ScsiStatus = hdr->status;
+    int resid = hdr->resid;
+    if (resid < 0 || (unsigned)resid > hdr->dxfer_len)
+        resid = (int)hdr->dxfer_len;  // a count that makes no sense: nothing is known to have arrived
+    request->DataTransferLength = hdr->dxfer_len - (unsigned)resid;
+    DWORD returned = sizeof *request;
+    if (request->SenseInfoLength) {
+        request->SenseInfoLength = hdr->sb_len_wr;
+        if (hdr->sb_len_wr)
+            returned = request->SenseInfoOffset + hdr->sb_len_wr;
+    }
+    *bytes_returned = returned;
+    return TRUE;
+}
+
+UINT GetDriveTypeA(LPCSTR root_path) {
+    char letter = root_letter(root_path);
+    if (letter == 'C' || letter == 'c')
+        return DRIVE_FIXED;
+    char node[16];
+    struct stat st;
+    if (letter == 0 || !linux_drive_node(letter, node, sizeof node) || linux_calls.stat(node, &st) != 0)
+        return DRIVE_NO_ROOT_DIR;
+    return linux_is_optical_drive(&st) ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
+}
+
+HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
+                   LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
+                   DWORD flags_and_attributes, HANDLE template_file) {
+    char node[16];
+    char letter = device_letter(file_name);
+    bool flags_ok = desired_access == (GENERIC_READ | GENERIC_WRITE) &&
+                    share_mode == (FILE_SHARE_READ | FILE_SHARE_WRITE) &&
+                    security_attributes == NULL && creation_disposition == OPEN_EXISTING &&
+                    flags_and_attributes == FILE_ATTRIBUTE_NORMAL && template_file == NULL;
+    if (letter == 0 || !flags_ok || !linux_drive_node(letter, node, sizeof node))
+        return INVALID_HANDLE_VALUE;
+    int fd = linux_calls.open(node, LINUX_DRIVE_OPEN_FLAGS);
+    return fd < 0 ? INVALID_HANDLE_VALUE : (HANDLE)(intptr_t)fd;
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
+                     LPVOID out_buffer, DWORD out_buffer_size, LPDWORD bytes_returned,
+                     LPOVERLAPPED overlapped) {
+    const DWORD size = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    if (device == INVALID_HANDLE_VALUE || io_control_code != IOCTL_SCSI_PASS_THROUGH_DIRECT ||
+        in_buffer == NULL || in_buffer_size < size || out_buffer == NULL || out_buffer_size < size ||
+        bytes_returned == NULL || overlapped != NULL)
+        return FALSE;
+    if (in_buffer != out_buffer)
+        memmove(out_buffer, in_buffer, size);
+    SCSI_PASS_THROUGH_DIRECT* request = (SCSI_PASS_THROUGH_DIRECT*)out_buffer;
+    if (request->Length != size || request->CdbLength == 0 || request->CdbLength > sizeof request->Cdb)
+        return FALSE;
+    UCHAR* sense = NULL;
+    if (request->SenseInfoLength) {  // the sense area must lie in the output buffer, after the record
+        if (request->SenseInfoOffset < size ||
+            (uint64_t)request->SenseInfoOffset + request->SenseInfoLength > out_buffer_size)
+            return FALSE;
+        sense = (UCHAR*)out_buffer + request->SenseInfoOffset;
+    }
+    sg_io_hdr_t hdr;
+    if (!linux_sg_from_request(request, sense, &hdr))
+        return FALSE;
+    int result = linux_calls.sg_io((int)(intptr_t)device, &hdr);
+    return linux_request_from_sg(result, &hdr, request, bytes_returned);
+}

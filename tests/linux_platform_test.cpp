@@ -1,0 +1,393 @@
+// The Linux platform layer over a scripted fake kernel: drive letters and
+// nodes, the open, the SG_IO header built from a request and the outcome
+// written back, and the whole scanner reading a disc through it.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+
+#include <functional>
+#include <map>
+
+#include "drive.h"
+#include "platform/linux.h"
+#include "support.h"
+
+namespace {
+
+const int FAKE_FD = 42;
+
+// What the fake kernel knows and what it was asked.
+struct fake_kernel {
+    std::map<std::string, struct stat> nodes;
+    std::vector<std::string> stats;
+    std::vector<std::pair<std::string, int>> opens;
+    int open_result = FAKE_FD;
+    std::vector<sg_io_hdr_t> sg_calls;
+    std::vector<std::vector<uint8_t>> cdbs;
+    std::function<int(sg_io_hdr_t*)> sg_answer;
+};
+fake_kernel* kernel;
+
+struct stat block_node(unsigned maj, unsigned min) {
+    struct stat st = {};
+    st.st_mode = S_IFBLK | 0660;
+    st.st_rdev = makedev(maj, min);
+    return st;
+}
+
+int fake_stat(const char* path, struct stat* st) {
+    kernel->stats.push_back(path);
+    auto it = kernel->nodes.find(path);
+    if (it == kernel->nodes.end()) {
+        errno = ENOENT;
+        return -1;
+    }
+    *st = it->second;
+    return 0;
+}
+
+int fake_open(const char* path, int flags) {
+    kernel->opens.push_back({path, flags});
+    return kernel->open_result;
+}
+
+int fake_sg_io(int fd, sg_io_hdr_t* hdr) {
+    EXPECT_EQ(FAKE_FD, fd);
+    kernel->sg_calls.push_back(*hdr);
+    kernel->cdbs.push_back(std::vector<uint8_t>(hdr->cmdp, hdr->cmdp + hdr->cmd_len));
+    return kernel->sg_answer(hdr);
+}
+
+// A drive with a synthesized disc: READ CD of a block on it transfers the
+// sector; any other block is answered CHECK CONDITION.
+std::function<int(sg_io_hdr_t*)> drive_with(const synth_disc& disc) {
+    return [disc](sg_io_hdr_t* hdr) {
+        const uint8_t* c = hdr->cmdp;
+        uint32_t lba = (uint32_t)c[2] << 24 | (uint32_t)c[3] << 16 | (uint32_t)c[4] << 8 | c[5];
+        if (c[0] == 0xBE && lba < synth_sector_count(disc) && hdr->dxfer_len == SYNTH_SECTOR_SIZE) {
+            synth_sector(disc, lba, (uint8_t*)hdr->dxferp);
+            hdr->status = 0;
+            hdr->resid = 0;
+        } else {
+            hdr->status = 0x02;
+            hdr->driver_status = 0x08;
+            hdr->resid = (int)hdr->dxfer_len;
+        }
+        return 0;
+    };
+}
+
+class LinuxTest : public ::testing::Test {
+protected:
+    fake_kernel fake;
+    linux_kernel saved;
+
+    void SetUp() override {
+        saved = linux_calls;
+        kernel = &fake;
+        linux_calls = {fake_stat, fake_open, fake_sg_io};
+        fake.nodes["/dev/sr0"] = block_node(11, 0);
+        fake.sg_answer = drive_with(synth_sample_disc());
+    }
+    void TearDown() override {
+        linux_calls = saved;
+        kernel = nullptr;
+    }
+
+    drive_handle open_d() {
+        drive_handle h = nullptr;
+        EXPECT_EQ(0, open_drive("D:", &h));
+        return h;
+    }
+};
+
+TEST(LinuxDriveNode, LettersMapToOpticalNodes) {
+    struct {
+        char letter;
+        const char* node;
+    } cases[] = {{'D', "/dev/sr0"}, {'d', "/dev/sr0"}, {'E', "/dev/sr1"}, {'e', "/dev/sr1"},
+                 {'M', "/dev/sr9"}, {'N', "/dev/sr10"}, {'Z', "/dev/sr22"}, {'z', "/dev/sr22"},
+                 {'A', nullptr},    {'B', nullptr},    {'C', nullptr},    {'c', nullptr},
+                 {'1', nullptr},    {'@', nullptr},    {'[', nullptr},    {'`', nullptr},
+                 {'{', nullptr},    {'\xC4', nullptr}, {'\0', nullptr}};
+    for (auto c : cases) {
+        char path[16] = "";
+        bool ok = linux_drive_node(c.letter, path, sizeof path);
+        EXPECT_EQ(c.node != nullptr, ok) << int(c.letter);
+        if (c.node) {
+            EXPECT_STREQ(c.node, path) << c.letter;
+        }
+    }
+    char small[8];
+    EXPECT_FALSE(linux_drive_node('N', small, sizeof small));  // "/dev/sr10" does not fit
+}
+
+TEST_F(LinuxTest, DriveTypes) {
+    fake.nodes["/dev/sr1"] = block_node(8, 16);  // a disk, not an optical drive
+    struct stat chr = block_node(11, 2);
+    chr.st_mode = S_IFCHR | 0660;
+    fake.nodes["/dev/sr2"] = chr;
+    struct {
+        const char* root;
+        UINT type;
+    } cases[] = {{"D:\\", DRIVE_CDROM},       {"d:\\", DRIVE_CDROM},       {"E:\\", DRIVE_NO_ROOT_DIR},
+                 {"F:\\", DRIVE_NO_ROOT_DIR}, {"G:\\", DRIVE_NO_ROOT_DIR}, {"C:\\", DRIVE_FIXED},
+                 {"1:\\", DRIVE_NO_ROOT_DIR}, {"D:", DRIVE_NO_ROOT_DIR},   {"D:\\x", DRIVE_NO_ROOT_DIR}};
+    for (auto c : cases)
+        EXPECT_EQ(c.type, GetDriveTypeA(c.root)) << c.root;
+    EXPECT_EQ((std::vector<std::string>{"/dev/sr0", "/dev/sr0", "/dev/sr1", "/dev/sr2", "/dev/sr3"}),
+              fake.stats);
+}
+
+TEST_F(LinuxTest, OpensTheNodeReadWriteNonBlockingCloseOnExec) {
+    drive_handle h = nullptr;
+    ASSERT_EQ(0, open_drive("d:", &h));
+    EXPECT_EQ((HANDLE)(intptr_t)FAKE_FD, h);
+    ASSERT_EQ(1u, fake.opens.size());
+    EXPECT_EQ("/dev/sr0", fake.opens[0].first);
+    EXPECT_EQ(O_RDWR | O_NONBLOCK | O_CLOEXEC, fake.opens[0].second);
+}
+
+TEST_F(LinuxTest, RefusedOpens) {
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    struct {
+        const char* path;
+        DWORD access, share, disposition, attributes;
+    } cases[] = {
+        {"\\\\.\\D:", GENERIC_READ, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {"\\\\.\\D:", rw, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {"\\\\.\\D:", rw, share, 2, FILE_ATTRIBUTE_NORMAL},
+        {"\\\\.\\D:", rw, share, OPEN_EXISTING, 0x40000000},
+        {"\\\\.\\C:", rw, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {"\\\\.\\D", rw, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {"\\\\.\\D:x", rw, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {"/dev/sr0", rw, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {"D:", rw, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+    };
+    for (auto c : cases)
+        EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(c.path, c.access, c.share, NULL, c.disposition, c.attributes, NULL))
+            << c.path;
+    EXPECT_TRUE(fake.opens.empty());
+
+    fake.open_result = -1;  // EACCES: not in the cdrom group
+    drive_handle h = (drive_handle)0x77;
+    EXPECT_EQ(EINVAL, open_drive("D:", &h));
+    EXPECT_EQ((drive_handle)0x77, h);
+}
+
+TEST_F(LinuxTest, ReadCarriesTheRequestIntoSgIo) {
+    drive_handle h = open_d();
+    alignas(16) uint8_t buffer[SECTOR_SIZE];
+    EXPECT_EQ(EIO, read_sector(h, 0x00010203, buffer));  // past the end of the disc
+    ASSERT_EQ(1u, fake.sg_calls.size());
+    const sg_io_hdr_t& hdr = fake.sg_calls[0];
+    EXPECT_EQ('S', hdr.interface_id);
+    EXPECT_EQ(SG_DXFER_FROM_DEV, hdr.dxfer_direction);
+    EXPECT_EQ(12, hdr.cmd_len);
+    EXPECT_EQ((std::vector<uint8_t>{0xBE, 0x00, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x01, 0xF8, 0x01, 0x00}),
+              fake.cdbs[0]);
+    EXPECT_EQ(2448u, hdr.dxfer_len);
+    EXPECT_EQ((void*)buffer, hdr.dxferp);
+    EXPECT_EQ(60000u, hdr.timeout);  // milliseconds
+    EXPECT_EQ(0, hdr.mx_sb_len);
+    EXPECT_EQ(nullptr, hdr.sbp);
+    EXPECT_EQ(0, hdr.iovec_count);
+}
+
+TEST(LinuxSgTranslation, DirectionsAndSense) {
+    SCSI_PASS_THROUGH_DIRECT r = {};
+    UCHAR sense[32];
+    uint8_t data[16];
+    r.Length = sizeof r;
+    r.CdbLength = 6;
+    r.DataBuffer = data;
+    r.TimeOutValue = 5;
+    struct {
+        UCHAR data_in;
+        ULONG length;
+        bool ok;
+        int direction;
+    } cases[] = {{SCSI_IOCTL_DATA_IN, 16, true, SG_DXFER_FROM_DEV},
+                 {SCSI_IOCTL_DATA_OUT, 16, true, SG_DXFER_TO_DEV},
+                 {SCSI_IOCTL_DATA_IN, 0, true, SG_DXFER_NONE},
+                 {SCSI_IOCTL_DATA_UNSPECIFIED, 0, true, SG_DXFER_NONE},
+                 {SCSI_IOCTL_DATA_UNSPECIFIED, 16, false, 0},
+                 {7, 16, false, 0}};
+    for (auto c : cases) {
+        r.DataIn = c.data_in;
+        r.DataTransferLength = c.length;
+        sg_io_hdr_t hdr;
+        ASSERT_EQ(c.ok, linux_sg_from_request(&r, sense, &hdr)) << int(c.data_in) << " " << c.length;
+        if (c.ok) {
+            EXPECT_EQ(c.direction, hdr.dxfer_direction);
+            EXPECT_EQ(c.length, hdr.dxfer_len);
+            EXPECT_EQ(6, hdr.cmd_len);
+            EXPECT_EQ(5000u, hdr.timeout);
+        }
+    }
+    r.DataIn = SCSI_IOCTL_DATA_IN;
+    r.SenseInfoLength = 18;
+    r.TimeOutValue = 0xFFFFFFFF;
+    sg_io_hdr_t hdr;
+    ASSERT_TRUE(linux_sg_from_request(&r, sense, &hdr));
+    EXPECT_EQ(18, hdr.mx_sb_len);
+    EXPECT_EQ(sense, hdr.sbp);
+    EXPECT_EQ(0xFFFFFFFFu, hdr.timeout);  // saturates instead of wrapping
+}
+
+// How each SG_IO outcome is reported, as Windows would report it.
+TEST(LinuxSgTranslation, OutcomesAsWindowsReportsThem) {
+    struct {
+        const char* what;
+        int ioctl_result;
+        unsigned short host, driver;
+        unsigned char status;
+        int resid;
+        BOOL result;
+        ULONG transferred;
+    } cases[] = {
+        {"good", 0, 0, 0, 0x00, 0, TRUE, 2448},
+        {"check condition", 0, 0, 0x08, 0x02, 2448, TRUE, 0},
+        {"check condition, no sense", 0, 0, 0, 0x02, 2448, TRUE, 0},
+        {"busy", 0, 0, 0, 0x08, 2448, TRUE, 0},
+        {"short", 0, 0, 0, 0x00, 96, TRUE, 2352},
+        {"nonsense resid", 0, 0, 0, 0x00, -5, TRUE, 0},
+        {"resid above length", 0, 0, 0, 0x00, 5000, TRUE, 0},
+        {"ioctl failed", -1, 0, 0, 0x00, 0, FALSE, 0},
+        {"no connection", 0, 0x01, 0, 0x00, 0, FALSE, 0},
+        {"host time-out", 0, 0x03, 0, 0x00, 0, FALSE, 0},
+        {"driver time-out", 0, 0, 0x06, 0x00, 0, FALSE, 0},
+        {"driver error with sense suggestion", 0, 0, 0x24, 0x00, 0, FALSE, 0},
+    };
+    for (auto c : cases) {
+        SCSI_PASS_THROUGH_DIRECT r = {};
+        r.Length = sizeof r;
+        r.ScsiStatus = 0x55;
+        r.DataTransferLength = 0x1234;
+        sg_io_hdr_t hdr = {};
+        hdr.dxfer_len = 2448;
+        hdr.host_status = c.host;
+        hdr.driver_status = c.driver;
+        hdr.status = c.status;
+        hdr.resid = c.resid;
+        DWORD returned = 0;
+        EXPECT_EQ(c.result, linux_request_from_sg(c.ioctl_result, &hdr, &r, &returned)) << c.what;
+        if (c.result) {
+            EXPECT_EQ(c.status, r.ScsiStatus) << c.what;
+            EXPECT_EQ(c.transferred, r.DataTransferLength) << c.what;
+            EXPECT_EQ(sizeof r, returned) << c.what;
+        }
+    }
+}
+
+TEST_F(LinuxTest, ReadResults) {
+    struct {
+        const char* what;
+        std::function<int(sg_io_hdr_t*)> answer;
+        int result;
+    } cases[] = {
+        {"good", [](sg_io_hdr_t* h) { h->status = 0; return 0; }, 0},
+        {"check condition", [](sg_io_hdr_t* h) { h->status = 2; h->driver_status = 8; return 0; }, EIO},
+        {"short transfer", [](sg_io_hdr_t* h) { h->status = 0; h->resid = 96; return 0; }, EIO},
+        {"ioctl fails", [](sg_io_hdr_t*) { errno = EIO; return -1; }, EIO},
+        {"host error", [](sg_io_hdr_t* h) { h->host_status = 7; return 0; }, EIO},
+    };
+    drive_handle h = open_d();
+    for (auto& c : cases) {
+        fake.sg_answer = c.answer;
+        uint8_t buffer[SECTOR_SIZE];
+        EXPECT_EQ(c.result, read_sector(h, 0, buffer)) << c.what;
+    }
+}
+
+TEST_F(LinuxTest, RequestsTheLayerCannotCarryAreRefused) {
+    HANDLE h = (HANDLE)(intptr_t)FAKE_FD;
+    struct request_with_sense {
+        SCSI_PASS_THROUGH_DIRECT r;
+        UCHAR sense[32];
+    } req = {};
+    req.r.Length = sizeof req.r;
+    req.r.CdbLength = 12;
+    req.r.DataIn = SCSI_IOCTL_DATA_IN;
+    DWORD returned;
+    const DWORD size = sizeof req.r;
+    EXPECT_FALSE(DeviceIoControl(h, 0x4D004, &req, size, &req, size, &returned, NULL));
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, size - 1, &req, size, &returned, NULL));
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, size, &req, size, NULL, NULL));
+    EXPECT_FALSE(DeviceIoControl(INVALID_HANDLE_VALUE, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, size, &req, size, &returned, NULL));
+    req.r.Length = 44 + 56 - size;
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, size, &req, size, &returned, NULL));
+    req.r.Length = sizeof req.r;
+    req.r.CdbLength = 17;
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, size, &req, size, &returned, NULL));
+    req.r.CdbLength = 12;
+    req.r.SenseInfoLength = 32;
+    req.r.SenseInfoOffset = size + 1;  // one byte past the end of the output buffer
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, sizeof req, &req, sizeof req, &returned, NULL));
+    req.r.SenseInfoOffset = 8;  // inside the record itself
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, sizeof req, &req, sizeof req, &returned, NULL));
+    EXPECT_TRUE(fake.sg_calls.empty());
+
+    // Sense data asked for lands after the record and is counted in the bytes returned.
+    req.r.SenseInfoOffset = offsetof(request_with_sense, sense);
+    fake.sg_answer = [](sg_io_hdr_t* hdr) {
+        hdr->status = 2;
+        hdr->driver_status = 8;
+        memset(hdr->sbp, 0x70, 18);
+        hdr->sb_len_wr = 18;
+        return 0;
+    };
+    ASSERT_TRUE(DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, sizeof req, &req, sizeof req, &returned, NULL));
+    EXPECT_EQ(2, req.r.ScsiStatus);
+    EXPECT_EQ(18, req.r.SenseInfoLength);
+    EXPECT_EQ(0x70, req.sense[17]);
+    EXPECT_EQ(offsetof(request_with_sense, sense) + 18, returned);
+}
+
+TEST_F(LinuxTest, WholeScanThroughSgIo) {
+    synth_disc d;
+    d.mcn = "0000000000017";
+    d.tracks = {{0, 400, 0, "DEXYZ0500001"}, {150, 300, 0, "DEXYZ0500002"}};
+    d.damaged = {3, 500};
+    fake.sg_answer = drive_with(d);
+    run_result r = run_qscan({"-c", "-i", "-e", "D:"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(expected_output(d, options_from("cie")), r.out);
+    EXPECT_EQ(synth_sector_count(d) + 1, fake.sg_calls.size());  // the last one finds the end
+}
+
+TEST_F(LinuxTest, EmptyTray) {
+    fake.sg_answer = [](sg_io_hdr_t* h) {  // NOT READY, MEDIUM NOT PRESENT
+        h->status = 2;
+        h->driver_status = 8;
+        h->resid = (int)h->dxfer_len;
+        return 0;
+    };
+    run_result r = run_qscan({"D:"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("failed to read device: Input/output error\n", r.err);
+}
+
+// The real program on this machine's real kernel.
+TEST(LinuxProgram, WithoutAnOpticalDrive) {
+    struct stat st;
+    if (stat("/dev/sr0", &st) == 0 && linux_is_optical_drive(&st))
+        GTEST_SKIP() << "this machine has an optical drive";
+    int status = system("'" QSCAN_PROGRAM "' D: >/dev/null 2>qscan-linux-err.txt");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    FILE* f = fopen("qscan-linux-err.txt", "r");
+    ASSERT_NE(nullptr, f);
+    char line[128] = "";
+    EXPECT_NE(nullptr, fgets(line, sizeof line, f));
+    fclose(f);
+    remove("qscan-linux-err.txt");
+    EXPECT_STREQ("failed to open device: Invalid argument\n", line);
+}
+
+}  // namespace

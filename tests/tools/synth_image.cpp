@@ -1,0 +1,36 @@
+// Writes a synthesized disc image (2448-byte sectors, block 0 first) for the
+// emulated drive: the sample disc, or an album of a given number of frames.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/disc_synth.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s sample|FRAMES image-file\n", argv[0]);
+        return 2;
+    }
+    synth_disc disc = strcmp(argv[1], "sample") == 0
+                          ? synth_sample_disc()
+                          : synth_album_disc((uint32_t)strtoul(argv[1], NULL, 10));
+    FILE* out = fopen(argv[2], "wb");
+    if (out == NULL) {
+        perror(argv[2]);
+        return 1;
+    }
+    uint8_t sector[SYNTH_SECTOR_SIZE];
+    uint32_t count = synth_sector_count(disc);
+    for (uint32_t lba = 0; lba < count; ++lba) {
+        synth_sector(disc, lba, sector);
+        if (fwrite(sector, sizeof sector, 1, out) != 1) {
+            perror(argv[2]);
+            return 1;
+        }
+    }
+    if (fclose(out) != 0) {
+        perror(argv[2]);
+        return 1;
+    }
+    return 0;
+}
