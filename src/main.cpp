@@ -106,7 +106,10 @@ int qscan_main(int argc, char** argv) {
     report_options options = {};
     int name_index = parse_command_line(argc, argv, &options);
     if (name_index == 0) {
-        printf(USAGE, argv[0]);
+        // A program may be started with no argument 0 at all, or an empty
+        // one: name the tool itself then.
+        const char* program = argc > 0 && argv[0] != NULL && argv[0][0] != '\0' ? argv[0] : "qscan";
+        printf(USAGE, program);
         return 1;
     }
 
@@ -143,5 +146,15 @@ int qscan_main(int argc, char** argv) {
         report_frame(&options, &running, result, &frame);
         ++lba;
     } while (read_sector(drive, lba, sector_buffer) == 0);
+
+    // Reports that could not be written (a full disk, a closed standard
+    // output) must not end in a status that says the scan succeeded.
+    errno = 0;
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        if (errno == 0)  // the failure came from an earlier write: its cause is gone
+            errno = EIO;
+        perror("write error");
+        return 1;
+    }
     return 0;
 }

@@ -1,9 +1,12 @@
 // qscan-emu as a user runs it: the built-in sample disc, disc image files
 // named by QSCAN_EMULATED_DISC, and image files it must refuse.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -27,14 +30,16 @@ protected:
     }
     void TearDown() override { (void)system(("rm -rf '" + dir + "'").c_str()); }
 
-    // Runs qscan-emu with the given image (none: the sample disc) and arguments.
-    run_result run(const char* image, const std::string& args) {
+    // Runs qscan-emu with the given image (none: the sample disc) and
+    // arguments, standard output going to `out` (a shell redirection).
+    run_result run(const char* image, const std::string& args, const std::string& out = "") {
         std::string command;
         if (image)
             command = std::string("QSCAN_EMULATED_DISC='") + image + "' ";
         else
             command = "env -u QSCAN_EMULATED_DISC ";
-        command += "'" QSCAN_EMU "' " + args + " >'" + dir + "/out' 2>'" + dir + "/err'";
+        command += "'" QSCAN_EMU "' " + args + " " + (out.empty() ? ">'" + dir + "/out'" : out) +
+                   " 2>'" + dir + "/err'";
         int status = system(command.c_str());
         run_result r;
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -99,6 +104,50 @@ TEST_F(EmuProgramTest, EmptyImageIsADiscThatCannotBeRead) {
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
     EXPECT_EQ("failed to read device: Input/output error\n", r.err);
+}
+
+// Reports that cannot be written must not end in a status of success.
+TEST_F(EmuProgramTest, OutputThatCannotBeWritten) {
+    run_result r = run(nullptr, "-p D:", ">/dev/full");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("write error: No space left on device\n", r.err);
+
+    r = run(nullptr, "D:", ">&-");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("write error: Bad file descriptor\n", r.err);
+
+    // A closed pipe keeps its usual meaning: the process ends at once.
+    std::string command = "(env -u QSCAN_EMULATED_DISC '" QSCAN_EMU "' -r -p D:; echo $? >'" + dir +
+                          "/status') | head -c 10 >/dev/null";
+    ASSERT_EQ(0, system(command.c_str()));
+    EXPECT_EQ(std::to_string(128 + SIGPIPE) + "\n", slurp(dir + "/status"));
+}
+
+// Started by the kernel with no argument 0 at all, or with a single argument
+// at the kernel's limit for one argument (128 KiB with its terminator).
+TEST_F(EmuProgramTest, ArgumentVectorsFromTheKernel) {
+    auto exec = [&](std::vector<std::string> args) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            std::vector<char*> argv;
+            for (std::string& a : args)
+                argv.push_back(&a[0]);
+            argv.push_back(nullptr);
+            int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            char* envp[] = {nullptr};
+            execve(QSCAN_EMU, argv.data(), envp);
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(1, exec({}));
+    EXPECT_EQ("Usage: qscan [-r] [-p] [-t] [-c] [-i] [-e]  device\n", slurp(dir + "/out"));
+
+    EXPECT_EQ(0, exec({"qscan-emu", "-e" + std::string(131072 - 3, 'x'), "D:"}));
+    EXPECT_EQ(expected_output(synth_sample_disc(), options_from("e")), slurp(dir + "/out"));
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ struct fake_kernel {
     std::vector<std::string> stats;
     std::vector<std::pair<std::string, int>> opens;
     int open_result = FAKE_FD;
+    std::vector<std::pair<int, int>> dups;
+    int dup_result = FAKE_FD;
+    std::vector<int> closes;
     std::vector<sg_io_hdr_t> sg_calls;
     std::vector<std::vector<uint8_t>> cdbs;
     std::function<int(sg_io_hdr_t*)> sg_answer;
@@ -52,6 +55,16 @@ int fake_stat(const char* path, struct stat* st) {
 int fake_open(const char* path, int flags) {
     kernel->opens.push_back({path, flags});
     return kernel->open_result;
+}
+
+int fake_dup_above(int fd, int lowest) {
+    kernel->dups.push_back({fd, lowest});
+    return kernel->dup_result;
+}
+
+int fake_close(int fd) {
+    kernel->closes.push_back(fd);
+    return 0;
 }
 
 int fake_sg_io(int fd, sg_io_hdr_t* hdr) {
@@ -88,7 +101,7 @@ protected:
     void SetUp() override {
         saved = linux_calls;
         kernel = &fake;
-        linux_calls = {fake_stat, fake_open, fake_sg_io};
+        linux_calls = {fake_stat, fake_open, fake_sg_io, fake_dup_above, fake_close};
         fake.nodes["/dev/sr0"] = block_node(11, 0);
         fake.sg_answer = drive_with(synth_sample_disc());
     }
@@ -149,6 +162,32 @@ TEST_F(LinuxTest, OpensTheNodeReadWriteNonBlockingCloseOnExec) {
     ASSERT_EQ(1u, fake.opens.size());
     EXPECT_EQ("/dev/sr0", fake.opens[0].first);
     EXPECT_EQ(O_RDWR | O_NONBLOCK | O_CLOEXEC, fake.opens[0].second);
+}
+
+// With standard output closed, the drive must not take its descriptor, or
+// the report lines would be written to the drive.
+TEST_F(LinuxTest, DriveNeverTakesAStandardStreamsDescriptor) {
+    for (int low : {0, 1, 2}) {
+        fake.opens.clear();
+        fake.dups.clear();
+        fake.closes.clear();
+        fake.open_result = low;
+        drive_handle h = nullptr;
+        ASSERT_EQ(0, open_drive("D:", &h)) << low;
+        EXPECT_EQ((HANDLE)(intptr_t)FAKE_FD, h) << low;
+        EXPECT_EQ((std::vector<std::pair<int, int>>{{low, 3}}), fake.dups) << low;
+        EXPECT_EQ(std::vector<int>{low}, fake.closes) << low;
+    }
+    fake.open_result = 3;
+    fake.dups.clear();
+    drive_handle h = nullptr;
+    ASSERT_EQ(0, open_drive("D:", &h));
+    EXPECT_EQ((HANDLE)(intptr_t)3, h);
+    EXPECT_TRUE(fake.dups.empty());
+
+    fake.open_result = 1;
+    fake.dup_result = -1;  // EMFILE
+    EXPECT_EQ(EINVAL, open_drive("D:", &h));
 }
 
 TEST_F(LinuxTest, RefusedOpens) {

@@ -258,30 +258,4 @@ TEST_F(ScanTest, EmptyDrive) {
     }
 }
 
-// Each drive fault ends the scan at its block: at block 0 the run fails, later
-// the scan ends quietly with every block before the fault reported.
-TEST_F(ScanTest, DriveFaults) {
-    synth_disc d = long_disc(5);
-    const uint32_t count = synth_sector_count(d);
-    for (emulated_fault fault : {FAULT_CALL_FAILS, FAULT_WRONG_BYTES_RETURNED, FAULT_CHECK_CONDITION,
-                                 FAULT_SHORT_TRANSFER}) {
-        for (uint32_t at : {0u, 1u, count / 2, count - 1}) {
-            for (const char* switches : {"rptcie", "i", "ce"}) {
-                emulated_reset();
-                insert_synth_disc(d);
-                emulated_inject_fault(at, fault);
-                std::vector<std::string> args;
-                for (const char* s = switches; *s; ++s)
-                    args.push_back(std::string("-") + *s);
-                args.push_back("D:");
-                run_result r = run_qscan(args);
-                std::string where = "fault " + std::to_string(fault) + " at " + std::to_string(at) + " -" + switches;
-                EXPECT_EQ(at == 0 ? 1 : 0, r.status) << where;
-                EXPECT_EQ(at == 0 ? READ_FAILED : "", r.err) << where;
-                EXPECT_EQ(expected_output(d, options_from(switches), at), r.out) << where;
-            }
-        }
-    }
-}
-
 }  // namespace

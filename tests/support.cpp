@@ -99,15 +99,19 @@ report_options options_from(const std::string& switches) {
     return o;
 }
 
-std::string expected_output(const synth_disc& disc, const report_options& o, uint32_t sectors) {
+std::vector<std::optional<std::string>> expected_sectors(const synth_disc& disc,
+                                                         const report_options& o,
+                                                         uint32_t sectors) {
     // The last intact position frame: (track, index, track time, block).
     // Until one is seen, the scanner assumes block 0's own position.
     unsigned track = 1, index = 1;
     uint32_t rel_at_last = 0, last_lba = 0;
-    std::string out;
+    bool running_known = true;
+    std::vector<std::optional<std::string>> lines;
     uint32_t count = std::min(sectors, synth_sector_count(disc));
     for (uint32_t lba = 0; lba < count; ++lba) {
         synth_sector_info info = synth_describe(disc, lba);
+        std::string out;
         if (o.raw) {
             char hex[4];
             for (uint8_t b : synth_q(disc, lba)) {
@@ -119,10 +123,12 @@ std::string expected_output(const synth_disc& disc, const report_options& o, uin
         if (info.damaged) {
             if (o.errors)
                 out += "crc error in sector " + std::to_string(lba) + "\n";
+            lines.push_back(out);
             continue;
         }
         // Between position frames the running track time counts up.
         std::string running = position_text(track, index, rel_at_last + (lba - last_lba), info.abs_frames);
+        bool known = true;
         switch (info.kind) {
         case SYNTH_POSITION: {
             std::string here = position_text(info.track, info.index, info.rel_frames, info.abs_frames);
@@ -134,15 +140,18 @@ std::string expected_output(const synth_disc& disc, const report_options& o, uin
             index = info.index;
             rel_at_last = info.rel_frames;
             last_lba = lba;
+            running_known = true;
             break;
         }
         case SYNTH_MCN:
+            known = running_known;
             if (o.frames)
                 out += "2 " + info.code + " " + std::to_string(info.abs_frames % 75) + "\n";
             if (o.catalogue)
                 out += running + " : " + info.code + "\n";
             break;
         case SYNTH_ISRC:
+            known = running_known;
             if (o.frames)
                 out += "3 " + grouped_isrc(info.code) + " " + std::to_string(info.abs_frames % 75) + "\n";
             if (o.isrc)
@@ -150,13 +159,25 @@ std::string expected_output(const synth_disc& disc, const report_options& o, uin
             break;
         case SYNTH_RAW: {
             unsigned adr = disc.raw_q.at(lba)[0] & 0x0F;
-            if (adr >= 1 && adr <= 3)
-                throw std::logic_error("expected_output models raw frames of other modes only");
-            if (o.frames)
+            if (adr >= 1 && adr <= 3) {  // contents of its own: the model loses track
+                known = running_known = false;
+            } else if (o.frames) {
                 out += std::to_string(adr) + " unknown mode\n";
+            }
             break;
         }
         }
+        lines.push_back(known ? std::optional<std::string>(out) : std::nullopt);
+    }
+    return lines;
+}
+
+std::string expected_output(const synth_disc& disc, const report_options& o, uint32_t sectors) {
+    std::string out;
+    for (const auto& lines : expected_sectors(disc, o, sectors)) {
+        if (!lines)
+            throw std::logic_error("expected_output models raw frames of other modes only");
+        out += *lines;
     }
     return out;
 }

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,13 @@ report_options options_from(const std::string& switches);
 // description and the synthesizer's own Q encoding, not from the decoder.
 std::string expected_output(const synth_disc& disc, const report_options& options,
                             uint32_t sectors = UINT32_MAX);
+
+// The same, block by block. A block whose lines depend on a raw frame of
+// modes 1-3 (the frame itself, and catalogue-number and ISRC frames after it
+// until the next intact position frame) has no expected lines.
+std::vector<std::optional<std::string>> expected_sectors(const synth_disc& disc,
+                                                         const report_options& options,
+                                                         uint32_t sectors = UINT32_MAX);
 
 // "01 02 ..." or "0102..." to bytes.
 std::vector<uint8_t> from_hex(const std::string& hex);

@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <linux/major.h>
 
@@ -31,6 +32,14 @@ int real_sg_io(int fd, sg_io_hdr_t* hdr) {
     return ioctl(fd, SG_IO, hdr);
 }
 
+int real_dup_above(int fd, int lowest) {
+    return fcntl(fd, F_DUPFD_CLOEXEC, lowest);
+}
+
+int real_close(int fd) {
+    return close(fd);
+}
+
 // "X:\" to X, or 0 when root is not of that form.
 char root_letter(LPCSTR root) {
     if (root == NULL || root[0] == '\0' || root[1] != ':' || root[2] != '\\' || root[3] != '\0')
@@ -48,7 +57,7 @@ char device_letter(LPCSTR path) {
 
 }  // namespace
 
-linux_kernel linux_calls = {real_stat, real_open, real_sg_io};
+linux_kernel linux_calls = {real_stat, real_open, real_sg_io, real_dup_above, real_close};
 
 const int LINUX_DRIVE_OPEN_FLAGS = O_RDWR | O_NONBLOCK | O_CLOEXEC;
 
@@ -130,6 +139,14 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
     if (letter == 0 || !flags_ok || !linux_drive_node(letter, node, sizeof node))
         return INVALID_HANDLE_VALUE;
     int fd = linux_calls.open(node, LINUX_DRIVE_OPEN_FLAGS);
+    // With a standard stream closed, open() hands out its number and the
+    // reports meant for that stream would be written to the drive. Keep the
+    // drive above the three, so those writes fail as they should.
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        int moved = linux_calls.dup_above(fd, STDERR_FILENO + 1);
+        linux_calls.close(fd);
+        fd = moved;
+    }
     return fd < 0 ? INVALID_HANDLE_VALUE : (HANDLE)(intptr_t)fd;
 }
 

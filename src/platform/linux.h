@@ -16,6 +16,8 @@ struct linux_kernel {
     int (*stat)(const char* path, struct stat* st);
     int (*open)(const char* path, int flags);
     int (*sg_io)(int fd, sg_io_hdr_t* hdr);  // ioctl(fd, SG_IO, hdr)
+    int (*dup_above)(int fd, int lowest);    // fcntl(fd, F_DUPFD_CLOEXEC, lowest)
+    int (*close)(int fd);
 };
 extern linux_kernel linux_calls;
 
