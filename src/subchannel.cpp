@@ -96,13 +96,21 @@ void decode_isrc(const uint8_t q[Q_SIZE], q_isrc_body* isrc) {
 
 }  // namespace
 
+// Eight subchannel bytes make one Q byte. They are read as one 64-bit word
+// with byte i in bits 8i to 8i+7 (the compiler turns the shifts into a
+// single load), and bit 6 of each is moved to bit 8i. Multiplying by
+// 0x8040201008040201 (bit 9j set for j = 0..7) copies bit 8i to every bit
+// 8i + 9j; only i + j = 7 lands in the top byte, at bit 63 - i, so the top
+// byte is the eight Q bits with byte 0's first. No two copies share a bit,
+// so nothing carries.
 void extract_q(const uint8_t subchannel[SUBCHANNEL_SIZE], uint8_t q[Q_SIZE]) {
     for (int k = 0; k < Q_SIZE; ++k) {
         const uint8_t* s = subchannel + 8 * k;
-        unsigned byte = 0;
-        for (int bit = 0; bit < 8; ++bit)
-            byte = (byte << 1) | ((s[bit] >> 6) & 1);
-        q[k] = (uint8_t)byte;
+        uint64_t word = (uint64_t)s[0] | (uint64_t)s[1] << 8 | (uint64_t)s[2] << 16 |
+                        (uint64_t)s[3] << 24 | (uint64_t)s[4] << 32 | (uint64_t)s[5] << 40 |
+                        (uint64_t)s[6] << 48 | (uint64_t)s[7] << 56;
+        uint64_t q_bits = (word >> 6) & 0x0101010101010101u;
+        q[k] = (uint8_t)((q_bits * 0x8040201008040201u) >> 56);
     }
 }
 
