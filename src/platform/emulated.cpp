@@ -102,15 +102,18 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
         check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_LBA_OUT_OF_RANGE);
         return TRUE;
     }
-    uint8_t sector[EMULATED_SECTOR_SIZE];
-    if (!d.disc.fetch(lba, sector)) {
+    // The sector goes straight into the caller's buffer, as a direct
+    // transfer does; a short transfer stops after the main channel.
+    bool short_transfer = injected == FAULT_SHORT_TRANSFER;
+    uint8_t whole[EMULATED_SECTOR_SIZE];
+    uint8_t* into = short_transfer ? whole : (uint8_t*)r->DataBuffer;
+    if (!d.disc.fetch(lba, into)) {
         check_condition(r, SENSE_MEDIUM_ERROR, ASC_UNRECOVERED_READ_ERROR);
         return TRUE;
     }
-
-    uint32_t transferred =
-        injected == FAULT_SHORT_TRANSFER ? MAIN_CHANNEL_SIZE : (uint32_t)EMULATED_SECTOR_SIZE;
-    memcpy(r->DataBuffer, sector, transferred);
+    uint32_t transferred = short_transfer ? MAIN_CHANNEL_SIZE : (uint32_t)EMULATED_SECTOR_SIZE;
+    if (short_transfer)
+        memcpy(r->DataBuffer, whole, transferred);
     r->DataTransferLength = transferred;
     r->ScsiStatus = STATUS_GOOD;
     d.last.scsi_status = STATUS_GOOD;
@@ -123,6 +126,26 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
         *bytes_returned = sizeof *r / 2;
     return TRUE;
 }
+
+// A disc image being read. A scan asks for block after block, so the file
+// is read through a large buffer and only seeks when asked out of order.
+struct image_file {
+    std::vector<char> buffer = std::vector<char>(1 << 20);
+    std::ifstream stream;
+    uint32_t next = 0;  // the block the stream stands at
+
+    bool read(uint32_t lba, uint8_t* sector) {
+        if (lba != next) {
+            stream.clear();
+            stream.seekg((std::streamoff)lba * EMULATED_SECTOR_SIZE);
+        }
+        stream.read((char*)sector, EMULATED_SECTOR_SIZE);
+        bool whole = stream.gcount() == EMULATED_SECTOR_SIZE;
+        next = whole ? lba + 1 : UINT32_MAX;
+        return whole;
+    }
+};
+
 
 }  // namespace
 
@@ -196,13 +219,17 @@ void emulated_insert_image(std::vector<uint8_t> image) {
 }
 
 bool emulated_insert_image_file(const char* path, std::string* error) {
-    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
-    if (!*file) {
+    auto file = std::make_shared<image_file>();
+    file->stream.rdbuf()->pubsetbuf(file->buffer.data(), (std::streamsize)file->buffer.size());
+    file->stream.open(path, std::ios::binary);
+    std::ifstream* stream = &file->stream;
+    if (!*stream) {
         *error = std::string("cannot open disc image ") + path + ": " + strerror(errno);
         return false;
     }
-    file->seekg(0, std::ios::end);
-    long long size = (long long)file->tellg();
+    stream->seekg(0, std::ios::end);
+    long long size = (long long)stream->tellg();
+    stream->seekg(0);
     if (size < 0 || size % EMULATED_SECTOR_SIZE != 0) {
         *error = std::string("disc image ") + path + " is " + std::to_string(size) +
                  " bytes long, not a whole number of 2448-byte sectors";
@@ -210,12 +237,7 @@ bool emulated_insert_image_file(const char* path, std::string* error) {
     }
     emulated_disc disc;
     disc.sector_count = (uint32_t)(size / EMULATED_SECTOR_SIZE);
-    disc.fetch = [file](uint32_t lba, uint8_t* sector) {
-        file->clear();
-        file->seekg((std::streamoff)lba * EMULATED_SECTOR_SIZE);
-        file->read((char*)sector, EMULATED_SECTOR_SIZE);
-        return file->gcount() == EMULATED_SECTOR_SIZE;
-    };
+    disc.fetch = [file](uint32_t lba, uint8_t* sector) { return file->read(lba, sector); };
     emulated_insert_disc(std::move(disc));
     return true;
 }
