@@ -56,7 +56,7 @@ protected:
 
     void SetUp() override {
         emulated_reset();
-        insert_synth_disc(disc);
+        emulated_insert_synth_disc(disc);
     }
     void TearDown() override { emulated_reset(); }
 
@@ -188,7 +188,7 @@ TEST_F(HardeningTest, FaultMatrix) {
         for (uint32_t at : {0u, 1u, count / 2, count - 1}) {
             for (const char* switches : OPTION_SETS) {
                 emulated_reset();
-                insert_synth_disc(disc);
+                emulated_insert_synth_disc(disc);
                 emulated_inject_fault(at, fault);
                 run_result r = run_qscan(arguments_for(switches));
                 std::string where = "fault " + std::to_string(fault) + " at " + std::to_string(at) +
@@ -292,7 +292,7 @@ TEST_F(HardeningTest, OutOfRangeFramesThatPassTheCrc) {
                 for (uint32_t lba = start; lba < start + run; ++lba)
                     d.raw_q[lba] = bad.q;
                 emulated_reset();
-                insert_synth_disc(d);
+                emulated_insert_synth_disc(d);
                 run_result r = run_qscan({"-r", "-p", "-t", "-c", "-i", "-e", "D:"});
                 std::string where = std::string(bad.what) + " x" + std::to_string(run) + " at " +
                                     std::to_string(start);
@@ -332,7 +332,7 @@ TEST_F(HardeningTest, OutOfRangeHandlingExactly) {
     d.raw_q[0] = {0x01, 0x01, 0x01, 0x00, 0x00, 0x99, 0x00, 0x00, 0x02, 0x99};  // frames 99
     d.raw_q[5] = {0x02, 0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x80, 0x00, 0x99};  // frame number 99
     emulated_reset();
-    insert_synth_disc(d);
+    emulated_insert_synth_disc(d);
     run_result r = run_qscan({"-p", "-t", "-c", "-i", "D:"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("1  1.01 00:00.99 00:02.99\n"
@@ -402,7 +402,7 @@ TEST(RandomDiscs, ReportsMatchTheirDescriptions) {
         }
 
         emulated_reset();
-        insert_synth_disc(d);
+        emulated_insert_synth_disc(d);
         run_result r = run_qscan({"-r", "-p", "-t", "-c", "-i", "-e", "D:"});
         ASSERT_EQ(0, r.status) << "disc " << n;
         ASSERT_EQ(expected_output(d, options_from("rptcie")), r.out) << "disc " << n;

@@ -51,7 +51,7 @@ class ScanTest : public ::testing::Test {
 protected:
     void SetUp() override {
         emulated_reset();
-        insert_synth_disc(small_disc());
+        emulated_insert_synth_disc(small_disc());
     }
     void TearDown() override { emulated_reset(); }
 };
@@ -166,7 +166,7 @@ TEST_F(ScanTest, RawAndErrorLinesInterleave) {
     synth_disc d;
     d.tracks = {{0, 20, 0, ""}};
     d.damaged = {7};
-    insert_synth_disc(d);
+    emulated_insert_synth_disc(d);
     std::vector<std::string> lines = split_lines(run_qscan({"-r", "-e", "D:"}).out);
     ASSERT_EQ(21u, lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -182,7 +182,7 @@ TEST_F(ScanTest, RawAndErrorLinesInterleave) {
 TEST_F(ScanTest, LongDiscsEveryOptionCombination) {
     for (uint32_t seed : {1u, 77u}) {
         synth_disc d = long_disc(seed);
-        insert_synth_disc(d);
+        emulated_insert_synth_disc(d);
         const std::string all = "rptcie";
         for (int mask = 1; mask < 64; ++mask) {
             std::vector<std::string> args;
@@ -203,7 +203,7 @@ TEST_F(ScanTest, LongDiscsEveryOptionCombination) {
 
 TEST_F(ScanTest, SampleDisc) {
     synth_disc sample = synth_sample_disc();
-    insert_synth_disc(sample);
+    emulated_insert_synth_disc(sample);
     run_result r = run_qscan({"D:"});
     EXPECT_EQ(expected_output(sample, options_from("i")), r.out);
     EXPECT_EQ(0, r.status);

@@ -26,10 +26,6 @@ run_result capture(const std::function<int()>& fn);
 // Runs the main routine with argument 0 "qscan" followed by args.
 run_result run_qscan(const std::vector<std::string>& args);
 
-// Puts the synthesized disc into the emulated drive, its sectors made on
-// demand (support_emulated.cpp: for test programs on the emulated platform).
-void insert_synth_disc(const synth_disc& disc);
-
 // The options a command line's switches stand for, e.g. "-p -t".
 report_options options_from(const std::string& switches);
 

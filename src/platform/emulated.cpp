@@ -218,6 +218,16 @@ void emulated_insert_image(std::vector<uint8_t> image) {
     emulated_insert_disc(std::move(disc));
 }
 
+void emulated_insert_synth_disc(const synth_disc& disc) {
+    emulated_disc d;
+    d.sector_count = synth_sector_count(disc);
+    d.fetch = [disc](uint32_t lba, uint8_t* sector) {
+        synth_sector(disc, lba, sector);
+        return true;
+    };
+    emulated_insert_disc(std::move(d));
+}
+
 bool emulated_insert_image_file(const char* path, std::string* error) {
     auto file = std::make_shared<image_file>();
     file->stream.rdbuf()->pubsetbuf(file->buffer.data(), (std::streamsize)file->buffer.size());

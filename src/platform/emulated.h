@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/disc_synth.h"
 #include "platform/win32.h"
 
 enum { EMULATED_SECTOR_SIZE = 2448 };
@@ -26,6 +27,9 @@ void emulated_insert_disc(emulated_disc disc);
 
 // A disc held in memory: whole 2448-byte sectors, block 0 first.
 void emulated_insert_image(std::vector<uint8_t> image);
+
+// A synthesized disc, its sectors laid down as the drive reads them.
+void emulated_insert_synth_disc(const synth_disc& disc);
 
 // A disc image file (2448-byte sectors, block 0 first), read sector by
 // sector as the drive is asked for it. Returns false, with the reason in

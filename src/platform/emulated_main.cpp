@@ -18,14 +18,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     } else {
-        synth_disc sample = synth_sample_disc();
-        emulated_disc disc;
-        disc.sector_count = synth_sector_count(sample);
-        disc.fetch = [sample](uint32_t lba, uint8_t* sector) {
-            synth_sector(sample, lba, sector);
-            return true;
-        };
-        emulated_insert_disc(disc);
+        emulated_insert_synth_disc(synth_sample_disc());
     }
     return qscan_main(argc, argv);
 }
