@@ -64,6 +64,22 @@ TEST_F(EmuProgramTest, SampleDiscShowsItsIsrcs) {
         EXPECT_NE(std::string::npos, r.out.find(isrc)) << isrc;
 }
 
+TEST_F(EmuProgramTest, UsageAndOpenFailures) {
+    const std::string usage = "Usage: " QSCAN_EMU " [-r] [-p] [-t] [-c] [-i] [-e]  device\n";
+    for (const char* args : {"", "-p", "-x D:", "D: -p", "D: E:"}) {
+        run_result r = run(nullptr, args);
+        EXPECT_EQ(1, r.status) << args;
+        EXPECT_EQ(usage, r.out) << args;
+        EXPECT_EQ("", r.err) << args;
+    }
+    for (const char* args : {"C:", "E:", "1:", "DE:", "D", "''", "-i ''"}) {
+        run_result r = run(nullptr, args);
+        EXPECT_EQ(1, r.status) << args;
+        EXPECT_EQ("", r.out) << args;
+        EXPECT_EQ("failed to open device: Invalid argument\n", r.err) << args;
+    }
+}
+
 TEST_F(EmuProgramTest, SampleDiscEveryReport) {
     run_result r = run(nullptr, "-r -p -t -c -i -e D:");
     EXPECT_EQ(0, r.status);
