@@ -12,20 +12,9 @@
 
 namespace {
 
-const char USAGE[] = "Usage: qscan [-r] [-p] [-t] [-c] [-i] [-e]  device\n";
-const char OPEN_FAILED[] = "failed to open device: Invalid argument\n";
-const char READ_FAILED[] = "failed to read device: Input/output error\n";
 
 // The report options one at a time, none (the default) and all.
 const char* const OPTION_SETS[] = {"", "r", "p", "t", "c", "i", "e", "rptcie"};
-
-std::vector<std::string> arguments_for(const std::string& switches) {
-    std::vector<std::string> args;
-    for (char c : switches)
-        args.push_back(std::string("-") + c);
-    args.push_back("D:");
-    return args;
-}
 
 report_options options_for(const std::string& switches) {
     return options_from(switches.empty() ? "i" : switches);
@@ -423,10 +412,7 @@ TEST(RandomDiscs, ReportsMatchTheirDescriptions) {
             std::vector<std::string> lines = split_lines(chunks[lba]);
             ASSERT_EQ(2u, lines.size()) << "disc " << n << " block " << lba;
             const std::string& line = lines[1];
-            std::string code = info.kind == SYNTH_MCN
-                                   ? info.code
-                                   : info.code.substr(0, 2) + "-" + info.code.substr(2, 3) + "-" +
-                                         info.code.substr(5, 2) + "-" + info.code.substr(7);
+            std::string code = info.kind == SYNTH_MCN ? info.code : grouped_isrc(info.code);
             EXPECT_EQ(code, line.substr(line.find(" : ") + 3)) << line;
             char disc_time[16];
             snprintf(disc_time, sizeof disc_time, "%02u:%02u.%02u", info.abs_frames / 4500,

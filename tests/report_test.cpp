@@ -123,12 +123,8 @@ TEST(ReportFrame, EverySwitchCombination) {
                                  " 1.01 00:01.02 00:03.02 : 1234567890128\n",
                                  " 1.01 00:01.03 00:03.03 : ZZ-QSC-26-00001\n", ""};
     const char after_switch[] = {'t', 'c', 'i', 0};
-    const std::string all = "rptcie";
     for (int mask = 0; mask < 64; ++mask) {
-        std::string switches;
-        for (int b = 0; b < 6; ++b)
-            if (mask & (1 << b))
-                switches += all[b];
+        std::string switches = switches_of(mask);
         timing running = start;
         std::string want, got;
         for (int k = 0; k < 4; ++k) {

@@ -12,9 +12,6 @@
 
 namespace {
 
-const char USAGE[] = "Usage: qscan [-r] [-p] [-t] [-c] [-i] [-e]  device\n";
-const char OPEN_FAILED[] = "failed to open device: Invalid argument\n";
-const char READ_FAILED[] = "failed to read device: Input/output error\n";
 
 // Two tracks in 13 blocks: a catalogue number at block 2, a damaged frame at
 // block 4, a three-block pregap at blocks 6-8 with a mode-5 frame at block 7,
@@ -183,18 +180,9 @@ TEST_F(ScanTest, LongDiscsEveryOptionCombination) {
     for (uint32_t seed : {1u, 77u}) {
         synth_disc d = long_disc(seed);
         emulated_insert_synth_disc(d);
-        const std::string all = "rptcie";
         for (int mask = 1; mask < 64; ++mask) {
-            std::vector<std::string> args;
-            std::string switches;
-            for (int b = 0; b < 6; ++b) {
-                if (mask & (1 << b)) {
-                    args.push_back(std::string("-") + all[b]);
-                    switches += all[b];
-                }
-            }
-            args.push_back("D:");
-            run_result r = run_qscan(args);
+            std::string switches = switches_of(mask);
+            run_result r = run_qscan(arguments_for(switches));
             ASSERT_EQ(0, r.status) << switches;
             ASSERT_EQ(expected_output(d, options_from(switches)), r.out) << "seed " << seed << " -" << switches;
         }

@@ -52,10 +52,6 @@ std::string position_text(unsigned track, unsigned index, uint32_t rel, uint32_t
     return text + msf_text(rel) + " " + msf_text(abs);
 }
 
-std::string grouped_isrc(const std::string& c) {
-    return c.substr(0, 2) + "-" + c.substr(2, 3) + "-" + c.substr(5, 2) + "-" + c.substr(7, 5);
-}
-
 }  // namespace
 
 run_result capture(const std::function<int()>& fn) {
@@ -97,6 +93,26 @@ report_options options_from(const std::string& switches) {
         }
     }
     return o;
+}
+
+std::string grouped_isrc(const std::string& c) {
+    return c.substr(0, 2) + "-" + c.substr(2, 3) + "-" + c.substr(5, 2) + "-" + c.substr(7, 5);
+}
+
+std::string switches_of(int mask) {
+    std::string switches;
+    for (int b = 0; b < 6; ++b)
+        if (mask & (1 << b))
+            switches += "rptcie"[b];
+    return switches;
+}
+
+std::vector<std::string> arguments_for(const std::string& switches) {
+    std::vector<std::string> args;
+    for (char c : switches)
+        args.push_back(std::string("-") + c);
+    args.push_back("D:");
+    return args;
 }
 
 std::vector<std::optional<std::string>> expected_sectors(const synth_disc& disc,

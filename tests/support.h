@@ -14,6 +14,11 @@
 #include "main.h"
 #include "platform/disc_synth.h"
 
+// The program's own texts, as a user sees them.
+const char USAGE[] = "Usage: qscan [-r] [-p] [-t] [-c] [-i] [-e]  device\n";
+const char OPEN_FAILED[] = "failed to open device: Invalid argument\n";
+const char READ_FAILED[] = "failed to read device: Input/output error\n";
+
 struct run_result {
     int status;
     std::string out;
@@ -26,8 +31,19 @@ run_result capture(const std::function<int()>& fn);
 // Runs the main routine with argument 0 "qscan" followed by args.
 run_result run_qscan(const std::vector<std::string>& args);
 
-// The options a command line's switches stand for, e.g. "-p -t".
+// The options a string of switch letters stands for: "pt" is -p -t.
 report_options options_from(const std::string& switches);
+
+// The switch letters of one of the 64 combinations: bit 0 is r, then p, t,
+// c, i and e.
+std::string switches_of(int mask);
+
+// The command line for a string of switch letters and drive D:: "pt" gives
+// -p -t D:.
+std::vector<std::string> arguments_for(const std::string& switches);
+
+// An ISRC in the four groups it is printed in: CC-RRR-YY-NNNNN.
+std::string grouped_isrc(const std::string& isrc);
 
 // The complete standard output the scanner must print for the first
 // `sectors` blocks of a disc with only in-range values, derived from the
