@@ -88,11 +88,6 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
         }
         start += t.pregap + t.length;
     }
-    if (track == nullptr) {  // past the last track: described as the lead-out would be
-        info.track = 0xAA;
-        info.index = 1;
-        info.rel_frames = lba - start;
-    }
 
     info.damaged = disc.damaged.count(lba) != 0;
     if (disc.raw_q.count(lba)) {
@@ -133,7 +128,7 @@ std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba) {
     case SYNTH_POSITION:
         w.put(info.control, 4);
         w.put(1, 4);
-        w.put(info.track == 0xAA ? 0xAA : to_bcd(info.track), 8);
+        w.put(to_bcd(info.track), 8);
         w.put(to_bcd(info.index), 8);
         put_msf(&w, info.rel_frames);
         w.put(0, 8);

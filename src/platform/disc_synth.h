@@ -54,6 +54,7 @@ struct synth_sector_info {
     std::string code;         // the catalogue number or ISRC of an SYNTH_MCN or SYNTH_ISRC block
 };
 
+// The disc's length in blocks. The functions below take a block below it.
 uint32_t synth_sector_count(const synth_disc& disc);
 synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba);
 

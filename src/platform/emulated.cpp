@@ -62,8 +62,6 @@ bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
 
 void check_condition(SCSI_PASS_THROUGH_DIRECT* r, UCHAR sense_key, UCHAR asc) {
     r->ScsiStatus = STATUS_CHECK_CONDITION;
-    r->DataTransferLength = 0;
-    drive().last.scsi_status = STATUS_CHECK_CONDITION;
     drive().last.sense_key = sense_key;
     drive().last.additional_sense = asc;
 }
@@ -74,6 +72,7 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
     drive_state& d = drive();
     const UCHAR* cdb = r->Cdb;
     *bytes_returned = sizeof *r;  // the record comes back whole, whatever the drive's answer
+    r->DataTransferLength = 0;    // until data moves
 
     if (cdb[0] != EXPECTED_CDB[0]) {
         check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_INVALID_OPCODE);
@@ -116,12 +115,8 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
         memcpy(r->DataBuffer, whole, transferred);
     r->DataTransferLength = transferred;
     r->ScsiStatus = STATUS_GOOD;
-    d.last.scsi_status = STATUS_GOOD;
-    if (injected == FAULT_CHECK_CONDITION) {
-        // The whole block arrived, yet the drive flags it: only the status tells.
+    if (injected == FAULT_CHECK_CONDITION)  // the whole block arrived, yet only the status tells
         check_condition(r, SENSE_MEDIUM_ERROR, ASC_UNRECOVERED_READ_ERROR);
-        r->DataTransferLength = transferred;
-    }
     if (injected == FAULT_WRONG_BYTES_RETURNED)
         *bytes_returned = sizeof *r / 2;
     return TRUE;
@@ -145,7 +140,6 @@ struct image_file {
         return whole;
     }
 };
-
 
 }  // namespace
 
@@ -198,8 +192,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
                    in_buffer == out_buffer && in_buffer_size == sizeof(SCSI_PASS_THROUGH_DIRECT) &&
                    out_buffer_size == sizeof(SCSI_PASS_THROUGH_DIRECT) && bytes_returned != NULL &&
                    overlapped == NULL && request_is_valid(&call.request);
-    call.result = call_ok ? execute((SCSI_PASS_THROUGH_DIRECT*)in_buffer, bytes_returned) : FALSE;
-    return call.result;
+    return call_ok ? execute((SCSI_PASS_THROUGH_DIRECT*)in_buffer, bytes_returned) : FALSE;
 }
 
 void emulated_insert_disc(emulated_disc disc) {

@@ -62,10 +62,11 @@ linux_kernel linux_calls = {real_stat, real_open, real_sg_io, real_dup_above, re
 const int LINUX_DRIVE_OPEN_FLAGS = O_RDWR | O_NONBLOCK | O_CLOEXEC;
 
 bool linux_drive_node(char letter, char* path, size_t size) {
-    int upper = letter & ~0x20;  // ASCII letters only: the test below rejects everything else
-    if (!((letter >= 'D' && letter <= 'Z') || (letter >= 'd' && letter <= 'z')))
+    bool upper = letter >= 'D' && letter <= 'Z';
+    bool lower = letter >= 'd' && letter <= 'z';
+    if (!upper && !lower)
         return false;
-    int n = snprintf(path, size, "/dev/sr%d", upper - 'D');
+    int n = snprintf(path, size, "/dev/sr%d", letter - (upper ? 'D' : 'd'));
     return n > 0 && (size_t)n < size;
 }
 
