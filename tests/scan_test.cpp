@@ -157,7 +157,7 @@ TEST_F(ScanTest, UsageNamesTheProgramAsCalled) {
     EXPECT_EQ("Usage: /usr/local/bin/qscan [-r] [-p] [-t] [-c] [-i] [-e]  device\n", r.out);
 }
 
-// A damaged frame at block 7, as in the manual's example: one 36-character
+// A damaged frame at block 7: one 36-character
 // line per block, and the error line right after the eighth.
 TEST_F(ScanTest, RawAndErrorLinesInterleave) {
     synth_disc d;
