@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 
+#include "platform/drive_paths.h"
+
 namespace {
 
 const UCHAR STATUS_GOOD = 0x00;
@@ -145,12 +147,10 @@ struct image_file {
 
 UINT GetDriveTypeA(LPCSTR root_path) {
     ++drive().counts.drive_type_queries;
-    if (root_path == NULL || root_path[0] == '\0' || root_path[1] != ':' || root_path[2] != '\\' ||
-        root_path[3] != '\0')
-        return DRIVE_NO_ROOT_DIR;
-    if (is_drive_d(root_path[0]))
+    char letter = root_path_letter(root_path);
+    if (is_drive_d(letter))
         return DRIVE_CDROM;
-    if (root_path[0] == 'C' || root_path[0] == 'c')
+    if (letter == 'C' || letter == 'c')
         return DRIVE_FIXED;
     return DRIVE_NO_ROOT_DIR;
 }
@@ -159,13 +159,10 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE template_file) {
     ++drive().counts.opens;
-    bool path_ok = file_name != NULL && strncmp(file_name, "\\\\.\\", 4) == 0 &&
-                   is_drive_d(file_name[4]) && file_name[5] == ':' && file_name[6] == '\0';
-    bool flags_ok = desired_access == (GENERIC_READ | GENERIC_WRITE) &&
-                    share_mode == (FILE_SHARE_READ | FILE_SHARE_WRITE) &&
-                    security_attributes == NULL && creation_disposition == OPEN_EXISTING &&
-                    flags_and_attributes == FILE_ATTRIBUTE_NORMAL && template_file == NULL;
-    return path_ok && flags_ok ? (HANDLE)&device_object : INVALID_HANDLE_VALUE;
+    bool ok = is_drive_d(device_path_letter(file_name)) &&
+              is_drive_open(desired_access, share_mode, security_attributes, creation_disposition,
+                            flags_and_attributes, template_file);
+    return ok ? (HANDLE)&device_object : INVALID_HANDLE_VALUE;
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,

@@ -13,6 +13,8 @@
 
 #include <linux/major.h>
 
+#include "platform/drive_paths.h"
+
 namespace {
 
 // The driver byte reports sense data it fetched on its own; that is the
@@ -38,21 +40,6 @@ int real_dup_above(int fd, int lowest) {
 
 int real_close(int fd) {
     return close(fd);
-}
-
-// "X:\" to X, or 0 when root is not of that form.
-char root_letter(LPCSTR root) {
-    if (root == NULL || root[0] == '\0' || root[1] != ':' || root[2] != '\\' || root[3] != '\0')
-        return 0;
-    return root[0];
-}
-
-// "\\.\X:" to X, or 0 when path is not of that form.
-char device_letter(LPCSTR path) {
-    if (path == NULL || strncmp(path, "\\\\.\\", 4) != 0 || path[4] == '\0' || path[5] != ':' ||
-        path[6] != '\0')
-        return 0;
-    return path[4];
 }
 
 }  // namespace
@@ -118,12 +105,12 @@ BOOL linux_request_from_sg(int ioctl_result, const sg_io_hdr_t* hdr,
 }
 
 UINT GetDriveTypeA(LPCSTR root_path) {
-    char letter = root_letter(root_path);
+    char letter = root_path_letter(root_path);
     if (letter == 'C' || letter == 'c')
         return DRIVE_FIXED;
     char node[16];
     struct stat st;
-    if (letter == 0 || !linux_drive_node(letter, node, sizeof node) || linux_calls.stat(node, &st) != 0)
+    if (!linux_drive_node(letter, node, sizeof node) || linux_calls.stat(node, &st) != 0)
         return DRIVE_NO_ROOT_DIR;
     return linux_is_optical_drive(&st) ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
 }
@@ -132,12 +119,9 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE template_file) {
     char node[16];
-    char letter = device_letter(file_name);
-    bool flags_ok = desired_access == (GENERIC_READ | GENERIC_WRITE) &&
-                    share_mode == (FILE_SHARE_READ | FILE_SHARE_WRITE) &&
-                    security_attributes == NULL && creation_disposition == OPEN_EXISTING &&
-                    flags_and_attributes == FILE_ATTRIBUTE_NORMAL && template_file == NULL;
-    if (letter == 0 || !flags_ok || !linux_drive_node(letter, node, sizeof node))
+    if (!is_drive_open(desired_access, share_mode, security_attributes, creation_disposition,
+                       flags_and_attributes, template_file) ||
+        !linux_drive_node(device_path_letter(file_name), node, sizeof node))
         return INVALID_HANDLE_VALUE;
     int fd = linux_calls.open(node, LINUX_DRIVE_OPEN_FLAGS);
     // With a standard stream closed, open() hands out its number and the
