@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -216,11 +217,11 @@ TEST_F(ScanTest, RealFramesThroughTheWholeProgram) {
         std::getline(fields, verdict, '\t');
         std::getline(fields, p_line, '\t');
         uint32_t lba = (uint32_t)(image.size() / SYNTH_SECTOR_SIZE);
-        std::vector<uint8_t> q = from_hex(hex);
+        std::vector<uint8_t> bytes = from_hex(hex);
+        std::array<uint8_t, 12> q;
+        std::copy(bytes.begin(), bytes.end(), q.begin());
         image.resize(image.size() + SYNTH_SECTOR_SIZE, 0x3F);  // R-W bits set, P clear
-        uint8_t* sub = &image[image.size() - 96];
-        for (int i = 0; i < 96; ++i)
-            sub[i] = (uint8_t)((sub[i] & ~0x40) | (((q[i / 8] >> (7 - i % 8)) & 1) << 6));
+        synth_lay_down_q(q, &image[image.size() - 96]);
         want += verdict == "ok" ? p_line + "\n" : "crc error in sector " + std::to_string(lba) + "\n";
     }
     emulated_insert_image(image);

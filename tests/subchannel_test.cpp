@@ -27,10 +27,8 @@ q_bytes parse_q(const std::string& hex) {
 
 // A subchannel whose Q bits spell q, with every other bit set or cleared.
 void lay_down(const q_bytes& q, uint8_t others, uint8_t sub[SUBCHANNEL_SIZE]) {
-    for (int i = 0; i < SUBCHANNEL_SIZE; ++i) {
-        bool bit = (q[i / 8] >> (7 - i % 8)) & 1;
-        sub[i] = (uint8_t)((others & ~0x40) | (bit ? 0x40 : 0));
-    }
+    memset(sub, others, SUBCHANNEL_SIZE);
+    synth_lay_down_q(q, sub);
 }
 
 TEST(ExtractQ, GathersBitSixMostSignificantFirst) {

@@ -182,12 +182,18 @@ void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SYNTH_SEC
         fill_noise(~seed, sub, 96);
     else
         memset(sub, 0xFF, 96);
-    std::array<uint8_t, 12> q = synth_q(disc, lba);
-    uint8_t p_bit = info.index == 0 ? 0x80 : 0x00;  // P marks the pause between tracks
+    if (disc.noise) {
+        uint8_t p_bit = info.index == 0 ? 0x80 : 0x00;  // P marks the pause between tracks
+        for (unsigned i = 0; i < 96; ++i)
+            sub[i] = (uint8_t)((sub[i] & 0x3F) | p_bit);
+    }
+    synth_lay_down_q(synth_q(disc, lba), sub);
+}
+
+void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[96]) {
     for (unsigned i = 0; i < 96; ++i) {
         uint8_t q_bit = (q[i / 8] & (0x80u >> (i % 8))) ? 0x40 : 0x00;
-        uint8_t others = disc.noise ? (uint8_t)((sub[i] & 0x3F) | p_bit) : (uint8_t)0xBF;
-        sub[i] = (uint8_t)(others | q_bit);
+        subchannel[i] = (uint8_t)((subchannel[i] & ~0x40) | q_bit);
     }
 }
 

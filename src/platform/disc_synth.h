@@ -68,6 +68,10 @@ void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SYNTH_SEC
 // The whole disc as an image: synth_sector_count sectors, block 0 first.
 std::vector<uint8_t> synth_image(const synth_disc& disc);
 
+// Writes the 96 bits of q into bit 6 (the Q channel) of the 96 subchannel
+// bytes, first bit first, leaving their other bits as they are.
+void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[96]);
+
 // Q bytes 0-9 with their CRC appended (bitwise, complemented, MSB first).
 std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q);
 

@@ -24,10 +24,9 @@ namespace {
 void lay_down(const std::array<uint8_t, 12>& q, uint8_t noise, uint8_t* sector) {
     memset(sector, noise, 2352);
     uint8_t* sub = sector + 2352;
-    for (int i = 0; i < 96; ++i) {
-        uint8_t other = (uint8_t)((noise * (i + 1)) & 0xBF);
-        sub[i] = (uint8_t)(other | (((q[i / 8] >> (7 - i % 8)) & 1) << 6));
-    }
+    for (int i = 0; i < 96; ++i)
+        sub[i] = (uint8_t)(noise * (i + 1));
+    synth_lay_down_q(q, sub);
 }
 
 }  // namespace
