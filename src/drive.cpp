@@ -3,19 +3,57 @@
 #include "drive.h"
 
 #include <errno.h>
+#include <stddef.h>
 #include <string.h>
 
 #include "platform/win32.h"
 
-// Windows' record: 44 bytes on the 32-bit platform, 56 on the 64-bit one.
-static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == (sizeof(void*) == 4 ? 44 : 56),
-              "SCSI_PASS_THROUGH_DIRECT is not laid out as Windows lays it out");
-
 namespace {
+
+enum { SENSE_AREA_SIZE = 32 };
+
+// The request as the platform's own pass-through sample lays it out: the
+// record, a filler that puts the sense area on a 4-byte boundary, and the
+// area the system writes the drive's sense data into.
+struct pass_through_with_sense {
+    SCSI_PASS_THROUGH_DIRECT record;
+    ULONG filler;
+    UCHAR sense[SENSE_AREA_SIZE];
+};
+
+// Every field the request sets lies where Windows has it, on the 32-bit
+// platform and on the 64-bit one; checked against the system headers in
+// the Windows build and against our own declarations everywhere else.
+const bool WIDE = sizeof(void*) == 8;
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == (WIDE ? 56 : 44), "record size");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Length) == 0, "Length");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2, "ScsiStatus");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, PathId) == 3, "PathId");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TargetId) == 4, "TargetId");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Lun) == 5, "Lun");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6, "CdbLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength) == 7, "SenseInfoLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8, "DataIn");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12, "DataTransferLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == 16, "TimeOutValue");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == (WIDE ? 24 : 20), "DataBuffer");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == (WIDE ? 32 : 24), "SenseInfoOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == (WIDE ? 36 : 28), "Cdb");
+static_assert(offsetof(pass_through_with_sense, sense) == (WIDE ? 60 : 48), "sense area");
+static_assert(sizeof(pass_through_with_sense) == (WIDE ? 96 : 80), "request size");
 
 const UCHAR READ_CD_CDB_LENGTH = 12;
 const ULONG READ_TIMEOUT_SECONDS = 60;
 const UCHAR SCSI_STATUS_GOOD = 0x00;
+const UCHAR SCSI_STATUS_CHECK_CONDITION = 0x02;
+
+const uint8_t SENSE_KEY_ILLEGAL_REQUEST = 0x5;
+const uint8_t SENSE_KEY_UNIT_ATTENTION = 0x6;
+const uint8_t SENSE_KEY_BLANK_CHECK = 0x8;
+
+// A read refused with UNIT ATTENTION is sent again this often at most: a
+// reset and a disc change can queue more than one.
+const int UNIT_ATTENTION_RETRIES = 3;
 
 // Fills the 12-byte READ CD command block for one block with its raw P-W
 // subchannel.
@@ -32,6 +70,52 @@ void build_read_cd(UCHAR cdb[READ_CD_CDB_LENGTH], uint32_t lba) {
     cdb[9] = 0xF8;                   // sync, all headers, user data, EDC/ECC; no C2
     cdb[10] = 0x01;                  // sub-channel selection: raw P-W
     cdb[11] = 0x00;                  // control
+}
+
+// One READ CD through pass-through. Returns a read_failure_kind and, after
+// CHECK CONDITION, the sense data in *failure.
+int send_read_cd(HANDLE handle, uint32_t lba, uint8_t* buffer, read_failure* failure) {
+    pass_through_with_sense request;
+    memset(&request, 0, sizeof request);  // PathId, TargetId, Lun, Cdb tail, sense area: 0
+    SCSI_PASS_THROUGH_DIRECT* r = &request.record;
+    r->Length = sizeof *r;
+    r->CdbLength = READ_CD_CDB_LENGTH;
+    r->SenseInfoLength = SENSE_AREA_SIZE;
+    r->DataIn = SCSI_IOCTL_DATA_IN;
+    r->DataTransferLength = SECTOR_SIZE;
+    r->TimeOutValue = READ_TIMEOUT_SECONDS;
+    r->DataBuffer = buffer;  // direct: the drive's data lands in the caller's buffer
+    r->SenseInfoOffset = offsetof(pass_through_with_sense, sense);
+    build_read_cd(r->Cdb, lba);
+
+    DWORD bytes_returned = 0;
+    BOOL ok = DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request,
+                              &request, sizeof request, &bytes_returned, NULL);
+    if (!ok)
+        return READ_CALL_FAILED;
+    if (r->ScsiStatus == SCSI_STATUS_CHECK_CONDITION) {
+        // Systems update SenseInfoLength to what they wrote, but disagree on
+        // the bytes-returned count that goes with sense data: trust only the
+        // length, and never beyond the area.
+        unsigned length = r->SenseInfoLength < SENSE_AREA_SIZE ? r->SenseInfoLength : (unsigned)SENSE_AREA_SIZE;
+        parse_sense(request.sense, length, failure);
+        return READ_CHECK_CONDITION;
+    }
+    if (bytes_returned != sizeof *r) {
+        failure->returned = bytes_returned;
+        return READ_WRONG_COUNT;
+    }
+    if (r->ScsiStatus != SCSI_STATUS_GOOD) {
+        failure->scsi_status = r->ScsiStatus;
+        return READ_BAD_STATUS;
+    }
+    // A short transfer with GOOD status would leave part of the subchannel
+    // from an earlier read in the buffer, so it is a failure too.
+    if (r->DataTransferLength < SECTOR_SIZE) {
+        failure->transferred = r->DataTransferLength;
+        return READ_SHORT_TRANSFER;
+    }
+    return READ_OK;
 }
 
 }  // namespace
@@ -54,25 +138,58 @@ int open_drive(const char* name, drive_handle* handle) {
     return 0;
 }
 
-int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_SIZE]) {
-    SCSI_PASS_THROUGH_DIRECT request;
-    memset(&request, 0, sizeof request);  // PathId, TargetId, Lun, sense fields, Cdb tail: 0
-    request.Length = sizeof request;
-    request.CdbLength = READ_CD_CDB_LENGTH;
-    request.SenseInfoLength = 0;  // no sense data: a failure is a failure, whatever its cause
-    request.DataIn = SCSI_IOCTL_DATA_IN;
-    request.DataTransferLength = SECTOR_SIZE;
-    request.TimeOutValue = READ_TIMEOUT_SECONDS;
-    request.DataBuffer = buffer;  // direct: the drive's data lands in the caller's buffer
-    build_read_cd(request.Cdb, lba);
+bool parse_sense(const uint8_t* sense, unsigned length, read_failure* failure) {
+    if (length == 0)
+        return false;
+    switch (sense[0] & 0x7F) {  // bit 7 is VALID: the information field holds the failing address
+    case 0x70:
+    case 0x71:  // fixed format
+        if (length < 3)
+            return false;
+        failure->sense_key = sense[2] & 0x0F;
+        failure->has_asc = length >= 14;
+        failure->asc = failure->has_asc ? sense[12] : 0;
+        failure->ascq = failure->has_asc ? sense[13] : 0;
+        break;
+    case 0x72:
+    case 0x73:  // descriptor format
+        if (length < 2)
+            return false;
+        failure->sense_key = sense[1] & 0x0F;
+        failure->has_asc = length >= 4;
+        failure->asc = failure->has_asc ? sense[2] : 0;
+        failure->ascq = failure->has_asc ? sense[3] : 0;
+        break;
+    default:
+        return false;
+    }
+    failure->has_sense = true;
+    return true;
+}
 
-    DWORD bytes_returned = 0;
-    BOOL ok = DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request,
-                              &request, sizeof request, &bytes_returned, NULL);
-    // A short transfer with GOOD status would leave part of the subchannel
-    // from an earlier read in the buffer, so it is a failure too.
-    if (!ok || bytes_returned != sizeof request || request.ScsiStatus != SCSI_STATUS_GOOD ||
-        request.DataTransferLength < SECTOR_SIZE)
-        return EIO;
-    return 0;
+int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_SIZE],
+                read_failure* failure) {
+    for (int attempt = 0;; ++attempt) {
+        memset(failure, 0, sizeof *failure);
+        failure->kind = send_read_cd(handle, lba, buffer, failure);
+        if (failure->kind == READ_OK)
+            return 0;
+        if (failure->kind != READ_CHECK_CONDITION)
+            return EIO;
+        // Without sense data nothing says it was an error: the end of the
+        // disc, as it has always been read.
+        if (!failure->has_sense)
+            return READ_NO_SUCH_BLOCK;
+        switch (failure->sense_key) {
+        case SENSE_KEY_ILLEGAL_REQUEST:  // 21 past the last block; 63, 64 there too
+        case SENSE_KEY_BLANK_CHECK:
+            return READ_NO_SUCH_BLOCK;
+        case SENSE_KEY_UNIT_ATTENTION:  // the command did not run: something changed
+            if (attempt < UNIT_ATTENTION_RETRIES)
+                continue;
+            return EIO;
+        default:
+            return EIO;
+        }
+    }
 }

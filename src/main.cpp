@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "drive.h"
 
@@ -43,6 +44,98 @@ int parse_command_line(int argc, char** argv, report_options* options) {
 void print_raw(const uint8_t q[Q_SIZE]) {
     printf("%02x %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x \n", q[0], q[1], q[2], q[3],
            q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
+}
+
+// A position frame's track number byte AA, decoded digit by digit as every
+// BCD byte is: the lead-out, which no program-area frame of a sound disc carries.
+const uint8_t LEAD_OUT_TRACK = 0xA * 10 + 0xA;
+
+const char* const SENSE_KEY_WORDS[16] = {
+    "no sense",        "recovered error", "not ready",       "medium error",
+    "hardware error",  "illegal request", "unit attention",  "data protect",
+    "blank check",     "vendor specific", "copy aborted",    "aborted command",
+    "equal",           "volume overflow", "miscompare",      "completed"};
+
+const int ANY = -1;
+
+// Words for the additional sense a CD drive commonly returns, by key, ASC
+// and ASCQ; ANY matches every value. The first match counts.
+struct sense_words {
+    uint8_t key;
+    int asc;
+    int ascq;
+    const char* words;
+};
+const sense_words ADDITIONAL_SENSE_WORDS[] = {
+    {0x2, 0x04, 0x01, "logical unit is in process of becoming ready"},
+    {0x2, 0x04, ANY, "logical unit not ready"},
+    {0x2, 0x30, ANY, "incompatible medium installed"},
+    {0x2, 0x3A, ANY, "medium not present"},
+    {0x3, 0x02, 0x00, "no seek complete"},
+    {0x3, 0x06, 0x00, "no reference position found"},
+    {0x3, 0x11, ANY, "unrecovered read error"},
+    {0x3, 0x15, ANY, "positioning error"},
+    {0x3, 0x57, 0x00, "unable to recover table of contents"},
+    {0x4, 0x08, ANY, "logical unit communication failure"},
+    {0x4, 0x09, ANY, "track following error"},
+    {0x4, 0x15, ANY, "positioning error"},
+    {0x4, 0x3E, ANY, "logical unit failure"},
+    {0x4, 0x44, 0x00, "internal target failure"},
+    {0x4, 0x53, ANY, "media load or eject failed"},
+    {0x4, ANY, ANY, "a fault in the drive itself"},
+    {0x5, 0x20, 0x00, "invalid command operation code"},
+    {0x5, 0x21, 0x00, "logical block address out of range"},
+    {0x5, 0x24, 0x00, "invalid field in command block"},
+    {0x5, 0x63, 0x00, "end of user area encountered on this track"},
+    {0x5, 0x64, 0x00, "illegal mode for this track"},
+    {0x6, 0x28, 0x00, "not ready to ready change, medium may have changed"},
+    {0x6, 0x29, ANY, "power on, reset, or bus device reset occurred"},
+    {0xB, ANY, ANY, "the drive or its connection gave up on the command"},
+};
+
+const char* additional_sense_words(const read_failure* f) {
+    for (const sense_words& w : ADDITIONAL_SENSE_WORDS) {
+        if (w.key == f->sense_key && (w.asc == ANY || w.asc == f->asc) &&
+            (w.ascq == ANY || w.ascq == f->ascq))
+            return w.words;
+    }
+    return NULL;
+}
+
+// The line after a failed read's message, on standard error: what the drive
+// said, or what the system saw when the drive said nothing.
+void print_failure_reason(const read_failure* f, bool first_read) {
+    if (f->has_sense && f->has_asc) {
+        const char* words = additional_sense_words(f);
+        fprintf(stderr, "drive reports: %s%s%s (%02x/%02x/%02x)\n", SENSE_KEY_WORDS[f->sense_key],
+                words ? ", " : "", words ? words : "", f->sense_key, f->asc, f->ascq);
+        // A drive that cannot return raw P-W subchannel refuses the command block.
+        if (first_read && f->sense_key == 0x5 && (f->asc == 0x20 || f->asc == 0x24) && f->ascq == 0)
+            fprintf(stderr, "the drive may not support reading raw subchannel data\n");
+        return;
+    }
+    if (f->has_sense) {
+        fprintf(stderr, "drive reports: %s (%02x)\n", SENSE_KEY_WORDS[f->sense_key], f->sense_key);
+        return;
+    }
+    switch (f->kind) {
+    case READ_CALL_FAILED:
+        fprintf(stderr, "the pass-through call to the drive failed\n");
+        break;
+    case READ_WRONG_COUNT:
+        fprintf(stderr, "the pass-through call returned an unexpected count of bytes (%lu)\n",
+                (unsigned long)f->returned);
+        break;
+    case READ_BAD_STATUS:
+        fprintf(stderr, "drive answered with SCSI status %02x\n", f->scsi_status);
+        break;
+    case READ_CHECK_CONDITION:
+        fprintf(stderr, "drive reports an error but not which (no sense data)\n");
+        break;
+    case READ_SHORT_TRANSFER:
+        fprintf(stderr, "%lu of %d bytes arrived\n", (unsigned long)f->transferred, SECTOR_SIZE);
+        break;
+    }
 }
 
 }  // namespace
@@ -132,10 +225,13 @@ int qscan_main(int argc, char** argv) {
 
     // A first read that fails means no disc, an unreadable one, or a drive
     // that refuses raw subchannel reads: that must not pass for a disc that
-    // carries no codes. Any later failed read is the end of the disc.
-    if (read_sector(drive, lba, sector_buffer) != 0) {
+    // carries no codes.
+    read_failure failure;
+    rc = read_sector(drive, lba, sector_buffer, &failure);
+    if (rc != 0) {
         errno = EIO;
         perror("failed to read device");
+        print_failure_reason(&failure, true);
         return 1;
     }
     do {
@@ -147,16 +243,33 @@ int qscan_main(int argc, char** argv) {
             printf("crc error in sector %llu\n", (unsigned long long)lba);
         report_frame(&options, &running, result, &frame);
         ++lba;
-    } while (read_sector(drive, lba, sector_buffer) == 0);
+        rc = read_sector(drive, lba, sector_buffer, &failure);
+    } while (rc == 0);
+
+    // The drive saying the block is not there is the end of the disc. So is
+    // any failure once the scan is in the lead-out, where some drives read
+    // on and then fail with a medium error. Any other failure cut the scan
+    // short, and the user must not take the report for the whole disc.
+    int status = 0;
+    bool cut_short = rc != READ_NO_SUCH_BLOCK && running.track != LEAD_OUT_TRACK;
 
     // Reports that could not be written (a full disk, a closed standard
-    // output) must not end in a status that says the scan succeeded.
+    // output) must not end in a status that says the scan succeeded. Flushed
+    // before any read error is told, so that a terminal shows them in order.
     errno = 0;
     if (fflush(stdout) != 0 || ferror(stdout)) {
         if (errno == 0)  // the failure came from an earlier write: its cause is gone
             errno = EIO;
         perror("write error");
-        return 1;
+        status = 1;
     }
-    return 0;
+    if (cut_short) {
+        char what[48];
+        snprintf(what, sizeof what, "failed to read sector %lu", (unsigned long)lba);
+        errno = EIO;
+        perror(what);
+        print_failure_reason(&failure, false);
+        status = 1;
+    }
+    return status;
 }

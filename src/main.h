@@ -24,9 +24,9 @@ void report_frame(const report_options* options, timing* running, int result,
 
 // The whole program: returns the process exit status. 1 for a malformed
 // command line (usage line on standard output), a drive that cannot be
-// opened, a first sector that cannot be read, or reports that could not be
-// written (message on standard error); 0 after a scan, which ends at the
-// first block that cannot be read.
+// opened, a first sector that cannot be read, a read error that cut the scan
+// short, or reports that could not be written (message on standard error);
+// 0 after a scan that reached the end of the disc.
 int qscan_main(int argc, char** argv);
 
 #endif

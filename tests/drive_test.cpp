@@ -18,6 +18,15 @@ std::vector<uint8_t> numbered_image(uint32_t sectors) {
     return image;
 }
 
+// The request as the drive code sends it: record, filler, sense area.
+struct request_with_sense {
+    SCSI_PASS_THROUGH_DIRECT record;
+    ULONG filler;
+    UCHAR sense[32];
+};
+const DWORD REQUEST_SIZE = sizeof(void*) == 8 ? 96 : 80;
+const ULONG SENSE_OFFSET = sizeof(void*) == 8 ? 60 : 48;
+
 class DriveTest : public ::testing::Test {
 protected:
     void SetUp() override { emulated_reset(); }
@@ -61,15 +70,16 @@ TEST_F(DriveTest, EitherCaseOpens) {
 TEST_F(DriveTest, RequestIsExactlyTheRawSubchannelReadCd) {
     drive_handle h = open_d();
     alignas(16) uint8_t buffer[SECTOR_SIZE];
-    EXPECT_EQ(EIO, read_sector(h, 0x12345678, buffer));  // empty drive
+    read_failure failure;
+    EXPECT_EQ(EIO, read_sector(h, 0x12345678, buffer, &failure));  // empty drive
 
     const emulated_call* call = emulated_last_call();
     EXPECT_EQ(h, call->device);
     EXPECT_EQ(0x4D014u, call->control_code);
     EXPECT_NE(nullptr, call->in_buffer);
     EXPECT_EQ(call->in_buffer, call->out_buffer);
-    EXPECT_EQ(sizeof(SCSI_PASS_THROUGH_DIRECT), call->in_size);
-    EXPECT_EQ(sizeof(SCSI_PASS_THROUGH_DIRECT), call->out_size);
+    EXPECT_EQ(REQUEST_SIZE, call->in_size);
+    EXPECT_EQ(REQUEST_SIZE, call->out_size);
     EXPECT_TRUE(call->bytes_returned_given);
     EXPECT_FALSE(call->overlapped_given);
 
@@ -79,12 +89,12 @@ TEST_F(DriveTest, RequestIsExactlyTheRawSubchannelReadCd) {
     EXPECT_EQ(0, r.TargetId);
     EXPECT_EQ(0, r.Lun);
     EXPECT_EQ(12, r.CdbLength);
-    EXPECT_EQ(0, r.SenseInfoLength);
+    EXPECT_EQ(32, r.SenseInfoLength);
     EXPECT_EQ(1, r.DataIn);
     EXPECT_EQ(2448u, r.DataTransferLength);
     EXPECT_EQ(60u, r.TimeOutValue);
     EXPECT_EQ((void*)buffer, r.DataBuffer);
-    EXPECT_EQ(0u, r.SenseInfoOffset);
+    EXPECT_EQ(SENSE_OFFSET, r.SenseInfoOffset);
     const uint8_t cdb[16] = {0xBE, 0x00, 0x12, 0x34, 0x56, 0x78, 0x00, 0x00,
                              0x01, 0xF8, 0x01, 0x00, 0, 0, 0, 0};
     for (int i = 0; i < 16; ++i)
@@ -98,43 +108,144 @@ TEST_F(DriveTest, ReadsTheAddressedSector) {
     uint8_t buffer[SECTOR_SIZE];
     for (uint32_t lba : {0u, 1u, 255u, 256u, 299u}) {
         memset(buffer, 0, sizeof buffer);
-        ASSERT_EQ(0, read_sector(h, lba, buffer)) << lba;
+        read_failure failure;
+        ASSERT_EQ(0, read_sector(h, lba, buffer, &failure)) << lba;
         EXPECT_EQ(0, memcmp(buffer, &image[(size_t)lba * SECTOR_SIZE], SECTOR_SIZE)) << lba;
     }
 }
 
+// Every way a read can fail: the result, what *failure says, and that the
+// neighbouring block still reads.
 TEST_F(DriveTest, ReadFailures) {
+    const int NO_BLOCK = READ_NO_SUCH_BLOCK;
     struct {
         const char* what;
         std::function<void()> setup;
         uint32_t lba;
-        UCHAR sense_key;
+        int result;
+        int kind;
+        int sense;  // key << 16 | ASC << 8 | ASCQ, or -1 for none
     } cases[] = {
-        {"no disc", [] {}, 0, 0x02},
-        {"at the end of the disc", [] { emulated_insert_image(numbered_image(10)); }, 10, 0x05},
-        {"far past the end", [] { emulated_insert_image(numbered_image(10)); }, 0xFFFFFFFFu, 0x05},
-        {"call fails", [] { emulated_insert_image(numbered_image(10)); emulated_inject_fault(3, FAULT_CALL_FAILS); }, 3, 0},
-        {"wrong count returned", [] { emulated_insert_image(numbered_image(10)); emulated_inject_fault(3, FAULT_WRONG_BYTES_RETURNED); }, 3, 0},
-        {"check condition", [] { emulated_insert_image(numbered_image(10)); emulated_inject_fault(3, FAULT_CHECK_CONDITION); }, 3, 0x03},
-        {"short transfer", [] { emulated_insert_image(numbered_image(10)); emulated_inject_fault(3, FAULT_SHORT_TRANSFER); }, 3, 0},
+        {"no disc", [] {}, 0, EIO, READ_CHECK_CONDITION, 0x023A00},
+        {"at the end of the disc", [] {}, 10, NO_BLOCK, READ_CHECK_CONDITION, 0x052100},
+        {"far past the end", [] {}, 0xFFFFFFFFu, NO_BLOCK, READ_CHECK_CONDITION, 0x052100},
+        {"call fails", [] { emulated_inject_fault(3, FAULT_CALL_FAILS); }, 3, EIO, READ_CALL_FAILED, -1},
+        {"wrong count returned", [] { emulated_inject_fault(3, FAULT_WRONG_BYTES_RETURNED); }, 3, EIO, READ_WRONG_COUNT, -1},
+        {"short transfer", [] { emulated_inject_fault(3, FAULT_SHORT_TRANSFER); }, 3, EIO, READ_SHORT_TRANSFER, -1},
+        {"medium error", [] { emulated_inject_fault(3, FAULT_MEDIUM); }, 3, EIO, READ_CHECK_CONDITION, 0x031105},
+        {"hardware error", [] { emulated_inject_fault(3, FAULT_HARDWARE); }, 3, EIO, READ_CHECK_CONDITION, 0x044400},
+        {"disc gone", [] { emulated_inject_fault(3, FAULT_NOT_READY); }, 3, EIO, READ_CHECK_CONDITION, 0x023A00},
+        {"illegal request", [] { emulated_inject_fault(3, FAULT_ILLEGAL); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x052100},
+        {"no raw subchannel", [] { emulated_inject_fault(3, FAULT_NO_SUBCHANNEL); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x052400},
+        {"no sense data", [] { emulated_inject_fault(3, FAULT_NO_SENSE); }, 3, NO_BLOCK, READ_CHECK_CONDITION, -1},
+        {"blank check", [] { const uint8_t s[18] = {0x70, 0, 0x08}; emulated_inject_sense(3, s, 18, 18); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x080000},
+        {"aborted command", [] { const uint8_t s[18] = {0x70, 0, 0x0B, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x47, 0x00}; emulated_inject_sense(3, s, 18, 18); }, 3, EIO, READ_CHECK_CONDITION, 0x0B4700},
         {"unreadable sector", [] {
              emulated_disc d;
              d.sector_count = 10;
              d.fetch = [](uint32_t lba, uint8_t*) { return lba != 3; };
              emulated_insert_disc(d);
-         }, 3, 0x03},
+         }, 3, EIO, READ_CHECK_CONDITION, 0x031105},
     };
     for (auto& c : cases) {
         emulated_reset();
+        if (strcmp(c.what, "no disc") != 0)
+            emulated_insert_image(numbered_image(10));
         c.setup();
         drive_handle h = open_d();
         uint8_t buffer[SECTOR_SIZE];
-        EXPECT_EQ(EIO, read_sector(h, c.lba, buffer)) << c.what;
-        EXPECT_EQ(c.sense_key, emulated_last_call()->sense_key) << c.what;
+        read_failure f;
+        EXPECT_EQ(c.result, read_sector(h, c.lba, buffer, &f)) << c.what;
+        EXPECT_EQ(c.kind, f.kind) << c.what;
+        EXPECT_EQ(c.sense >= 0, f.has_sense) << c.what;
+        if (c.sense >= 0) {
+            EXPECT_EQ(c.sense, f.sense_key << 16 | f.asc << 8 | f.ascq) << c.what;
+        }
+        if (c.kind == READ_SHORT_TRANSFER) {
+            EXPECT_EQ(2352u, f.transferred);
+        }
         if (c.lba == 3) {  // the neighbours still read
-            EXPECT_EQ(0, read_sector(h, 2, buffer)) << c.what;
+            EXPECT_EQ(0, read_sector(h, 2, buffer, &f)) << c.what;
         }
     }
+}
+
+// UNIT ATTENTION means the command did not run: the same read goes out
+// again, up to three more times, and the last answer counts.
+TEST_F(DriveTest, UnitAttentionIsRetriedThreeTimesAtMost) {
+    const uint8_t attention[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00};
+    emulated_insert_image(numbered_image(10));
+    drive_handle h = open_d();
+    uint8_t buffer[SECTOR_SIZE];
+    read_failure f;
+
+    emulated_inject_fault(5, FAULT_UNIT_ATTENTION);  // once: the retry reads the block
+    unsigned before = emulated_counts()->ioctls;
+    EXPECT_EQ(0, read_sector(h, 5, buffer, &f));
+    EXPECT_EQ(2u, emulated_counts()->ioctls - before);
+    EXPECT_EQ(0, memcmp(buffer, &numbered_image(10)[5 * SECTOR_SIZE], SECTOR_SIZE));
+
+    emulated_inject_sense(6, attention, 18, 18);  // for ever: four reads, then a read error
+    before = emulated_counts()->ioctls;
+    EXPECT_EQ(EIO, read_sector(h, 6, buffer, &f));
+    EXPECT_EQ(4u, emulated_counts()->ioctls - before);
+    EXPECT_EQ(0x06, f.sense_key);
+    EXPECT_EQ(0x29, f.asc);
+}
+
+// Sense data as drives and systems deliver it, fixed and descriptor format,
+// whole, cut short, or with a length the system got wrong.
+TEST(SenseData, BothFormatsAndBadLengths) {
+    uint8_t fixed[18] = {0xF0, 0, 0x03, 0, 0, 0x12, 0x34, 10, 0, 0, 0, 0, 0x11, 0x05, 0, 0, 0, 0};
+    uint8_t descriptor[8] = {0x72, 0x02, 0x3A, 0x01, 0, 0, 0, 0};
+    uint8_t junk[18] = {0x12, 0, 0x03};
+    struct {
+        const char* what;
+        const uint8_t* sense;
+        unsigned length;
+        bool has_sense, has_asc;
+        int code;  // key << 16 | ASC << 8 | ASCQ
+    } cases[] = {
+        {"fixed, VALID set", fixed, 18, true, true, 0x031105},
+        {"fixed, 14 bytes", fixed, 14, true, true, 0x031105},
+        {"fixed, 13 bytes: the key alone", fixed, 13, true, false, 0x030000},
+        {"fixed, 3 bytes: the key alone", fixed, 3, true, false, 0x030000},
+        {"fixed, 2 bytes: no key", fixed, 2, false, false, 0},
+        {"descriptor", descriptor, 8, true, true, 0x023A01},
+        {"descriptor, 2 bytes", descriptor, 2, true, false, 0x020000},
+        {"no response code", junk, 18, false, false, 0},
+        {"nothing", fixed, 0, false, false, 0},
+    };
+    for (auto& c : cases) {
+        read_failure f = {};
+        EXPECT_EQ(c.has_sense, parse_sense(c.sense, c.length, &f)) << c.what;
+        EXPECT_EQ(c.has_sense, f.has_sense) << c.what;
+        EXPECT_EQ(c.has_asc, f.has_asc) << c.what;
+        EXPECT_EQ(c.code, f.sense_key << 16 | f.asc << 8 | f.ascq) << c.what;
+    }
+    read_failure f = {};
+    fixed[2] = 0xF3;  // the flags above the key do not count
+    ASSERT_TRUE(parse_sense(fixed, 18, &f));
+    EXPECT_EQ(0x03, f.sense_key);
+}
+
+// Sense areas a system may hand back: a length beyond the 32-byte area is
+// read no further than the area; a short one gives what it holds.
+TEST_F(DriveTest, SenseLengthsFromTheSystem) {
+    emulated_insert_image(numbered_image(10));
+    uint8_t area[32] = {0x70, 0, 0x03, 0, 0, 0, 0, 24, 0, 0, 0, 0, 0x11, 0x06};
+    drive_handle h = open_d();
+    uint8_t buffer[SECTOR_SIZE];
+    read_failure f;
+    for (unsigned reported : {32u, 33u, 255u}) {
+        emulated_inject_sense(4, area, 32, reported);
+        EXPECT_EQ(EIO, read_sector(h, 4, buffer, &f)) << reported;
+        EXPECT_EQ(0x031106, f.sense_key << 16 | f.asc << 8 | f.ascq) << reported;
+    }
+    emulated_inject_sense(4, area, 32, 12);  // the key, but not the ASC
+    EXPECT_EQ(EIO, read_sector(h, 4, buffer, &f));
+    EXPECT_TRUE(f.has_sense);
+    EXPECT_FALSE(f.has_asc);
 }
 
 // The drive itself: a request exactly as the scanner sends it succeeds, and
@@ -143,7 +254,8 @@ TEST_F(DriveTest, ReadFailures) {
 class StrictDriveTest : public DriveTest {
 public:  // the deviation table below reaches into the request
     uint8_t buffer[SECTOR_SIZE];
-    SCSI_PASS_THROUGH_DIRECT request;
+    request_with_sense whole;
+    SCSI_PASS_THROUGH_DIRECT& request = whole.record;
     HANDLE device;
     DWORD code;
     void* in;
@@ -160,18 +272,20 @@ public:  // the deviation table below reaches into the request
                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, NULL);
         ASSERT_NE(INVALID_HANDLE_VALUE, device);
-        memset(&request, 0, sizeof request);
+        memset(&whole, 0, sizeof whole);
         request.Length = sizeof request;
         request.CdbLength = 12;
+        request.SenseInfoLength = 32;
         request.DataIn = SCSI_IOCTL_DATA_IN;
         request.DataTransferLength = SECTOR_SIZE;
         request.TimeOutValue = 60;
         request.DataBuffer = buffer;
+        request.SenseInfoOffset = SENSE_OFFSET;
         const UCHAR cdb[12] = {0xBE, 0, 0, 0, 0, 2, 0, 0, 1, 0xF8, 1, 0};
         memcpy(request.Cdb, cdb, sizeof cdb);
         code = IOCTL_SCSI_PASS_THROUGH_DIRECT;
-        in = out = &request;
-        in_size = out_size = sizeof request;
+        in = out = &whole;
+        in_size = out_size = sizeof whole;
         returned_ptr = &returned;
         overlapped = NULL;
     }
@@ -184,15 +298,26 @@ public:  // the deviation table below reaches into the request
 
 TEST_F(StrictDriveTest, AcceptsTheExactRequest) {
     ASSERT_TRUE(send());
-    EXPECT_EQ(sizeof request, returned);
+    EXPECT_EQ(sizeof request, returned);  // the record alone: no sense data came back
     EXPECT_EQ(0, request.ScsiStatus);
     EXPECT_EQ(2448u, request.DataTransferLength);
     std::vector<uint8_t> image = numbered_image(4);
     EXPECT_EQ(0, memcmp(buffer, &image[2 * SECTOR_SIZE], SECTOR_SIZE));
 }
 
+// A medium error names the failing block, as drives do: VALID and the
+// information field.
+TEST_F(StrictDriveTest, MediumErrorNamesTheBlock) {
+    emulated_inject_fault(2, FAULT_MEDIUM);
+    ASSERT_TRUE(send());
+    EXPECT_EQ(0x02, request.ScsiStatus);
+    EXPECT_EQ(18, request.SenseInfoLength);
+    const uint8_t want[14] = {0xF0, 0, 0x03, 0, 0, 0, 2, 10, 0, 0, 0, 0, 0x11, 0x05};
+    EXPECT_EQ(0, memcmp(want, whole.sense, sizeof want));
+}
+
 TEST_F(StrictDriveTest, RefusesEveryOtherRequestRecord) {
-    SCSI_PASS_THROUGH_DIRECT other;
+    request_with_sense other;
     OVERLAPPED* some_overlapped = (OVERLAPPED*)&other;
     uint8_t small[100];
     const std::pair<const char*, std::function<void(StrictDriveTest*)>> deviations[] = {
@@ -200,7 +325,8 @@ TEST_F(StrictDriveTest, RefusesEveryOtherRequestRecord) {
         {"control code", [](StrictDriveTest* t) { t->code = 0x4D004; }},
         {"in size", [](StrictDriveTest* t) { t->in_size -= 4; }},
         {"out size", [](StrictDriveTest* t) { t->out_size += 4; }},
-        {"separate out record", [&](StrictDriveTest* t) { other = t->request; t->out = &other; }},
+        {"separate out record", [&](StrictDriveTest* t) { other = t->whole; t->out = &other; }},
+        {"the record alone, without its sense area", [](StrictDriveTest* t) { t->in_size = t->out_size = sizeof t->request; }},
         {"no bytes-returned count", [](StrictDriveTest* t) { t->returned_ptr = NULL; }},
         {"overlapped", [&](StrictDriveTest* t) { t->overlapped = some_overlapped; }},
         // The record length of the other pointer size.
@@ -210,14 +336,15 @@ TEST_F(StrictDriveTest, RefusesEveryOtherRequestRecord) {
         {"Lun", [](StrictDriveTest* t) { t->request.Lun = 1; }},
         {"CdbLength 10", [](StrictDriveTest* t) { t->request.CdbLength = 10; }},
         {"CdbLength 16", [](StrictDriveTest* t) { t->request.CdbLength = 16; }},
-        {"SenseInfoLength", [](StrictDriveTest* t) { t->request.SenseInfoLength = 18; }},
+        {"no sense data asked for", [](StrictDriveTest* t) { t->request.SenseInfoLength = 0; t->request.SenseInfoOffset = 0; }},
+        {"SenseInfoLength 18", [](StrictDriveTest* t) { t->request.SenseInfoLength = 18; }},
         {"DataIn out", [](StrictDriveTest* t) { t->request.DataIn = SCSI_IOCTL_DATA_OUT; }},
         {"DataIn unspecified", [](StrictDriveTest* t) { t->request.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED; }},
         {"DataTransferLength 2352", [](StrictDriveTest* t) { t->request.DataTransferLength = 2352; }},
         {"DataTransferLength 2 sectors", [](StrictDriveTest* t) { t->request.DataTransferLength = 2 * 2448; }},
         {"TimeOutValue in milliseconds", [](StrictDriveTest* t) { t->request.TimeOutValue = 60000; }},
         {"no DataBuffer", [](StrictDriveTest* t) { t->request.DataBuffer = NULL; }},
-        {"SenseInfoOffset", [](StrictDriveTest* t) { t->request.SenseInfoOffset = 48; }},
+        {"SenseInfoOffset right after the record", [](StrictDriveTest* t) { t->request.SenseInfoOffset = sizeof t->request; }},
         {"Cdb byte 12", [](StrictDriveTest* t) { t->request.Cdb[12] = 1; }},
         {"Cdb byte 15", [](StrictDriveTest* t) { t->request.Cdb[15] = 1; }},
         {"small buffer", [&](StrictDriveTest* t) { t->in = t->out = small; }},
@@ -237,10 +364,13 @@ TEST_F(StrictDriveTest, ChecksEveryByteOfTheCommandBlock) {
             SetUp();
             request.Cdb[byte] ^= (UCHAR)(1 << bit);
             ASSERT_TRUE(send()) << "byte " << byte << " bit " << bit;
-            EXPECT_EQ(sizeof request, returned);
             EXPECT_EQ(0x02, request.ScsiStatus) << "byte " << byte << " bit " << bit;
-            EXPECT_EQ(0x05, emulated_last_call()->sense_key);
-            EXPECT_EQ(byte == 0 ? 0x20 : 0x24, emulated_last_call()->additional_sense);
+            // Fixed-format sense data, 18 bytes, in the request's own sense area.
+            EXPECT_EQ(18, request.SenseInfoLength);
+            EXPECT_EQ(0x70, whole.sense[0]);
+            EXPECT_EQ(0x05, whole.sense[2]);
+            EXPECT_EQ(byte == 0 ? 0x20 : 0x24, whole.sense[12]);
+            EXPECT_EQ(0x00, whole.sense[13]);
         }
     }
 }

@@ -32,12 +32,12 @@ protected:
 
     // Runs qscan-emu with the given image (none: the sample disc) and
     // arguments, standard output going to `out` (a shell redirection).
-    run_result run(const char* image, const std::string& args, const std::string& out = "") {
-        std::string command;
-        if (image)
-            command = std::string("QSCAN_EMULATED_DISC='") + image + "' ";
-        else
-            command = "env -u QSCAN_EMULATED_DISC ";
+    run_result run(const char* image, const std::string& args, const std::string& out = "",
+                   const char* faults = nullptr) {
+        std::string command = "env -u QSCAN_EMULATED_FAULTS ";
+        command += image ? std::string("QSCAN_EMULATED_DISC='") + image + "' " : "-u QSCAN_EMULATED_DISC ";
+        if (faults)
+            command += std::string("QSCAN_EMULATED_FAULTS='") + faults + "' ";
         command += "'" QSCAN_EMU "' " + args + " " + (out.empty() ? ">'" + dir + "/out'" : out) +
                    " 2>'" + dir + "/err'";
         int status = system(command.c_str());
@@ -119,7 +119,60 @@ TEST_F(EmuProgramTest, EmptyImageIsADiscThatCannotBeRead) {
     run_result r = run(empty.c_str(), "D:");
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ("failed to read device: Input/output error\n", r.err);
+    EXPECT_EQ("failed to read device: Input/output error\n"
+              "drive reports: illegal request, logical block address out of range (05/21/00)\n",
+              r.err);
+}
+
+// QSCAN_EMULATED_FAULTS as a user writes it: lists that are read, and lists
+// that are refused before anything is scanned.
+TEST_F(EmuProgramTest, FaultLists) {
+    const std::string sample_c = expected_output(synth_sample_disc(), options_from("c"));
+    const std::string medium_at_2 = "failed to read sector 2: Input/output error\n"
+                                    "drive reports: medium error, unrecovered read error (03/11/05)\n";
+    struct {
+        const char* faults;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"", 0, sample_c, ""},
+        {"0:unit-attention,2:unit-attention", 0, sample_c, ""},
+        {"2:medium", 1, "", medium_at_2},
+        {"4294967295:medium,2:medium", 1, "", medium_at_2},
+        {"30:not-ready,40:medium", 1, expected_output(synth_sample_disc(), options_from("c"), 30),
+         "failed to read sector 30: Input/output error\n"
+         "drive reports: not ready, medium not present (02/3a/00)\n"},
+        {"0:no-subchannel", 1, "",
+         "failed to read device: Input/output error\n"
+         "drive reports: illegal request, invalid field in command block (05/24/00)\n"
+         "the drive may not support reading raw subchannel data\n"},
+        {"100:illegal", 0, expected_output(synth_sample_disc(), options_from("c"), 100), ""},
+        {"2:bad", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '2:bad': unknown kind 'bad' "
+                         "(kinds: medium, hardware, not-ready, unit-attention, illegal, no-subchannel, "
+                         "no-sense, call, short)\n"},
+        {"-1:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '-1:medium': expected "
+                             "a block address in decimal, a colon and a fault kind\n"},
+        {"4294967296:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault "
+                                     "'4294967296:medium': the block address is larger than 4294967295\n"},
+        {"2:medium,2:short", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '2:short': "
+                                    "block 2 is named twice\n"},
+        {"2:medium,", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read the fault list '2:medium,': "
+                             "it ends in a comma\n"},
+    };
+    // Refused lists, each in a form that gives the same message as one above.
+    const char* also_refused[] = {"2: medium", " 2:medium", "2:medium x", ":medium", "2", "2;medium", ",2:medium"};
+    for (auto& c : cases) {
+        run_result r = run(nullptr, std::string("-c D:"), "", c.faults);
+        EXPECT_EQ(c.status, r.status) << c.faults;
+        EXPECT_EQ(c.out, r.out) << c.faults;
+        EXPECT_EQ(c.err, r.err) << c.faults;
+    }
+    for (const char* faults : also_refused) {
+        run_result r = run(nullptr, "-c D:", "", faults);
+        EXPECT_EQ(1, r.status) << faults;
+        EXPECT_EQ("", r.out) << faults;
+        EXPECT_EQ(0u, r.err.find("qscan-emu: QSCAN_EMULATED_FAULTS: cannot read")) << r.err;
+    }
 }
 
 // Reports that cannot be written must not end in a status of success.

@@ -167,37 +167,109 @@ TEST_F(HardeningTest, ManyOptions) {
     EXPECT_EQ(output_of("rptcie"), r.out);
 }
 
-// Every fault, at block 0, in the middle and at the last block, with every
-// report: exact output, error text and status, every block before it reported.
+// Every fault, at block 0, at block 1 and in the middle, with the default
+// report, every report switch, and -r: exact output (every block before the
+// fault reported), error lines and status. A drive that says the block is
+// not there ends the scan as the end of the disc does; every other failure
+// is told, with what the drive said, and the status says the scan failed.
 TEST_F(HardeningTest, FaultMatrix) {
     const uint32_t count = synth_sector_count(disc);
+    const std::string wrong_count = "the pass-through call returned an unexpected count of bytes (" +
+                                    std::to_string(sizeof(SCSI_PASS_THROUGH_DIRECT) / 2) + ")\n";
+    const struct {
+        emulated_fault fault;
+        bool end_of_disc;  // later in the disc: the end, silently
+        std::string reason;
+    } faults[] = {
+        {FAULT_MEDIUM, false, "drive reports: medium error, unrecovered read error (03/11/05)\n"},
+        {FAULT_HARDWARE, false, "drive reports: hardware error, internal target failure (04/44/00)\n"},
+        {FAULT_NOT_READY, false, "drive reports: not ready, medium not present (02/3a/00)\n"},
+        {FAULT_CALL_FAILS, false, "the pass-through call to the drive failed\n"},
+        {FAULT_SHORT_TRANSFER, false, "2352 of 2448 bytes arrived\n"},
+        {FAULT_WRONG_BYTES_RETURNED, false, wrong_count},
+        {FAULT_ILLEGAL, true, "drive reports: illegal request, logical block address out of range (05/21/00)\n"},
+        {FAULT_NO_SUBCHANNEL, true,
+         "drive reports: illegal request, invalid field in command block (05/24/00)\n"
+         "the drive may not support reading raw subchannel data\n"},
+        {FAULT_NO_SENSE, true, "drive reports an error but not which (no sense data)\n"},
+    };
     int cases = 0;
-    for (emulated_fault fault : {FAULT_CALL_FAILS, FAULT_WRONG_BYTES_RETURNED, FAULT_CHECK_CONDITION,
-                                 FAULT_SHORT_TRANSFER}) {
-        for (uint32_t at : {0u, 1u, count / 2, count - 1}) {
-            for (const char* switches : OPTION_SETS) {
+    for (const auto& f : faults) {
+        for (uint32_t at : {0u, 1u, count / 2}) {
+            for (const char* switches : {"", "rptcie", "r"}) {
                 emulated_reset();
                 emulated_insert_synth_disc(disc);
-                emulated_inject_fault(at, fault);
+                emulated_inject_fault(at, f.fault);
                 run_result r = run_qscan(arguments_for(switches));
-                std::string where = "fault " + std::to_string(fault) + " at " + std::to_string(at) +
+                std::string where = "fault " + std::to_string(f.fault) + " at " + std::to_string(at) +
                                     " -" + switches;
-                EXPECT_EQ(at == 0 ? 1 : 0, r.status) << where;
-                EXPECT_EQ(at == 0 ? READ_FAILED : "", r.err) << where;
                 EXPECT_EQ(expected_output(disc, options_for(switches), at), r.out) << where;
+                if (at == 0) {
+                    EXPECT_EQ(1, r.status) << where;
+                    EXPECT_EQ(READ_FAILED + f.reason, r.err) << where;
+                } else if (f.end_of_disc) {
+                    EXPECT_EQ(0, r.status) << where;
+                    EXPECT_EQ("", r.err) << where;
+                } else {
+                    std::string reason = f.reason;
+                    if (f.fault == FAULT_NO_SUBCHANNEL)  // the hint is for the first read only
+                        reason = reason.substr(0, reason.find('\n') + 1);
+                    EXPECT_EQ(1, r.status) << where;
+                    EXPECT_EQ("failed to read sector " + std::to_string(at) + ": Input/output error\n" +
+                                  reason, r.err) << where;
+                }
                 ++cases;
             }
         }
     }
-    EXPECT_EQ(4 * 4 * 8, cases);
+    EXPECT_EQ(9 * 3 * 3, cases);
 }
 
-// A fault after the last block changes nothing: the scan ends there anyway.
-TEST_F(HardeningTest, FaultPastTheEnd) {
-    emulated_inject_fault(synth_sector_count(disc), FAULT_CALL_FAILS);
-    run_result r = run_qscan(arguments_for("rptcie"));
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ(output_of("rptcie"), r.out);
+// A unit attention (a disc change, a reset) anywhere changes nothing: the
+// read is sent again and the scan goes on.
+TEST_F(HardeningTest, UnitAttentionChangesNothing) {
+    const uint32_t count = synth_sector_count(disc);
+    for (uint32_t at : {0u, 1u, count / 2, count - 1}) {
+        emulated_reset();
+        emulated_insert_synth_disc(disc);
+        emulated_inject_fault(at, FAULT_UNIT_ATTENTION);
+        run_result r = run_qscan(arguments_for("rptcie"));
+        EXPECT_EQ(0, r.status) << at;
+        EXPECT_EQ("", r.err) << at;
+        EXPECT_EQ(output_of("rptcie"), r.out) << at;
+    }
+}
+
+// A disc that ends in a lead-out: drives that read on into it and then fail
+// with a medium error have still reached the end of the disc.
+TEST_F(HardeningTest, LeadOut) {
+    synth_disc d;
+    d.tracks = {{0, 300, 0, "ZZQSC2600001"}, {150, 400, 0, "ZZQSC2600002"}};
+    d.lead_out = 100;
+    const uint32_t lead_out_start = 850, count = 950;
+    ASSERT_EQ(count, synth_sector_count(d));
+    struct {
+        uint32_t at;
+        int status;
+    } cases[] = {{count, 0}, {lead_out_start + 10, 0}, {lead_out_start + 1, 0}, {lead_out_start, 1}};
+    for (auto c : cases) {
+        emulated_reset();
+        emulated_insert_synth_disc(d);
+        emulated_inject_fault(c.at, FAULT_MEDIUM);
+        run_result r = run_qscan({"-t", "-i", "D:"});
+        EXPECT_EQ(c.status, r.status) << c.at;
+        EXPECT_EQ(expected_output(d, options_from("ti"), c.at), r.out) << c.at;
+        EXPECT_EQ(c.status ? "failed to read sector 850: Input/output error\n"
+                             "drive reports: medium error, unrecovered read error (03/11/05)\n"
+                           : "",
+                  r.err) << c.at;
+    }
+    // Every lead-out frame is reported as the disc carries it.
+    emulated_reset();
+    emulated_insert_synth_disc(d);
+    run_result r = run_qscan({"-t", "D:"});
+    EXPECT_NE(std::string::npos, r.out.find("110.01 00:00.00 00:13.25\n"));
+    EXPECT_NE(std::string::npos, r.out.find("110.01 00:01.24 00:14.49\n"));
 }
 
 // Q bytes 0-9 of frames that pass their CRC but hold values out of range.

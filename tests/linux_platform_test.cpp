@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -74,8 +75,21 @@ int fake_sg_io(int fd, sg_io_hdr_t* hdr) {
     return kernel->sg_answer(hdr);
 }
 
+// CHECK CONDITION as the kernel reports it: the driver byte says it fetched
+// sense data, which lands in the caller's sense buffer (fixed format).
+int check_condition(sg_io_hdr_t* hdr, uint8_t key, uint8_t asc, uint8_t ascq) {
+    hdr->status = 0x02;
+    hdr->driver_status = 0x08;
+    hdr->resid = (int)hdr->dxfer_len;
+    const uint8_t sense[18] = {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq};
+    hdr->sb_len_wr = (unsigned char)std::min<unsigned>(hdr->mx_sb_len, sizeof sense);
+    memcpy(hdr->sbp, sense, hdr->sb_len_wr);
+    return 0;
+}
+
 // A drive with a synthesized disc: READ CD of a block on it transfers the
-// sector; any other block is answered CHECK CONDITION.
+// sector; any other block is answered CHECK CONDITION, ILLEGAL REQUEST,
+// LOGICAL BLOCK ADDRESS OUT OF RANGE.
 std::function<int(sg_io_hdr_t*)> drive_with(const synth_disc& disc) {
     return [disc](sg_io_hdr_t* hdr) {
         const uint8_t* c = hdr->cmdp;
@@ -84,12 +98,9 @@ std::function<int(sg_io_hdr_t*)> drive_with(const synth_disc& disc) {
             synth_sector(disc, lba, (uint8_t*)hdr->dxferp);
             hdr->status = 0;
             hdr->resid = 0;
-        } else {
-            hdr->status = 0x02;
-            hdr->driver_status = 0x08;
-            hdr->resid = (int)hdr->dxfer_len;
+            return 0;
         }
-        return 0;
+        return check_condition(hdr, 0x05, 0x21, 0x00);
     };
 }
 
@@ -155,13 +166,15 @@ TEST_F(LinuxTest, DriveTypes) {
               fake.stats);
 }
 
-TEST_F(LinuxTest, OpensTheNodeReadWriteNonBlockingCloseOnExec) {
+// Read-only: READ CD needs no more through SG_IO. Non-blocking: the only
+// way an empty tray or an audio disc opens at all.
+TEST_F(LinuxTest, OpensTheNodeReadOnlyNonBlockingCloseOnExec) {
     drive_handle h = nullptr;
     ASSERT_EQ(0, open_drive("d:", &h));
     EXPECT_EQ((HANDLE)(intptr_t)FAKE_FD, h);
     ASSERT_EQ(1u, fake.opens.size());
     EXPECT_EQ("/dev/sr0", fake.opens[0].first);
-    EXPECT_EQ(O_RDWR | O_NONBLOCK | O_CLOEXEC, fake.opens[0].second);
+    EXPECT_EQ(O_RDONLY | O_NONBLOCK | O_CLOEXEC, fake.opens[0].second);
 }
 
 // With standard output closed, the drive must not take its descriptor, or
@@ -220,7 +233,9 @@ TEST_F(LinuxTest, RefusedOpens) {
 TEST_F(LinuxTest, ReadCarriesTheRequestIntoSgIo) {
     drive_handle h = open_d();
     alignas(16) uint8_t buffer[SECTOR_SIZE];
-    EXPECT_EQ(EIO, read_sector(h, 0x00010203, buffer));  // past the end of the disc
+    read_failure failure;
+    EXPECT_EQ(READ_NO_SUCH_BLOCK, read_sector(h, 0x00010203, buffer, &failure));  // past the end of the disc
+    EXPECT_EQ(0x052100, failure.sense_key << 16 | failure.asc << 8 | failure.ascq);
     ASSERT_EQ(1u, fake.sg_calls.size());
     const sg_io_hdr_t& hdr = fake.sg_calls[0];
     EXPECT_EQ('S', hdr.interface_id);
@@ -231,8 +246,8 @@ TEST_F(LinuxTest, ReadCarriesTheRequestIntoSgIo) {
     EXPECT_EQ(2448u, hdr.dxfer_len);
     EXPECT_EQ((void*)buffer, hdr.dxferp);
     EXPECT_EQ(60000u, hdr.timeout);  // milliseconds
-    EXPECT_EQ(0, hdr.mx_sb_len);
-    EXPECT_EQ(nullptr, hdr.sbp);
+    EXPECT_EQ(32, hdr.mx_sb_len);  // the request's own sense area
+    EXPECT_NE(nullptr, hdr.sbp);
     EXPECT_EQ(0, hdr.iovec_count);
 }
 
@@ -329,7 +344,9 @@ TEST_F(LinuxTest, ReadResults) {
         int result;
     } cases[] = {
         {"good", [](sg_io_hdr_t* h) { h->status = 0; return 0; }, 0},
-        {"check condition", [](sg_io_hdr_t* h) { h->status = 2; h->driver_status = 8; return 0; }, EIO},
+        {"medium error", [](sg_io_hdr_t* h) { return check_condition(h, 0x03, 0x11, 0x05); }, EIO},
+        {"past the end", [](sg_io_hdr_t* h) { return check_condition(h, 0x05, 0x21, 0x00); }, READ_NO_SUCH_BLOCK},
+        {"check condition, no sense", [](sg_io_hdr_t* h) { h->status = 2; h->driver_status = 8; return 0; }, READ_NO_SUCH_BLOCK},
         {"short transfer", [](sg_io_hdr_t* h) { h->status = 0; h->resid = 96; return 0; }, EIO},
         {"ioctl fails", [](sg_io_hdr_t*) { errno = EIO; return -1; }, EIO},
         {"host error", [](sg_io_hdr_t* h) { h->host_status = 7; return 0; }, EIO},
@@ -338,7 +355,8 @@ TEST_F(LinuxTest, ReadResults) {
     for (auto& c : cases) {
         fake.sg_answer = c.answer;
         uint8_t buffer[SECTOR_SIZE];
-        EXPECT_EQ(c.result, read_sector(h, 0, buffer)) << c.what;
+        read_failure failure;
+        EXPECT_EQ(c.result, read_sector(h, 0, buffer, &failure)) << c.what;
     }
 }
 
@@ -400,16 +418,13 @@ TEST_F(LinuxTest, WholeScanThroughSgIo) {
 }
 
 TEST_F(LinuxTest, EmptyTray) {
-    fake.sg_answer = [](sg_io_hdr_t* h) {  // NOT READY, MEDIUM NOT PRESENT
-        h->status = 2;
-        h->driver_status = 8;
-        h->resid = (int)h->dxfer_len;
-        return 0;
-    };
+    fake.sg_answer = [](sg_io_hdr_t* h) { return check_condition(h, 0x02, 0x3A, 0x00); };
     run_result r = run_qscan({"D:"});
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ("failed to read device: Input/output error\n", r.err);
+    EXPECT_EQ("failed to read device: Input/output error\n"
+              "drive reports: not ready, medium not present (02/3a/00)\n",
+              r.err);
 }
 
 // The real program on this machine's real kernel.

@@ -243,7 +243,7 @@ TEST_F(ScanTest, EmptyDrive) {
         run_result r = run_qscan({option, "D:"});
         EXPECT_EQ(1, r.status);
         EXPECT_EQ("", r.out);
-        EXPECT_EQ(READ_FAILED, r.err);
+        EXPECT_EQ(std::string(READ_FAILED) + "drive reports: not ready, medium not present (02/3a/00)\n", r.err);
     }
 }
 

@@ -63,7 +63,7 @@ uint32_t synth_sector_count(const synth_disc& disc) {
     uint32_t n = 0;
     for (const synth_track& t : disc.tracks)
         n += t.pregap + t.length;
-    return n;
+    return n + disc.lead_out;
 }
 
 synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
@@ -88,11 +88,16 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
         }
         start += t.pregap + t.length;
     }
+    if (track == nullptr) {
+        info.track = SYNTH_LEAD_OUT_TRACK;
+        info.index = 1;
+        info.rel_frames = lba - start;
+    }
 
     info.damaged = disc.damaged.count(lba) != 0;
     if (disc.raw_q.count(lba)) {
         info.kind = SYNTH_RAW;
-    } else if (!disc.mcn.empty() && disc.mcn_period && lba % disc.mcn_period == disc.mcn_phase) {
+    } else if (track && !disc.mcn.empty() && disc.mcn_period && lba % disc.mcn_period == disc.mcn_phase) {
         info.kind = SYNTH_MCN;
         info.code = disc.mcn;
     } else if (track && info.index == 1 && !track->isrc.empty() && disc.isrc_period &&
@@ -128,7 +133,7 @@ std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba) {
     case SYNTH_POSITION:
         w.put(info.control, 4);
         w.put(1, 4);
-        w.put(to_bcd(info.track), 8);
+        w.put(info.track == SYNTH_LEAD_OUT_TRACK ? 0xAA : to_bcd(info.track), 8);
         w.put(to_bcd(info.index), 8);
         put_msf(&w, info.rel_frames);
         w.put(0, 8);

@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
-enum { SYNTH_SECTOR_SIZE = 2448, SYNTH_PREGAP_FRAMES = 150 };
+enum {
+    SYNTH_SECTOR_SIZE = 2448,
+    SYNTH_PREGAP_FRAMES = 150,
+    SYNTH_LEAD_OUT_TRACK = 110  // track number byte AA, as the scanner decodes it
+};
 
 struct synth_track {
     uint32_t pregap = 0;   // frames of index 0 before the track; the first track has none
@@ -24,6 +28,9 @@ struct synth_track {
 struct synth_disc {
     std::vector<synth_track> tracks;
     std::string mcn;  // 13 digits, or empty for a disc without a catalogue number
+    // Blocks of lead-out after the last track: position frames of track AA,
+    // index 01, the track time counting up from 00:00.00.
+    uint32_t lead_out = 0;
 
     // One catalogue-number frame in every mcn_period frames, at the blocks
     // whose number modulo the period is mcn_phase; the same for ISRC frames,
@@ -47,7 +54,7 @@ enum synth_kind { SYNTH_POSITION, SYNTH_MCN, SYNTH_ISRC, SYNTH_RAW };
 struct synth_sector_info {
     synth_kind kind = SYNTH_POSITION;
     bool damaged = false;
-    unsigned track = 0, index = 0;  // where the block lies
+    unsigned track = 0, index = 0;  // where the block lies; SYNTH_LEAD_OUT_TRACK in the lead-out
     uint8_t control = 0;
     uint32_t rel_frames = 0;  // track time as carried: counts down in index 0, reaching 0 at its last block
     uint32_t abs_frames = 0;  // disc time: block + 150

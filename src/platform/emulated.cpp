@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "platform/drive_paths.h"
 
@@ -17,17 +18,46 @@ namespace {
 const UCHAR STATUS_GOOD = 0x00;
 const UCHAR STATUS_CHECK_CONDITION = 0x02;
 
-const UCHAR SENSE_NOT_READY = 0x02;
-const UCHAR SENSE_MEDIUM_ERROR = 0x03;
-const UCHAR SENSE_ILLEGAL_REQUEST = 0x05;
-
-const UCHAR ASC_UNRECOVERED_READ_ERROR = 0x11;
-const UCHAR ASC_INVALID_OPCODE = 0x20;
-const UCHAR ASC_LBA_OUT_OF_RANGE = 0x21;
-const UCHAR ASC_INVALID_FIELD_IN_CDB = 0x24;
-const UCHAR ASC_MEDIUM_NOT_PRESENT = 0x3A;
+// The sense data a drive answers CHECK CONDITION with: key, ASC, ASCQ.
+struct sense_code {
+    UCHAR key, asc, ascq;
+};
+const sense_code MEDIUM_NOT_PRESENT = {0x02, 0x3A, 0x00};
+const sense_code UNRECOVERED_READ_ERROR = {0x03, 0x11, 0x05};  // L-EC uncorrectable
+const sense_code INTERNAL_TARGET_FAILURE = {0x04, 0x44, 0x00};
+const sense_code INVALID_OPCODE = {0x05, 0x20, 0x00};
+const sense_code LBA_OUT_OF_RANGE = {0x05, 0x21, 0x00};
+const sense_code INVALID_FIELD_IN_CDB = {0x05, 0x24, 0x00};
+const sense_code MEDIUM_MAY_HAVE_CHANGED = {0x06, 0x28, 0x00};
 
 const uint32_t MAIN_CHANNEL_SIZE = 2352;
+
+// The request the drive accepts: the record, a 4-byte filler and a 32-byte
+// sense area, as the platform's pass-through sample lays it out. Written
+// here as numbers, not taken from the scanner, so that the two are checked
+// against each other.
+const bool WIDE = sizeof(void*) == 8;
+const ULONG SENSE_AREA_OFFSET = WIDE ? 60 : 48;
+const DWORD REQUEST_SIZE = WIDE ? 96 : 80;
+const UCHAR SENSE_AREA_SIZE = 32;
+const UCHAR FIXED_SENSE_SIZE = 18;
+
+struct fault_entry {
+    emulated_fault kind = FAULT_NONE;
+    std::vector<uint8_t> sense;  // FAULT_CUSTOM_SENSE
+    unsigned reported_length = 0;
+};
+
+const struct {
+    const char* name;
+    emulated_fault fault;
+} FAULT_NAMES[] = {
+    {"medium", FAULT_MEDIUM},           {"hardware", FAULT_HARDWARE},
+    {"not-ready", FAULT_NOT_READY},     {"unit-attention", FAULT_UNIT_ATTENTION},
+    {"illegal", FAULT_ILLEGAL},         {"no-subchannel", FAULT_NO_SUBCHANNEL},
+    {"no-sense", FAULT_NO_SENSE},       {"call", FAULT_CALL_FAILS},
+    {"short", FAULT_SHORT_TRANSFER},
+};
 
 // The READ CD block the drive accepts, but for the address in bytes 2-5.
 const UCHAR EXPECTED_CDB[12] = {0xBE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0xF8, 0x01, 0x00};
@@ -35,7 +65,7 @@ const UCHAR EXPECTED_CDB[12] = {0xBE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0xF8, 
 struct drive_state {
     bool loaded = false;
     emulated_disc disc;
-    std::map<uint32_t, emulated_fault> faults;
+    std::map<uint32_t, fault_entry> faults;
     emulated_call last{};
     emulated_counters counts{};
 };
@@ -57,15 +87,58 @@ bool is_drive_d(char c) {
 bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
     bool cdb_tail_clear = r->Cdb[12] == 0 && r->Cdb[13] == 0 && r->Cdb[14] == 0 && r->Cdb[15] == 0;
     return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 &&
-           r->CdbLength == 12 && r->SenseInfoLength == 0 && r->DataIn == SCSI_IOCTL_DATA_IN &&
-           r->DataTransferLength == EMULATED_SECTOR_SIZE && r->TimeOutValue == 60 &&
-           r->DataBuffer != NULL && r->SenseInfoOffset == 0 && cdb_tail_clear;
+           r->CdbLength == 12 && r->SenseInfoLength == SENSE_AREA_SIZE &&
+           r->DataIn == SCSI_IOCTL_DATA_IN && r->DataTransferLength == EMULATED_SECTOR_SIZE &&
+           r->TimeOutValue == 60 && r->DataBuffer != NULL &&
+           r->SenseInfoOffset == SENSE_AREA_OFFSET && cdb_tail_clear;
 }
 
-void check_condition(SCSI_PASS_THROUGH_DIRECT* r, UCHAR sense_key, UCHAR asc) {
+// CHECK CONDITION with fixed-format sense data in the request's sense area,
+// as a drive answers; for medium and hardware errors with the VALID flag and
+// the failing block in the information field. The system reports the bytes
+// up to the end of the sense data as returned.
+void check_condition(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned, sense_code code,
+                     uint32_t lba) {
+    UCHAR* sense = (UCHAR*)r + r->SenseInfoOffset;
+    memset(sense, 0, SENSE_AREA_SIZE);
+    bool valid = code.key == 0x03 || code.key == 0x04;
+    sense[0] = valid ? 0xF0 : 0x70;  // current error, fixed format
+    sense[2] = code.key;
+    if (valid) {
+        sense[3] = (UCHAR)(lba >> 24);
+        sense[4] = (UCHAR)(lba >> 16);
+        sense[5] = (UCHAR)(lba >> 8);
+        sense[6] = (UCHAR)lba;
+    }
+    sense[7] = FIXED_SENSE_SIZE - 8;  // additional sense length
+    sense[12] = code.asc;
+    sense[13] = code.ascq;
     r->ScsiStatus = STATUS_CHECK_CONDITION;
-    drive().last.sense_key = sense_key;
-    drive().last.additional_sense = asc;
+    r->SenseInfoLength = FIXED_SENSE_SIZE;
+    *bytes_returned = r->SenseInfoOffset + FIXED_SENSE_SIZE;
+    drive().last.sense_key = code.key;
+    drive().last.additional_sense = code.asc;
+    drive().last.qualifier = code.ascq;
+}
+
+// The fault that meets a read of lba, FAULT_NONE for none; a unit attention
+// is spent by the read that meets it.
+fault_entry fault_at(uint32_t lba) {
+    drive_state& d = drive();
+    auto it = d.faults.find(lba);
+    if (it != d.faults.end()) {
+        fault_entry f = it->second;
+        if (f.kind == FAULT_UNIT_ATTENTION)
+            d.faults.erase(it);
+        return f;
+    }
+    for (const auto& entry : d.faults) {  // the disc is gone from the first such block on
+        if (entry.first > lba)
+            break;
+        if (entry.second.kind == FAULT_NOT_READY)
+            return entry.second;
+    }
+    return fault_entry{};
 }
 
 // Runs the command block as the drive would. Returns FALSE only for the
@@ -73,43 +146,71 @@ void check_condition(SCSI_PASS_THROUGH_DIRECT* r, UCHAR sense_key, UCHAR asc) {
 BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
     drive_state& d = drive();
     const UCHAR* cdb = r->Cdb;
-    *bytes_returned = sizeof *r;  // the record comes back whole, whatever the drive's answer
+    *bytes_returned = sizeof *r;  // the record comes back whole when there is no sense data
     r->DataTransferLength = 0;    // until data moves
+    r->SenseInfoLength = 0;       // until sense data is written
 
     if (cdb[0] != EXPECTED_CDB[0]) {
-        check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_INVALID_OPCODE);
+        check_condition(r, bytes_returned, INVALID_OPCODE, 0);
         return TRUE;
     }
     for (int i = 1; i < 12; ++i) {
         if (i >= 2 && i <= 5)
             continue;  // the address
         if (cdb[i] != EXPECTED_CDB[i]) {
-            check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_INVALID_FIELD_IN_CDB);
+            check_condition(r, bytes_returned, INVALID_FIELD_IN_CDB, 0);
             return TRUE;
         }
     }
     uint32_t lba = (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | cdb[5];
 
-    auto fault = d.faults.find(lba);
-    emulated_fault injected = fault == d.faults.end() ? FAULT_NONE : fault->second;
-    if (injected == FAULT_CALL_FAILS)
+    fault_entry fault = fault_at(lba);
+    switch (fault.kind) {
+    case FAULT_CALL_FAILS:
         return FALSE;
+    case FAULT_NOT_READY:
+        check_condition(r, bytes_returned, MEDIUM_NOT_PRESENT, lba);
+        return TRUE;
+    case FAULT_HARDWARE:
+        check_condition(r, bytes_returned, INTERNAL_TARGET_FAILURE, lba);
+        return TRUE;
+    case FAULT_UNIT_ATTENTION:
+        check_condition(r, bytes_returned, MEDIUM_MAY_HAVE_CHANGED, lba);
+        return TRUE;
+    case FAULT_ILLEGAL:
+        check_condition(r, bytes_returned, LBA_OUT_OF_RANGE, lba);
+        return TRUE;
+    case FAULT_NO_SUBCHANNEL:
+        check_condition(r, bytes_returned, INVALID_FIELD_IN_CDB, lba);
+        return TRUE;
+    case FAULT_NO_SENSE:
+        r->ScsiStatus = STATUS_CHECK_CONDITION;
+        return TRUE;
+    case FAULT_CUSTOM_SENSE:
+        r->ScsiStatus = STATUS_CHECK_CONDITION;
+        memcpy((UCHAR*)r + r->SenseInfoOffset, fault.sense.data(), fault.sense.size());
+        r->SenseInfoLength = (UCHAR)fault.reported_length;
+        *bytes_returned = r->SenseInfoOffset + (DWORD)fault.sense.size();
+        return TRUE;
+    default:
+        break;
+    }
 
     if (!d.loaded) {
-        check_condition(r, SENSE_NOT_READY, ASC_MEDIUM_NOT_PRESENT);
+        check_condition(r, bytes_returned, MEDIUM_NOT_PRESENT, lba);
         return TRUE;
     }
     if (lba >= d.disc.sector_count) {
-        check_condition(r, SENSE_ILLEGAL_REQUEST, ASC_LBA_OUT_OF_RANGE);
+        check_condition(r, bytes_returned, LBA_OUT_OF_RANGE, lba);
         return TRUE;
     }
     // The sector goes straight into the caller's buffer, as a direct
     // transfer does; a short transfer stops after the main channel.
-    bool short_transfer = injected == FAULT_SHORT_TRANSFER;
+    bool short_transfer = fault.kind == FAULT_SHORT_TRANSFER;
     uint8_t whole[EMULATED_SECTOR_SIZE];
     uint8_t* into = short_transfer ? whole : (uint8_t*)r->DataBuffer;
     if (!d.disc.fetch(lba, into)) {
-        check_condition(r, SENSE_MEDIUM_ERROR, ASC_UNRECOVERED_READ_ERROR);
+        check_condition(r, bytes_returned, UNRECOVERED_READ_ERROR, lba);
         return TRUE;
     }
     uint32_t transferred = short_transfer ? MAIN_CHANNEL_SIZE : (uint32_t)EMULATED_SECTOR_SIZE;
@@ -117,9 +218,9 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
         memcpy(r->DataBuffer, whole, transferred);
     r->DataTransferLength = transferred;
     r->ScsiStatus = STATUS_GOOD;
-    if (injected == FAULT_CHECK_CONDITION)  // the whole block arrived, yet only the status tells
-        check_condition(r, SENSE_MEDIUM_ERROR, ASC_UNRECOVERED_READ_ERROR);
-    if (injected == FAULT_WRONG_BYTES_RETURNED)
+    if (fault.kind == FAULT_MEDIUM)  // the whole block arrived, yet the status says it is bad
+        check_condition(r, bytes_returned, UNRECOVERED_READ_ERROR, lba);
+    if (fault.kind == FAULT_WRONG_BYTES_RETURNED)
         *bytes_returned = sizeof *r / 2;
     return TRUE;
 }
@@ -186,8 +287,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
     // The request goes in and comes back in the same record, synchronously.
     bool call_ok = device == (HANDLE)&device_object &&
                    io_control_code == IOCTL_SCSI_PASS_THROUGH_DIRECT && in_buffer != NULL &&
-                   in_buffer == out_buffer && in_buffer_size == sizeof(SCSI_PASS_THROUGH_DIRECT) &&
-                   out_buffer_size == sizeof(SCSI_PASS_THROUGH_DIRECT) && bytes_returned != NULL &&
+                   in_buffer == out_buffer && in_buffer_size == REQUEST_SIZE &&
+                   out_buffer_size == REQUEST_SIZE && bytes_returned != NULL &&
                    overlapped == NULL && request_is_valid(&call.request);
     return call_ok ? execute((SCSI_PASS_THROUGH_DIRECT*)in_buffer, bytes_returned) : FALSE;
 }
@@ -248,10 +349,71 @@ void emulated_eject() {
 }
 
 void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
-    if (fault == FAULT_NONE)
+    if (fault == FAULT_NONE) {
         drive().faults.erase(lba);
-    else
-        drive().faults[lba] = fault;
+        return;
+    }
+    fault_entry entry;
+    entry.kind = fault;
+    drive().faults[lba] = entry;
+}
+
+void emulated_inject_sense(uint32_t lba, const uint8_t* sense, unsigned length,
+                           unsigned reported_length) {
+    fault_entry entry;
+    entry.kind = FAULT_CUSTOM_SENSE;
+    entry.sense.assign(sense, sense + (length < SENSE_AREA_SIZE ? length : SENSE_AREA_SIZE));
+    entry.reported_length = reported_length;
+    drive().faults[lba] = entry;
+}
+
+bool emulated_parse_faults(const char* text, std::vector<std::pair<uint32_t, emulated_fault>>* faults,
+                           std::string* error) {
+    faults->clear();
+    std::set<uint32_t> seen;
+    const char* p = text;
+    while (*p != '\0') {
+        const char* entry = p;
+        const char* end = strchr(p, ',');
+        if (end == NULL)
+            end = p + strlen(p);
+        std::string item(entry, end);
+        *error = "cannot read fault '" + item + "': ";
+        size_t colon = item.find(':');
+        std::string address = item.substr(0, colon);
+        if (colon == std::string::npos || address.empty() ||
+            address.find_first_not_of("0123456789") != std::string::npos) {
+            *error += "expected a block address in decimal, a colon and a fault kind";
+            return false;
+        }
+        if (address.size() > 10 || std::stoull(address) > UINT32_MAX) {
+            *error += "the block address is larger than 4294967295";
+            return false;
+        }
+        uint32_t lba = (uint32_t)std::stoull(address);
+        std::string kind = item.substr(colon + 1);
+        emulated_fault fault = FAULT_NONE;
+        for (const auto& f : FAULT_NAMES)
+            if (kind == f.name)
+                fault = f.fault;
+        if (fault == FAULT_NONE) {
+            *error += "unknown kind '" + kind + "' (kinds: medium, hardware, not-ready, " +
+                      "unit-attention, illegal, no-subchannel, no-sense, call, short)";
+            return false;
+        }
+        if (!seen.insert(lba).second) {
+            *error += "block " + address + " is named twice";
+            return false;
+        }
+        faults->push_back({lba, fault});
+        p = *end == ',' ? end + 1 : end;
+        if (*end == ',' && *p == '\0') {
+            *error = "cannot read the fault list '" + std::string(text) + "': it ends in a comma";
+            return false;
+        }
+    }
+    error->clear();
+    return true;
 }
 
 const emulated_call* emulated_last_call() {

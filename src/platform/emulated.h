@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/disc_synth.h"
@@ -39,17 +40,41 @@ bool emulated_insert_image_file(const char* path, std::string* error);
 
 void emulated_eject();
 
+// What the drive does at a block instead of reading it. The names in
+// brackets are those of QSCAN_EMULATED_FAULTS (emulated_parse_faults).
 enum emulated_fault {
     FAULT_NONE,
-    FAULT_CALL_FAILS,            // DeviceIoControl returns FALSE
+    FAULT_CALL_FAILS,            // [call] DeviceIoControl returns FALSE
+    FAULT_SHORT_TRANSFER,        // [short] GOOD status, but only the 2352 main-channel bytes arrive
+    FAULT_MEDIUM,                // [medium] CHECK CONDITION 03/11/05; the data arrives whole all the same
+    FAULT_HARDWARE,              // [hardware] CHECK CONDITION 04/44/00
+    FAULT_NOT_READY,             // [not-ready] CHECK CONDITION 02/3a/00 here and at every block after
+    FAULT_UNIT_ATTENTION,        // [unit-attention] CHECK CONDITION 06/28/00, the first read only
+    FAULT_ILLEGAL,               // [illegal] CHECK CONDITION 05/21/00
+    FAULT_NO_SUBCHANNEL,         // [no-subchannel] CHECK CONDITION 05/24/00
+    FAULT_NO_SENSE,              // [no-sense] CHECK CONDITION without sense data
     FAULT_WRONG_BYTES_RETURNED,  // success, but fewer bytes returned than the record's size
-    FAULT_CHECK_CONDITION,       // the block arrives whole, but with CHECK CONDITION (medium error)
-    FAULT_SHORT_TRANSFER         // GOOD status, but only the 2352 main-channel bytes arrive
+    FAULT_CUSTOM_SENSE           // CHECK CONDITION with the sense bytes of emulated_inject_sense
 };
 
-// Every read of block lba meets the fault, until FAULT_NONE is injected
-// there or the drive is reset.
+// Every read of block lba meets the fault (but for FAULT_UNIT_ATTENTION,
+// which meets the first read only), until FAULT_NONE is injected there or
+// the drive is reset.
 void emulated_inject_fault(uint32_t lba, emulated_fault fault);
+
+// CHECK CONDITION at block lba, with `length` sense bytes (at most the 32 of
+// the sense area) written into the sense area and SenseInfoLength set to
+// `reported_length`, which a faulty system may make larger than the area.
+void emulated_inject_sense(uint32_t lba, const uint8_t* sense, unsigned length,
+                           unsigned reported_length);
+
+// Reads a fault list, "LBA:KIND" pairs separated by commas (KIND one of the
+// bracketed names above; LBA decimal, 0 to 4294967295; no spaces; an empty
+// text is no faults) into *faults. Returns false with the reason in *error
+// for anything else: an unknown kind, a missing or out-of-range address,
+// stray text, a block named twice.
+bool emulated_parse_faults(const char* text, std::vector<std::pair<uint32_t, emulated_fault>>* faults,
+                           std::string* error);
 
 // What the drive saw and did in the last DeviceIoControl call.
 struct emulated_call {
@@ -64,6 +89,7 @@ struct emulated_call {
     SCSI_PASS_THROUGH_DIRECT request;  // as received, before the drive wrote to it
     UCHAR sense_key;                   // the drive's reason for CHECK CONDITION, e.g. 5 illegal request
     UCHAR additional_sense;            // ASC: 0x20 bad opcode, 0x21 LBA out of range, 0x24 bad CDB field, ...
+    UCHAR qualifier;                   // ASCQ
 };
 
 struct emulated_counters {

@@ -46,7 +46,7 @@ int real_close(int fd) {
 
 linux_kernel linux_calls = {real_stat, real_open, real_sg_io, real_dup_above, real_close};
 
-const int LINUX_DRIVE_OPEN_FLAGS = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+const int LINUX_DRIVE_OPEN_FLAGS = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
 bool linux_drive_node(char letter, char* path, size_t size) {
     bool upper = letter >= 'D' && letter <= 'Z';

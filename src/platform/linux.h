@@ -21,8 +21,12 @@ struct linux_kernel {
 };
 extern linux_kernel linux_calls;
 
-// Flags for opening a drive: read and write (as SG_IO needs for every command),
-// non-blocking (an empty tray must not hold up the open), close-on-exec.
+// Flags for opening a drive: read-only, non-blocking, close-on-exec. READ CD
+// needs only read access through SG_IO, and a pressed disc is read-only, so
+// a user with read access to the node can scan. O_NONBLOCK is what lets the
+// open succeed at all: without it the kernel's CD-ROM driver refuses an
+// empty tray and discs without a data track, where the scan must be the
+// one to tell the user what the drive says.
 extern const int LINUX_DRIVE_OPEN_FLAGS;
 
 // The node of the drive named by a letter: D: is /dev/sr0, E: /dev/sr1, and

@@ -1,12 +1,15 @@
 // Fuzz target: the whole program on the emulated drive with a fuzzed disc and
 // fuzzed drive faults. Input: the report switches, up to 4 faults (block
-// and kind), then one sector per 12 bytes: Q bytes 0-9, a flag byte (bit 0:
-// give the frame a matching CRC, else take the next byte pair as the CRC;
-// bits 1-7: noise for the other subchannel bits).
+// and kind; the last kind is sense data of the input's own choosing: a
+// reported length and 14 sense bytes follow), then one sector per 12 bytes:
+// Q bytes 0-9, a flag byte (bit 0: give the frame a matching CRC, else take
+// the next byte pair as the CRC; bits 1-7: noise for the other subchannel
+// bits).
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <map>
 #include <vector>
 
 #include "main.h"
@@ -42,13 +45,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     args.push_back((data[0] & 0x80) ? "d:" : "D:");
 
     emulated_reset();
+    const int KINDS = FAULT_CUSTOM_SENSE;  // FAULT_CALL_FAILS to FAULT_CUSTOM_SENSE
+    const size_t SENSE_BYTES = 14;
     size_t faults = data[1] % 5;
     size_t pos = 2;
-    uint32_t first_fault = UINT32_MAX;
+    std::map<uint32_t, emulated_fault> injected;
     for (size_t k = 0; k < faults && pos + 3 <= size; ++k, pos += 3) {
         uint32_t lba = (uint32_t)(data[pos] | data[pos + 1] << 8);
-        emulated_inject_fault(lba, (emulated_fault)(1 + data[pos + 2] % 4));
-        first_fault = lba < first_fault ? lba : first_fault;
+        emulated_fault fault = (emulated_fault)(1 + data[pos + 2] % KINDS);
+        if (fault == FAULT_CUSTOM_SENSE) {
+            if (pos + 3 + 1 + SENSE_BYTES > size)
+                break;
+            emulated_inject_sense(lba, data + pos + 4, SENSE_BYTES, data[pos + 3]);
+            pos += 1 + SENSE_BYTES;
+        } else {
+            emulated_inject_fault(lba, fault);
+        }
+        injected[lba] = fault;
     }
 
     std::vector<uint8_t> image;
@@ -74,11 +87,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(nullptr);
     int status = qscan_main((int)args.size(), argv.data());
 
-    // One read per block from block 0, ending with the first that fails (a
-    // fault or the end of the disc); the run fails only if that is block 0.
+    // One read per block from block 0, ending with the first block whose
+    // fault is more than a passing unit attention, or past the end of the
+    // disc. A unit attention costs one more read; sense data of the input's
+    // choosing up to three. Status 1 whenever block 0 cannot be read, 0
+    // whenever the disc was read to its end.
     uint32_t sectors = (uint32_t)(image.size() / SYNTH_SECTOR_SIZE);
-    uint32_t end = first_fault < sectors ? first_fault : sectors;
-    if (emulated_counts()->ioctls != end + 1 || status != (end == 0 ? 1 : 0))
+    uint32_t end = sectors;
+    unsigned retries = 0;
+    for (const auto& f : injected) {
+        if (f.first > end)
+            break;
+        if (f.second == FAULT_UNIT_ATTENTION) {
+            ++retries;
+            continue;
+        }
+        end = f.first;
+        break;
+    }
+    unsigned reads = emulated_counts()->ioctls, least = end + 1 + retries;
+    if (reads < least || reads > least + 3 || (status != 0 && status != 1) ||
+        (end == 0 && status != 1) || (end == sectors && end > 0 && injected.count(end) == 0 && status != 0))
         __builtin_trap();
     clearerr(stdout);
     return 0;
