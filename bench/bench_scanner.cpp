@@ -11,8 +11,9 @@
 
 #include "drive.h"
 #include "main.h"
-#include "platform/disc_synth.h"
-#include "platform/emulated.h"
+#include "emulated/disc_synth.h"
+#include "emulated/disc_image.h"
+#include "emulated/emulated_drive.h"
 #include "subchannel.h"
 
 namespace {
@@ -23,10 +24,10 @@ const std::vector<uint8_t>& sample_subchannels() {
     static std::vector<uint8_t> subs = [] {
         synth_disc disc = synth_sample_disc();
         std::vector<uint8_t> all;
-        uint8_t sector[SECTOR_SIZE];
+        uint8_t sector[SECTOR_BUFFER_SIZE];
         for (uint32_t lba = 0; lba < 4096; ++lba) {
             synth_sector(disc, lba, sector);
-            all.insert(all.end(), sector + SECTOR_MAIN_SIZE, sector + SECTOR_SIZE);
+            all.insert(all.end(), sector + SECTOR_MAIN_SIZE, sector + SECTOR_BUFFER_SIZE);
         }
         return all;
     }();
@@ -44,14 +45,14 @@ std::array<uint8_t, 12> frame_of(synth_kind kind, bool damaged) {
 }
 
 void BM_copy_sector(benchmark::State& state) {
-    alignas(64) static uint8_t from[SECTOR_SIZE], to[SECTOR_SIZE];
+    alignas(64) static uint8_t from[SECTOR_BUFFER_SIZE], to[SECTOR_BUFFER_SIZE];
     for (auto _ : state) {
         benchmark::DoNotOptimize(from);
         memcpy(to, from, sizeof to);
         benchmark::DoNotOptimize(to);
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(state.iterations() * SECTOR_SIZE);
+    state.SetBytesProcessed(state.iterations() * SECTOR_BUFFER_SIZE);
 }
 BENCHMARK(BM_copy_sector);
 

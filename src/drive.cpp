@@ -82,7 +82,7 @@ int send_read_cd(HANDLE handle, uint32_t lba, uint8_t* buffer, read_failure* fai
     r->CdbLength = READ_CD_CDB_LENGTH;
     r->SenseInfoLength = SENSE_AREA_SIZE;
     r->DataIn = SCSI_IOCTL_DATA_IN;
-    r->DataTransferLength = SECTOR_SIZE;
+    r->DataTransferLength = SECTOR_BUFFER_SIZE;
     r->TimeOutValue = READ_TIMEOUT_SECONDS;
     r->DataBuffer = buffer;  // direct: the drive's data lands in the caller's buffer
     r->SenseInfoOffset = offsetof(pass_through_with_sense, sense);
@@ -111,7 +111,7 @@ int send_read_cd(HANDLE handle, uint32_t lba, uint8_t* buffer, read_failure* fai
     }
     // A short transfer with GOOD status would leave part of the subchannel
     // from an earlier read in the buffer, so it is a failure too.
-    if (r->DataTransferLength < SECTOR_SIZE) {
+    if (r->DataTransferLength < SECTOR_BUFFER_SIZE) {
         failure->transferred = r->DataTransferLength;
         return READ_SHORT_TRANSFER;
     }
@@ -167,7 +167,7 @@ bool parse_sense(const uint8_t* sense, unsigned length, read_failure* failure) {
     return true;
 }
 
-int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_SIZE],
+int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_SIZE],
                 read_failure* failure) {
     for (int attempt = 0;; ++attempt) {
         memset(failure, 0, sizeof *failure);

@@ -5,10 +5,14 @@
 
 #include <stdint.h>
 
+#include "subchannel.h"
+
+// What one read delivers: a sector's 2352 main-channel bytes, then its 96
+// bytes of raw P-W subchannel; 2448 in all.
 enum {
-    SECTOR_MAIN_SIZE = 2352,                // sync, header, data, EDC/ECC or audio
-    SECTOR_SIZE = SECTOR_MAIN_SIZE + 96,    // followed by the raw P-W subchannel
-    SECTOR_BUFFER_ALIGNMENT = 4096          // suits adapters that need aligned direct transfers
+    SECTOR_MAIN_SIZE = 2352,                              // sync, header, data, EDC/ECC or audio
+    SECTOR_BUFFER_SIZE = SECTOR_MAIN_SIZE + SUBCHANNEL_SIZE,
+    SECTOR_BUFFER_ALIGNMENT = 4096                        // suits adapters that need aligned direct transfers
 };
 
 // An opened drive: held for the rest of the run and never closed; the
@@ -58,7 +62,7 @@ struct read_failure {
 // every other failure. A read the drive refused with UNIT ATTENTION (a disc
 // change, a reset) is sent again, up to three more times. On failure the
 // buffer's contents are undefined and *failure says why.
-int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_SIZE],
+int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_SIZE],
                 read_failure* failure);
 
 // Reads the sense data a drive returned with CHECK CONDITION: `length` bytes

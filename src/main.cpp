@@ -133,7 +133,7 @@ void print_failure_reason(const read_failure* f, bool first_read) {
         fprintf(stderr, "drive reports an error but not which (no sense data)\n");
         break;
     case READ_SHORT_TRANSFER:
-        fprintf(stderr, "%lu of %d bytes arrived\n", (unsigned long)f->transferred, SECTOR_SIZE);
+        fprintf(stderr, "%lu of %d bytes arrived\n", (unsigned long)f->transferred, SECTOR_BUFFER_SIZE);
         break;
     }
 }
@@ -217,7 +217,7 @@ int qscan_main(int argc, char** argv) {
     }
 
     // Zeroed, so nothing undefined can ever reach the decoder.
-    alignas(SECTOR_BUFFER_ALIGNMENT) uint8_t sector_buffer[SECTOR_SIZE] = {};
+    alignas(SECTOR_BUFFER_ALIGNMENT) uint8_t sector_buffer[SECTOR_BUFFER_SIZE] = {};
     uint8_t q[Q_SIZE];
     q_frame frame = {};
     timing running = START_POSITION;

@@ -7,14 +7,14 @@
 #include <functional>
 
 #include "drive.h"
-#include "platform/emulated.h"
+#include "emulated/emulated_drive.h"
 
 namespace {
 
 std::vector<uint8_t> numbered_image(uint32_t sectors) {
-    std::vector<uint8_t> image((size_t)sectors * SECTOR_SIZE);
+    std::vector<uint8_t> image((size_t)sectors * SECTOR_BUFFER_SIZE);
     for (size_t i = 0; i < image.size(); ++i)
-        image[i] = (uint8_t)(i * 7 + i / SECTOR_SIZE);
+        image[i] = (uint8_t)(i * 7 + i / SECTOR_BUFFER_SIZE);
     return image;
 }
 
@@ -69,7 +69,7 @@ TEST_F(DriveTest, EitherCaseOpens) {
 
 TEST_F(DriveTest, RequestIsExactlyTheRawSubchannelReadCd) {
     drive_handle h = open_d();
-    alignas(16) uint8_t buffer[SECTOR_SIZE];
+    alignas(16) uint8_t buffer[SECTOR_BUFFER_SIZE];
     read_failure failure;
     EXPECT_EQ(EIO, read_sector(h, 0x12345678, buffer, &failure));  // empty drive
 
@@ -105,12 +105,12 @@ TEST_F(DriveTest, ReadsTheAddressedSector) {
     std::vector<uint8_t> image = numbered_image(300);
     emulated_insert_image(image);
     drive_handle h = open_d();
-    uint8_t buffer[SECTOR_SIZE];
+    uint8_t buffer[SECTOR_BUFFER_SIZE];
     for (uint32_t lba : {0u, 1u, 255u, 256u, 299u}) {
         memset(buffer, 0, sizeof buffer);
         read_failure failure;
         ASSERT_EQ(0, read_sector(h, lba, buffer, &failure)) << lba;
-        EXPECT_EQ(0, memcmp(buffer, &image[(size_t)lba * SECTOR_SIZE], SECTOR_SIZE)) << lba;
+        EXPECT_EQ(0, memcmp(buffer, &image[(size_t)lba * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE)) << lba;
     }
 }
 
@@ -153,7 +153,7 @@ TEST_F(DriveTest, ReadFailures) {
             emulated_insert_image(numbered_image(10));
         c.setup();
         drive_handle h = open_d();
-        uint8_t buffer[SECTOR_SIZE];
+        uint8_t buffer[SECTOR_BUFFER_SIZE];
         read_failure f;
         EXPECT_EQ(c.result, read_sector(h, c.lba, buffer, &f)) << c.what;
         EXPECT_EQ(c.kind, f.kind) << c.what;
@@ -176,14 +176,14 @@ TEST_F(DriveTest, UnitAttentionIsRetriedThreeTimesAtMost) {
     const uint8_t attention[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00};
     emulated_insert_image(numbered_image(10));
     drive_handle h = open_d();
-    uint8_t buffer[SECTOR_SIZE];
+    uint8_t buffer[SECTOR_BUFFER_SIZE];
     read_failure f;
 
     emulated_inject_fault(5, FAULT_UNIT_ATTENTION);  // once: the retry reads the block
     unsigned before = emulated_counts()->ioctls;
     EXPECT_EQ(0, read_sector(h, 5, buffer, &f));
     EXPECT_EQ(2u, emulated_counts()->ioctls - before);
-    EXPECT_EQ(0, memcmp(buffer, &numbered_image(10)[5 * SECTOR_SIZE], SECTOR_SIZE));
+    EXPECT_EQ(0, memcmp(buffer, &numbered_image(10)[5 * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE));
 
     emulated_inject_sense(6, attention, 18, 18);  // for ever: four reads, then a read error
     before = emulated_counts()->ioctls;
@@ -235,7 +235,7 @@ TEST_F(DriveTest, SenseLengthsFromTheSystem) {
     emulated_insert_image(numbered_image(10));
     uint8_t area[32] = {0x70, 0, 0x03, 0, 0, 0, 0, 24, 0, 0, 0, 0, 0x11, 0x06};
     drive_handle h = open_d();
-    uint8_t buffer[SECTOR_SIZE];
+    uint8_t buffer[SECTOR_BUFFER_SIZE];
     read_failure f;
     for (unsigned reported : {32u, 33u, 255u}) {
         emulated_inject_sense(4, area, 32, reported);
@@ -253,7 +253,7 @@ TEST_F(DriveTest, SenseLengthsFromTheSystem) {
 // record) or by the drive (CHECK CONDITION for the command block).
 class StrictDriveTest : public DriveTest {
 public:  // the deviation table below reaches into the request
-    uint8_t buffer[SECTOR_SIZE];
+    uint8_t buffer[SECTOR_BUFFER_SIZE];
     request_with_sense whole;
     SCSI_PASS_THROUGH_DIRECT& request = whole.record;
     HANDLE device;
@@ -277,7 +277,7 @@ public:  // the deviation table below reaches into the request
         request.CdbLength = 12;
         request.SenseInfoLength = 32;
         request.DataIn = SCSI_IOCTL_DATA_IN;
-        request.DataTransferLength = SECTOR_SIZE;
+        request.DataTransferLength = SECTOR_BUFFER_SIZE;
         request.TimeOutValue = 60;
         request.DataBuffer = buffer;
         request.SenseInfoOffset = SENSE_OFFSET;
@@ -302,7 +302,7 @@ TEST_F(StrictDriveTest, AcceptsTheExactRequest) {
     EXPECT_EQ(0, request.ScsiStatus);
     EXPECT_EQ(2448u, request.DataTransferLength);
     std::vector<uint8_t> image = numbered_image(4);
-    EXPECT_EQ(0, memcmp(buffer, &image[2 * SECTOR_SIZE], SECTOR_SIZE));
+    EXPECT_EQ(0, memcmp(buffer, &image[2 * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE));
 }
 
 // A medium error names the failing block, as drives do: VALID and the

@@ -7,7 +7,7 @@
 #include <random>
 #include <regex>
 
-#include "platform/emulated.h"
+#include "emulated/emulated_drive.h"
 #include "support.h"
 
 namespace {

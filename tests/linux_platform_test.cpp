@@ -94,7 +94,7 @@ std::function<int(sg_io_hdr_t*)> drive_with(const synth_disc& disc) {
     return [disc](sg_io_hdr_t* hdr) {
         const uint8_t* c = hdr->cmdp;
         uint32_t lba = (uint32_t)c[2] << 24 | (uint32_t)c[3] << 16 | (uint32_t)c[4] << 8 | c[5];
-        if (c[0] == 0xBE && lba < synth_sector_count(disc) && hdr->dxfer_len == SYNTH_SECTOR_SIZE) {
+        if (c[0] == 0xBE && lba < synth_sector_count(disc) && hdr->dxfer_len == SECTOR_BUFFER_SIZE) {
             synth_sector(disc, lba, (uint8_t*)hdr->dxferp);
             hdr->status = 0;
             hdr->resid = 0;
@@ -232,7 +232,7 @@ TEST_F(LinuxTest, RefusedOpens) {
 
 TEST_F(LinuxTest, ReadCarriesTheRequestIntoSgIo) {
     drive_handle h = open_d();
-    alignas(16) uint8_t buffer[SECTOR_SIZE];
+    alignas(16) uint8_t buffer[SECTOR_BUFFER_SIZE];
     read_failure failure;
     EXPECT_EQ(READ_NO_SUCH_BLOCK, read_sector(h, 0x00010203, buffer, &failure));  // past the end of the disc
     EXPECT_EQ(0x052100, failure.sense_key << 16 | failure.asc << 8 | failure.ascq);
@@ -354,7 +354,7 @@ TEST_F(LinuxTest, ReadResults) {
     drive_handle h = open_d();
     for (auto& c : cases) {
         fake.sg_answer = c.answer;
-        uint8_t buffer[SECTOR_SIZE];
+        uint8_t buffer[SECTOR_BUFFER_SIZE];
         read_failure failure;
         EXPECT_EQ(c.result, read_sector(h, 0, buffer, &failure)) << c.what;
     }

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/emulated.h"
+#include "emulated/emulated_drive.h"
 #include "support.h"
 
 namespace {
@@ -216,11 +216,11 @@ TEST_F(ScanTest, RealFramesThroughTheWholeProgram) {
         std::getline(fields, hex, '\t');
         std::getline(fields, verdict, '\t');
         std::getline(fields, p_line, '\t');
-        uint32_t lba = (uint32_t)(image.size() / SYNTH_SECTOR_SIZE);
+        uint32_t lba = (uint32_t)(image.size() / SECTOR_BUFFER_SIZE);
         std::vector<uint8_t> bytes = from_hex(hex);
         std::array<uint8_t, 12> q;
         std::copy(bytes.begin(), bytes.end(), q.begin());
-        image.resize(image.size() + SYNTH_SECTOR_SIZE, 0x3F);  // R-W bits set, P clear
+        image.resize(image.size() + SECTOR_BUFFER_SIZE, 0x3F);  // R-W bits set, P clear
         synth_lay_down_q(q, &image[image.size() - 96]);
         want += verdict == "ok" ? p_line + "\n" : "crc error in sector " + std::to_string(lba) + "\n";
     }

@@ -7,7 +7,7 @@
 #include <random>
 #include <sstream>
 
-#include "platform/disc_synth.h"
+#include "emulated/disc_synth.h"
 #include "subchannel.h"
 
 namespace {

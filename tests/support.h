@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "main.h"
-#include "platform/disc_synth.h"
+#include "emulated/disc_synth.h"
 
 // The program's own texts, as a user sees them.
 const char USAGE[] = "Usage: qscan [-r] [-p] [-t] [-c] [-i] [-e]  device\n";

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "main.h"
-#include "platform/disc_synth.h"
-#include "platform/emulated.h"
+#include "emulated/disc_synth.h"
+#include "emulated/emulated_drive.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (freopen("/dev/null", "w", stdout) == NULL)

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "main.h"
-#include "platform/disc_synth.h"
-#include "platform/emulated.h"
+#include "emulated/disc_synth.h"
+#include "emulated/emulated_drive.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (freopen("/dev/null", "w", stdout) == NULL)
@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             q[11] = data[pos + 1];
             pos += 2;
         }
-        image.resize(image.size() + SYNTH_SECTOR_SIZE);
-        lay_down(q, (uint8_t)(flag >> 1), &image[image.size() - SYNTH_SECTOR_SIZE]);
+        image.resize(image.size() + SECTOR_BUFFER_SIZE);
+        lay_down(q, (uint8_t)(flag >> 1), &image[image.size() - SECTOR_BUFFER_SIZE]);
     }
     emulated_insert_image(image);
 
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // disc. A unit attention costs one more read; sense data of the input's
     // choosing up to three. Status 1 whenever block 0 cannot be read, 0
     // whenever the disc was read to its end.
-    uint32_t sectors = (uint32_t)(image.size() / SYNTH_SECTOR_SIZE);
+    uint32_t sectors = (uint32_t)(image.size() / SECTOR_BUFFER_SIZE);
     uint32_t end = sectors;
     unsigned retries = 0;
     for (const auto& f : injected) {

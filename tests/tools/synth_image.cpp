@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/disc_synth.h"
+#include "emulated/disc_synth.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         perror(argv[2]);
         return 1;
     }
-    uint8_t sector[SYNTH_SECTOR_SIZE];
+    uint8_t sector[SECTOR_BUFFER_SIZE];
     uint32_t count = synth_sector_count(disc);
     for (uint32_t lba = 0; lba < count; ++lba) {
         synth_sector(disc, lba, sector);

@@ -1,8 +1,8 @@
 // The emulated platform: the three Win32 kernel services over one emulated CD
 // drive, D:, that executes READ CD as a strict MMC drive does; and the test
 // interface that loads discs into it, injects faults and shows what it got.
-#ifndef QSCAN_PLATFORM_EMULATED_H
-#define QSCAN_PLATFORM_EMULATED_H
+#ifndef QSCAN_EMULATED_EMULATED_DRIVE_H
+#define QSCAN_EMULATED_EMULATED_DRIVE_H
 
 #include <stdint.h>
 
@@ -11,10 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/disc_synth.h"
+#include "drive.h"
+#include "emulated/disc_synth.h"
 #include "platform/win32.h"
-
-enum { EMULATED_SECTOR_SIZE = 2448 };
 
 // A disc: its number of blocks, and how to fetch one whole sector. fetch
 // returns false for a block that cannot be read (the drive reports a medium
@@ -31,12 +30,6 @@ void emulated_insert_image(std::vector<uint8_t> image);
 
 // A synthesized disc, its sectors laid down as the drive reads them.
 void emulated_insert_synth_disc(const synth_disc& disc);
-
-// A disc image file (2448-byte sectors, block 0 first), read sector by
-// sector as the drive is asked for it. Returns false, with the reason in
-// *error and the drive left as it was, when the file cannot be opened or its
-// size is not a whole number of sectors.
-bool emulated_insert_image_file(const char* path, std::string* error);
 
 void emulated_eject();
 

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "main.h"
-#include "platform/disc_synth.h"
-#include "platform/emulated.h"
+#include "emulated/disc_synth.h"
+#include "emulated/disc_image.h"
+#include "emulated/emulated_drive.h"
 
 int main(int argc, char** argv) {
     const char* image = getenv("QSCAN_EMULATED_DISC");

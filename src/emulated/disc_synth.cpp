@@ -1,7 +1,7 @@
 // Disc synthesizer: turns a disc description into sectors as a pressed disc
 // carries them. The Q encoding here is deliberately written apart from the
 // decoder (bitwise CRC, a bit writer, its own BCD and character codes).
-#include "platform/disc_synth.h"
+#include "emulated/disc_synth.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -167,12 +167,12 @@ std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba) {
     return q;
 }
 
-void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SYNTH_SECTOR_SIZE]) {
+void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SECTOR_BUFFER_SIZE]) {
     uint64_t seed = mix(disc.noise_seed) ^ ((uint64_t)lba << 20);
     synth_sector_info info = synth_describe(disc, lba);
 
     uint8_t* main_channel = sector;
-    fill_noise(seed, main_channel, 2352);
+    fill_noise(seed, main_channel, SECTOR_MAIN_SIZE);
     if (info.control & 4) {  // a data track: mode-1 sync pattern and header
         memset(main_channel, 0xFF, 12);
         main_channel[0] = main_channel[11] = 0x00;
@@ -182,21 +182,21 @@ void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SYNTH_SEC
         main_channel[15] = 0x01;
     }
 
-    uint8_t* sub = sector + 2352;
+    uint8_t* sub = sector + SECTOR_MAIN_SIZE;
     if (disc.noise)
-        fill_noise(~seed, sub, 96);
+        fill_noise(~seed, sub, SUBCHANNEL_SIZE);
     else
-        memset(sub, 0xFF, 96);
+        memset(sub, 0xFF, SUBCHANNEL_SIZE);
     if (disc.noise) {
         uint8_t p_bit = info.index == 0 ? 0x80 : 0x00;  // P marks the pause between tracks
-        for (unsigned i = 0; i < 96; ++i)
+        for (unsigned i = 0; i < SUBCHANNEL_SIZE; ++i)
             sub[i] = (uint8_t)((sub[i] & 0x3F) | p_bit);
     }
     synth_lay_down_q(synth_q(disc, lba), sub);
 }
 
-void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[96]) {
-    for (unsigned i = 0; i < 96; ++i) {
+void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[SUBCHANNEL_SIZE]) {
+    for (unsigned i = 0; i < SUBCHANNEL_SIZE; ++i) {
         uint8_t q_bit = (q[i / 8] & (0x80u >> (i % 8))) ? 0x40 : 0x00;
         subchannel[i] = (uint8_t)((subchannel[i] & ~0x40) | q_bit);
     }
@@ -204,9 +204,9 @@ void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[96]) 
 
 std::vector<uint8_t> synth_image(const synth_disc& disc) {
     uint32_t n = synth_sector_count(disc);
-    std::vector<uint8_t> image((size_t)n * SYNTH_SECTOR_SIZE);
+    std::vector<uint8_t> image((size_t)n * SECTOR_BUFFER_SIZE);
     for (uint32_t lba = 0; lba < n; ++lba)
-        synth_sector(disc, lba, image.data() + (size_t)lba * SYNTH_SECTOR_SIZE);
+        synth_sector(disc, lba, image.data() + (size_t)lba * SECTOR_BUFFER_SIZE);
     return image;
 }
 

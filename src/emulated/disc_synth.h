@@ -1,8 +1,8 @@
 // Disc synthesizer: lays down the sectors of a compact disc (main channel and
 // raw P-W subchannel) from a short description, for the emulated drive and
 // the tests. Its Q encoder shares no code with the decoder it is tested against.
-#ifndef QSCAN_PLATFORM_DISC_SYNTH_H
-#define QSCAN_PLATFORM_DISC_SYNTH_H
+#ifndef QSCAN_EMULATED_DISC_SYNTH_H
+#define QSCAN_EMULATED_DISC_SYNTH_H
 
 #include <stdint.h>
 
@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "drive.h"
+
 enum {
-    SYNTH_SECTOR_SIZE = 2448,
     SYNTH_PREGAP_FRAMES = 150,
     SYNTH_LEAD_OUT_TRACK = 110  // track number byte AA, as the scanner decodes it
 };
@@ -70,14 +71,14 @@ std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba);
 
 // One whole 2448-byte sector: main channel, then subchannel with P in bit 7,
 // Q in bit 6 and R-W in bits 5-0.
-void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SYNTH_SECTOR_SIZE]);
+void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SECTOR_BUFFER_SIZE]);
 
 // The whole disc as an image: synth_sector_count sectors, block 0 first.
 std::vector<uint8_t> synth_image(const synth_disc& disc);
 
 // Writes the 96 bits of q into bit 6 (the Q channel) of the 96 subchannel
 // bytes, first bit first, leaving their other bits as they are.
-void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[96]);
+void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[SUBCHANNEL_SIZE]);
 
 // Q bytes 0-9 with their CRC appended (bitwise, complemented, MSB first).
 std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q);

@@ -1,12 +1,10 @@
 // The emulated platform: GetDriveTypeA, CreateFileA and DeviceIoControl over
 // one emulated CD drive, D:, which refuses every request or command block
 // that is not exactly the raw-subchannel READ CD the scanner is meant to send.
-#include "platform/emulated.h"
+#include "emulated/emulated_drive.h"
 
-#include <errno.h>
 #include <string.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -29,8 +27,6 @@ const sense_code INVALID_OPCODE = {0x05, 0x20, 0x00};
 const sense_code LBA_OUT_OF_RANGE = {0x05, 0x21, 0x00};
 const sense_code INVALID_FIELD_IN_CDB = {0x05, 0x24, 0x00};
 const sense_code MEDIUM_MAY_HAVE_CHANGED = {0x06, 0x28, 0x00};
-
-const uint32_t MAIN_CHANNEL_SIZE = 2352;
 
 // The request the drive accepts: the record, a 4-byte filler and a 32-byte
 // sense area, as the platform's pass-through sample lays it out. Written
@@ -88,7 +84,7 @@ bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
     bool cdb_tail_clear = r->Cdb[12] == 0 && r->Cdb[13] == 0 && r->Cdb[14] == 0 && r->Cdb[15] == 0;
     return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 &&
            r->CdbLength == 12 && r->SenseInfoLength == SENSE_AREA_SIZE &&
-           r->DataIn == SCSI_IOCTL_DATA_IN && r->DataTransferLength == EMULATED_SECTOR_SIZE &&
+           r->DataIn == SCSI_IOCTL_DATA_IN && r->DataTransferLength == SECTOR_BUFFER_SIZE &&
            r->TimeOutValue == 60 && r->DataBuffer != NULL &&
            r->SenseInfoOffset == SENSE_AREA_OFFSET && cdb_tail_clear;
 }
@@ -207,13 +203,13 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
     // The sector goes straight into the caller's buffer, as a direct
     // transfer does; a short transfer stops after the main channel.
     bool short_transfer = fault.kind == FAULT_SHORT_TRANSFER;
-    uint8_t whole[EMULATED_SECTOR_SIZE];
+    uint8_t whole[SECTOR_BUFFER_SIZE];
     uint8_t* into = short_transfer ? whole : (uint8_t*)r->DataBuffer;
     if (!d.disc.fetch(lba, into)) {
         check_condition(r, bytes_returned, UNRECOVERED_READ_ERROR, lba);
         return TRUE;
     }
-    uint32_t transferred = short_transfer ? MAIN_CHANNEL_SIZE : (uint32_t)EMULATED_SECTOR_SIZE;
+    uint32_t transferred = (uint32_t)(short_transfer ? SECTOR_MAIN_SIZE : SECTOR_BUFFER_SIZE);
     if (short_transfer)
         memcpy(r->DataBuffer, whole, transferred);
     r->DataTransferLength = transferred;
@@ -224,25 +220,6 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
         *bytes_returned = sizeof *r / 2;
     return TRUE;
 }
-
-// A disc image being read. A scan asks for block after block, so the file
-// is read through a large buffer and only seeks when asked out of order.
-struct image_file {
-    std::vector<char> buffer = std::vector<char>(1 << 20);
-    std::ifstream stream;
-    uint32_t next = 0;  // the block the stream stands at
-
-    bool read(uint32_t lba, uint8_t* sector) {
-        if (lba != next) {
-            stream.clear();
-            stream.seekg((std::streamoff)lba * EMULATED_SECTOR_SIZE);
-        }
-        stream.read((char*)sector, EMULATED_SECTOR_SIZE);
-        bool whole = stream.gcount() == EMULATED_SECTOR_SIZE;
-        next = whole ? lba + 1 : UINT32_MAX;
-        return whole;
-    }
-};
 
 }  // namespace
 
@@ -301,9 +278,9 @@ void emulated_insert_disc(emulated_disc disc) {
 void emulated_insert_image(std::vector<uint8_t> image) {
     auto bytes = std::make_shared<std::vector<uint8_t>>(std::move(image));
     emulated_disc disc;
-    disc.sector_count = (uint32_t)(bytes->size() / EMULATED_SECTOR_SIZE);
+    disc.sector_count = (uint32_t)(bytes->size() / SECTOR_BUFFER_SIZE);
     disc.fetch = [bytes](uint32_t lba, uint8_t* sector) {
-        memcpy(sector, bytes->data() + (size_t)lba * EMULATED_SECTOR_SIZE, EMULATED_SECTOR_SIZE);
+        memcpy(sector, bytes->data() + (size_t)lba * SECTOR_BUFFER_SIZE, SECTOR_BUFFER_SIZE);
         return true;
     };
     emulated_insert_disc(std::move(disc));
@@ -317,30 +294,6 @@ void emulated_insert_synth_disc(const synth_disc& disc) {
         return true;
     };
     emulated_insert_disc(std::move(d));
-}
-
-bool emulated_insert_image_file(const char* path, std::string* error) {
-    auto file = std::make_shared<image_file>();
-    file->stream.rdbuf()->pubsetbuf(file->buffer.data(), (std::streamsize)file->buffer.size());
-    file->stream.open(path, std::ios::binary);
-    std::ifstream* stream = &file->stream;
-    if (!*stream) {
-        *error = std::string("cannot open disc image ") + path + ": " + strerror(errno);
-        return false;
-    }
-    stream->seekg(0, std::ios::end);
-    long long size = (long long)stream->tellg();
-    stream->seekg(0);
-    if (size < 0 || size % EMULATED_SECTOR_SIZE != 0) {
-        *error = std::string("disc image ") + path + " is " + std::to_string(size) +
-                 " bytes long, not a whole number of 2448-byte sectors";
-        return false;
-    }
-    emulated_disc disc;
-    disc.sector_count = (uint32_t)(size / EMULATED_SECTOR_SIZE);
-    disc.fetch = [file](uint32_t lba, uint8_t* sector) { return file->read(lba, sector); };
-    emulated_insert_disc(std::move(disc));
-    return true;
 }
 
 void emulated_eject() {
