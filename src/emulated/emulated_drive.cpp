@@ -5,9 +5,11 @@
 
 #include <string.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "platform/drive_paths.h"
 
@@ -59,6 +61,9 @@ const struct {
 const UCHAR EXPECTED_CDB[12] = {0xBE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0xF8, 0x01, 0x00};
 
 struct drive_state {
+    double speed = 0;  // times 75 sectors a second; 0: unpaced
+    std::chrono::steady_clock::time_point paced_from;
+    uint64_t paced_sectors = 0;
     bool loaded = false;
     emulated_disc disc;
     std::map<uint32_t, fault_entry> faults;
@@ -135,6 +140,17 @@ fault_entry fault_at(uint32_t lba) {
             return entry.second;
     }
     return fault_entry{};
+}
+
+// Holds a sector back until a drive of the set speed would have read it.
+void pace(drive_state* d) {
+    if (d->speed <= 0)
+        return;
+    if (d->paced_sectors++ == 0)
+        d->paced_from = std::chrono::steady_clock::now();
+    std::chrono::duration<double> due(d->paced_sectors / (d->speed * 75.0));
+    std::this_thread::sleep_until(d->paced_from +
+                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(due));
 }
 
 // Runs the command block as the drive would. Returns FALSE only for the
@@ -214,6 +230,7 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
         memcpy(r->DataBuffer, whole, transferred);
     r->DataTransferLength = transferred;
     r->ScsiStatus = STATUS_GOOD;
+    pace(&d);
     if (fault.kind == FAULT_MEDIUM)  // the whole block arrived, yet the status says it is bad
         check_condition(r, bytes_returned, UNRECOVERED_READ_ERROR, lba);
     if (fault.kind == FAULT_WRONG_BYTES_RETURNED)
@@ -294,6 +311,11 @@ void emulated_insert_synth_disc(const synth_disc& disc) {
         return true;
     };
     emulated_insert_disc(std::move(d));
+}
+
+void emulated_set_speed(double speed) {
+    drive().speed = speed;
+    drive().paced_sectors = 0;
 }
 
 void emulated_eject() {

@@ -33,6 +33,11 @@ void emulated_insert_synth_disc(const synth_disc& disc);
 
 void emulated_eject();
 
+// Delivers 75 x `speed` sectors a second from now on, as a drive at that
+// speed would (2.5 is a 2.5x drive); 0, as after a reset, is as fast as the
+// disc source allows.
+void emulated_set_speed(double speed);
+
 // What the drive does at a block instead of reading it. The names in
 // brackets are those of QSCAN_EMULATED_FAULTS (emulated_parse_faults).
 enum emulated_fault {

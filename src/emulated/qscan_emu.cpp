@@ -1,8 +1,10 @@
 // Entry point of qscan-emu: the scanner on the emulated drive, whose D: holds
 // the disc image named by QSCAN_EMULATED_DISC or else the built-in sample
-// disc, and meets the faults listed in QSCAN_EMULATED_FAULTS.
+// disc, meets the faults listed in QSCAN_EMULATED_FAULTS, and reads as fast
+// as QSCAN_EMULATED_SPEED says.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
@@ -10,6 +12,26 @@
 #include "emulated/disc_synth.h"
 #include "emulated/disc_image.h"
 #include "emulated/emulated_drive.h"
+
+namespace {
+
+// A drive speed: a positive number, decimals allowed ("10", "2.5").
+bool parse_speed(const char* text, double* speed) {
+    const char* p = text;
+    size_t digits = strspn(p, "0123456789");
+    p += digits;
+    if (*p == '.') {
+        size_t decimals = strspn(p + 1, "0123456789");
+        digits += decimals;
+        p += 1 + decimals;
+    }
+    if (digits == 0 || *p != '\0')
+        return false;
+    *speed = strtod(text, NULL);
+    return *speed > 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const char* image = getenv("QSCAN_EMULATED_DISC");
@@ -30,5 +52,13 @@ int main(int argc, char** argv) {
     }
     for (const auto& fault : faults)
         emulated_inject_fault(fault.first, fault.second);
+    const char* speed_text = getenv("QSCAN_EMULATED_SPEED");
+    double speed = 0;
+    if (speed_text != NULL && !parse_speed(speed_text, &speed)) {
+        fprintf(stderr, "qscan-emu: QSCAN_EMULATED_SPEED must be a positive number of times 75 "
+                        "sectors a second, such as 10 or 2.5, not '%s'\n", speed_text);
+        return 1;
+    }
+    emulated_set_speed(speed);
     return qscan_main(argc, argv);
 }

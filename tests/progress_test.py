@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""The progress line, as a person at a terminal sees it.
+
+qscan-emu scans a 40-second disc with its drive at 10x, standard error on a
+pseudo-terminal: first with standard output in a file, then with both
+streams on the terminal. The screen is played back (carriage returns, line
+feeds, erase-in-line) and compared with what the report must be.
+
+Usage: progress_test.py QSCAN_EMU SYNTH_IMAGE
+"""
+import os
+import pty
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+EMU, SYNTH = sys.argv[1:3]
+ARGS = [EMU, "-t", "-c", "-i", "D:"]
+PROGRESS = re.compile(rb"(\d{2,3}):(\d{2}) [ \d]\d\.\dx\r")
+
+
+def play(data):
+    """The screen left by data: a list of lines, trailing blanks removed."""
+    lines, row, col = [[]], 0, 0
+    i = 0
+    while i < len(data):
+        c = data[i:i + 1]
+        if data.startswith(b"\x1b[K", i):  # erase to the end of the line
+            del lines[row][col:]
+            i += 3
+            continue
+        if c == b"\r":
+            col = 0
+        elif c == b"\n":
+            row += 1
+            if row == len(lines):
+                lines.append([])
+        else:
+            line = lines[row]
+            line.extend([" "] * (col + 1 - len(line)))
+            line[col] = c.decode()
+            col += 1
+        i += 1
+    return ["".join(line).rstrip() for line in lines]
+
+
+def run_on_terminal(env, stdout_path):
+    """Runs qscan-emu with standard error (and, without stdout_path, standard
+    output) on a pseudo-terminal; returns what the terminal received and the
+    exit status."""
+    master, slave = pty.openpty()
+    out = open(stdout_path, "wb") if stdout_path else slave
+    child = subprocess.Popen(ARGS, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=slave)
+    os.close(slave)
+    if stdout_path:
+        out.close()
+    received = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # the terminal's last writer has gone
+            break
+        if not chunk:
+            break
+        received += chunk
+    os.close(master)
+    return received, child.wait()
+
+
+def main():
+    failures, checks = [], []
+
+    def check(ok, what):
+        checks.append(what)
+        if not ok:
+            failures.append(what)
+
+    work = tempfile.mkdtemp(prefix="qscan-progress-")
+    try:
+        image = os.path.join(work, "disc.img")
+        subprocess.run([SYNTH, "3000", image], check=True)
+        env = dict(os.environ, QSCAN_EMULATED_DISC=image)
+        env.pop("QSCAN_EMULATED_FAULTS", None)
+        plain = subprocess.run(ARGS, env=env, capture_output=True)
+        check(plain.returncode == 0 and plain.stderr == b"", "without a terminal: status 0, nothing on standard error")
+        env["QSCAN_EMULATED_SPEED"] = "10"
+
+        # Standard error alone on the terminal.
+        out_path = os.path.join(work, "out")
+        screen, status = run_on_terminal(env, out_path)
+        with open(out_path, "rb") as f:
+            check(f.read() == plain.stdout, "standard output in a file: the same bytes as without a terminal")
+        check(status == 0, f"status {status}")
+        updates = PROGRESS.findall(screen)
+        check(len(updates) >= 3, f"only {len(updates)} progress updates in a 4-second scan")
+        times = [int(m) * 60 + int(s) for m, s in updates]
+        check(times == sorted(times), "the disc time shown never goes back")
+        check(b"\n" not in screen, "the progress line wrote a line feed")
+        check(all(len(text) <= 13 for text in re.findall(rb"[^\r]+", screen)), "progress text over 13 characters")
+        check(not any(play(screen)), f"the screen is not left blank: {play(screen)!r}")
+
+        # Both streams on the terminal: the screen shows the report, whole.
+        screen, status = run_on_terminal(env, None)
+        check(status == 0, f"status {status}")
+        check(len(PROGRESS.findall(screen)) >= 3, "no progress updates with both streams on the terminal")
+        shown = play(screen)
+        while shown and not shown[-1]:
+            shown.pop()
+        check(shown == plain.stdout.decode().splitlines(), "the screen does not show exactly the report lines")
+    finally:
+        shutil.rmtree(work)
+
+    for what in failures:
+        print("FAIL:", what)
+    print(f"{len(checks) - len(failures)} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
