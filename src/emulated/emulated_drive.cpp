@@ -318,6 +318,11 @@ void emulated_set_speed(double speed) {
     drive().paced_sectors = 0;
 }
 
+bool emulated_disc_present(uint32_t* sector_count) {
+    *sector_count = drive().loaded ? drive().disc.sector_count : 0;
+    return drive().loaded;
+}
+
 void emulated_eject() {
     drive().loaded = false;
     drive().disc = emulated_disc{};

@@ -33,6 +33,9 @@ void emulated_insert_synth_disc(const synth_disc& disc);
 
 void emulated_eject();
 
+// Whether a disc is in the drive, and its number of blocks (0 without one).
+bool emulated_disc_present(uint32_t* sector_count);
+
 // Delivers 75 x `speed` sectors a second from now on, as a drive at that
 // speed would (2.5 is a 2.5x drive); 0, as after a reset, is as fast as the
 // disc source allows.

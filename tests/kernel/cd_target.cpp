@@ -1,0 +1,334 @@
+// The kernel rig's CD drive firmware: what a plain MMC drive answers to the
+// commands a kernel sends on its own, and READ CD through the emulated drive.
+#include "tests/kernel/cd_target.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "drive.h"
+#include "emulated/emulated_drive.h"
+
+namespace {
+
+const uint8_t GOOD = 0x00;
+const uint8_t CHECK_CONDITION = 0x02;
+const uint32_t BLOCK_SIZE = 2048;  // what READ CAPACITY and READ(10) count in
+
+struct sense_code {
+    uint8_t key, asc, ascq;
+};
+const sense_code NO_SENSE = {0x00, 0x00, 0x00};
+const sense_code MEDIUM_NOT_PRESENT = {0x02, 0x3A, 0x00};
+const sense_code INVALID_OPCODE = {0x05, 0x20, 0x00};
+const sense_code LBA_OUT_OF_RANGE = {0x05, 0x21, 0x00};
+const sense_code INVALID_FIELD_IN_CDB = {0x05, 0x24, 0x00};
+
+uint32_t be16(const uint8_t* p) {
+    return (uint32_t)p[0] << 8 | p[1];
+}
+uint32_t be32(const uint8_t* p) {
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+void put16(uint8_t* p, uint32_t v) {
+    p[0] = (uint8_t)(v >> 8);
+    p[1] = (uint8_t)v;
+}
+void put32(uint8_t* p, uint32_t v) {
+    put16(p, v >> 16);
+    put16(p + 2, v);
+}
+
+// Fixed-format sense data, 18 bytes.
+void fixed_sense(uint8_t* sense, sense_code code) {
+    memset(sense, 0, 18);
+    sense[0] = 0x70;
+    sense[2] = code.key;
+    sense[7] = 10;
+    sense[12] = code.asc;
+    sense[13] = code.ascq;
+}
+
+void check_condition(target_response* r, sense_code code) {
+    r->status = CHECK_CONDITION;
+    r->length = 0;
+    fixed_sense(r->sense, code);
+    r->sense_length = 18;
+}
+
+// Hands the initiator `size` bytes of `reply`, no more than it asked for
+// (`allocation`) nor than it gave room for.
+void reply(target_response* r, uint8_t* data, uint32_t room, const uint8_t* answer, uint32_t size,
+           uint32_t allocation) {
+    r->length = std::min(std::min(size, allocation), room);
+    memcpy(data, answer, r->length);
+}
+
+void inquiry(const uint8_t* cdb, uint8_t* data, uint32_t room, target_response* r) {
+    uint32_t allocation = be16(cdb + 3);
+    if (cdb[1] & 0x01) {  // vital product data: the list of pages, and a serial number
+        const uint8_t pages[] = {0x05, 0x00, 0x00, 0x02, 0x00, 0x80};
+        const uint8_t serial[] = {0x05, 0x80, 0x00, 0x08, 'Q', 'S', 'C', 'A', 'N', '0', '0', '1'};
+        if (cdb[2] == 0x00)
+            reply(r, data, room, pages, sizeof pages, allocation);
+        else if (cdb[2] == 0x80)
+            reply(r, data, room, serial, sizeof serial, allocation);
+        else
+            check_condition(r, INVALID_FIELD_IN_CDB);
+        return;
+    }
+    if (cdb[2] != 0) {
+        check_condition(r, INVALID_FIELD_IN_CDB);
+        return;
+    }
+    uint8_t answer[36] = {
+        0x05,  // peripheral device type 5: CD/DVD
+        0x80,  // removable medium
+        0x05,  // SPC-3
+        0x02,  // response data format
+        36 - 5, 0, 0, 0};
+    memcpy(answer + 8, "QSCAN   ", 8);            // vendor
+    memcpy(answer + 16, "EMULATED CD-ROM ", 16);  // product
+    memcpy(answer + 32, "0001", 4);               // revision
+    reply(r, data, room, answer, sizeof answer, allocation);
+}
+
+// The capabilities and mechanical status page (2Ah): a tray that locks and
+// ejects, CD-DA commands with accurate streaming, raw R-W subchannel.
+const uint8_t CAPABILITIES_PAGE[22] = {0x2A, 20, 0x00, 0x00, 0x41, 0x07, 0x29, 0x00,
+                                       0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+void mode_sense(const uint8_t* cdb, bool ten, uint8_t* data, uint32_t room, target_response* r) {
+    uint8_t page = cdb[2] & 0x3F;
+    if (page != 0x2A && page != 0x3F) {
+        check_condition(r, INVALID_FIELD_IN_CDB);
+        return;
+    }
+    uint8_t answer[8 + sizeof CAPABILITIES_PAGE] = {};
+    uint32_t header = ten ? 8 : 4;
+    memcpy(answer + header, CAPABILITIES_PAGE, sizeof CAPABILITIES_PAGE);
+    uint32_t size = header + sizeof CAPABILITIES_PAGE;
+    if (ten)
+        put16(answer, size - 2);  // mode data length; no block descriptors
+    else
+        answer[0] = (uint8_t)(size - 1);
+    reply(r, data, room, answer, size, ten ? be16(cdb + 7) : cdb[4]);
+}
+
+void event_status(const uint8_t* cdb, bool present, uint8_t* data, uint32_t room, target_response* r) {
+    if (!(cdb[1] & 0x01)) {  // only polled operation
+        check_condition(r, INVALID_FIELD_IN_CDB);
+        return;
+    }
+    const uint8_t MEDIA_CLASS = 0x10;
+    if (!(cdb[4] & MEDIA_CLASS)) {  // no event class we have: "no event available"
+        const uint8_t none[4] = {0x00, 0x02, 0x80, MEDIA_CLASS};
+        reply(r, data, room, none, sizeof none, be16(cdb + 7));
+        return;
+    }
+    const uint8_t media[8] = {0x00, 0x06, 0x04, MEDIA_CLASS, 0x00, (uint8_t)(present ? 0x02 : 0x00), 0, 0};
+    reply(r, data, room, media, sizeof media, be16(cdb + 7));
+}
+
+// An address in a TOC: a block address, or 0, M, S, F of disc time.
+void put_address(uint8_t* p, uint32_t lba, bool msf) {
+    if (!msf) {
+        put32(p, lba);
+        return;
+    }
+    uint32_t frames = lba + 150;
+    p[0] = 0;
+    p[1] = (uint8_t)(frames / 4500);
+    p[2] = (uint8_t)(frames / 75 % 60);
+    p[3] = (uint8_t)(frames % 75);
+}
+
+// The disc as one audio track from block 0 to its end: the scan reads the
+// disc's own positions from the subchannel, not from the TOC.
+void read_toc(const uint8_t* cdb, uint32_t count, uint8_t* data, uint32_t room, target_response* r) {
+    bool msf = cdb[1] & 0x02;
+    uint8_t format = cdb[2] & 0x0F;
+    uint8_t track = cdb[6];
+    uint8_t answer[4 + 2 * 8] = {};
+    uint32_t size = 4;
+    answer[2] = answer[3] = 1;  // first and last track, or session
+    if (format == 0) {
+        if (track > 1 && track != 0xAA) {
+            check_condition(r, INVALID_FIELD_IN_CDB);
+            return;
+        }
+        if (track <= 1) {
+            uint8_t* d = answer + size;
+            d[1] = 0x10;  // ADR 1, CONTROL 0: audio
+            d[2] = 1;
+            put_address(d + 4, 0, msf);
+            size += 8;
+        }
+        uint8_t* d = answer + size;
+        d[1] = 0x10;
+        d[2] = 0xAA;  // the lead-out
+        put_address(d + 4, count, msf);
+        size += 8;
+    } else if (format == 1) {  // sessions: one, starting with track 1
+        uint8_t* d = answer + size;
+        d[1] = 0x10;
+        d[2] = 1;
+        put_address(d + 4, 0, msf);
+        size += 8;
+    } else {
+        check_condition(r, INVALID_FIELD_IN_CDB);
+        return;
+    }
+    put16(answer, size - 2);
+    reply(r, data, room, answer, size, be16(cdb + 7));
+}
+
+void disc_information(const uint8_t* cdb, uint8_t* data, uint32_t room, target_response* r) {
+    uint8_t answer[34] = {};
+    put16(answer, sizeof answer - 2);
+    answer[2] = 0x0E;  // a complete disc whose last session is complete
+    answer[3] = 1;     // first track
+    answer[4] = 1;     // sessions
+    answer[5] = 1;     // first track of the last session
+    answer[6] = 1;     // last track of the last session
+    memset(answer + 16, 0xFF, 8);  // no lead-in or lead-out to record: a pressed disc
+    reply(r, data, room, answer, sizeof answer, be16(cdb + 7));
+}
+
+// READ CD as the scanner's own drive code sends it through pass-through, to
+// the emulated drive: the same strictness, sense data and faults.
+struct pass_through_with_sense {
+    SCSI_PASS_THROUGH_DIRECT record;
+    ULONG filler;
+    UCHAR sense[32];
+};
+
+uint64_t read_cd_count = 0;
+
+void read_cd(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room, target_response* r) {
+    static HANDLE device = CreateFileA("\\\\.\\D:", GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, NULL);
+    ++read_cd_count;
+    if (cdb_length != 12) {
+        check_condition(r, INVALID_FIELD_IN_CDB);
+        return;
+    }
+    alignas(16) static uint8_t sector[SECTOR_BUFFER_SIZE];
+    pass_through_with_sense request;
+    memset(&request, 0, sizeof request);
+    SCSI_PASS_THROUGH_DIRECT* p = &request.record;
+    p->Length = sizeof *p;
+    p->CdbLength = 12;
+    p->SenseInfoLength = sizeof request.sense;
+    p->DataIn = SCSI_IOCTL_DATA_IN;
+    p->DataTransferLength = SECTOR_BUFFER_SIZE;
+    p->TimeOutValue = 60;
+    p->DataBuffer = sector;
+    p->SenseInfoOffset = offsetof(pass_through_with_sense, sense);
+    memcpy(p->Cdb, cdb, 12);
+    DWORD returned = 0;
+    if (!DeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
+                         sizeof request, &returned, NULL)) {
+        // Not reachable with the faults the rig takes: a target cannot make
+        // the initiator's call fail. Tell the initiator the target broke.
+        check_condition(r, {0x04, 0x44, 0x00});
+        return;
+    }
+    r->status = p->ScsiStatus;
+    if (p->ScsiStatus == CHECK_CONDITION) {
+        r->sense_length = std::min<uint32_t>(p->SenseInfoLength, sizeof request.sense);
+        memcpy(r->sense, request.sense, r->sense_length);
+        return;
+    }
+    r->length = std::min(p->DataTransferLength, room);  // a short transfer stays short
+    memcpy(data, sector, r->length);
+}
+
+}  // namespace
+
+void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
+                    target_response* r) {
+    memset(r, 0, sizeof *r);
+    r->status = GOOD;
+    uint32_t count = 0;
+    bool present = emulated_disc_present(&count);
+    switch (cdb[0]) {
+    case 0x00:  // TEST UNIT READY
+        if (!present)
+            check_condition(r, MEDIUM_NOT_PRESENT);
+        return;
+    case 0x03: {  // REQUEST SENSE: the drive's state, as no command failed just now
+        uint8_t sense[18];
+        fixed_sense(sense, present ? NO_SENSE : MEDIUM_NOT_PRESENT);
+        reply(r, data, room, sense, sizeof sense, cdb[4]);
+        return;
+    }
+    case 0x12:
+        inquiry(cdb, data, room, r);
+        return;
+    case 0x1A:  // MODE SENSE(6)
+    case 0x5A:  // MODE SENSE(10)
+        mode_sense(cdb, cdb[0] == 0x5A, data, room, r);
+        return;
+    case 0x1B:  // START STOP UNIT
+    case 0x1E:  // PREVENT ALLOW MEDIUM REMOVAL
+    case 0xBB:  // SET CD SPEED
+        return;
+    case 0x46: {  // GET CONFIGURATION: the current profile alone, CD-ROM with a disc
+        uint8_t header[8] = {0, 0, 0, 4, 0, 0, 0, (uint8_t)(present ? 0x08 : 0x00)};
+        reply(r, data, room, header, sizeof header, be16(cdb + 7));
+        return;
+    }
+    case 0x4A:  // GET EVENT STATUS NOTIFICATION
+        event_status(cdb, present, data, room, r);
+        return;
+    case 0x25:  // READ CAPACITY(10)
+    case 0x43:  // READ TOC/PMA/ATIP
+    case 0x51:  // READ DISC INFORMATION
+    case 0x28:  // READ(10)
+    case 0xBE:  // READ CD
+        break;
+    default:
+        check_condition(r, INVALID_OPCODE);
+        return;
+    }
+
+    if (cdb[0] == 0xBE) {  // the emulated drive answers for an empty tray itself
+        read_cd(cdb, cdb_length, data, room, r);
+        return;
+    }
+    if (!present) {
+        check_condition(r, MEDIUM_NOT_PRESENT);
+        return;
+    }
+    switch (cdb[0]) {
+    case 0x25: {
+        uint8_t answer[8];
+        put32(answer, count ? count - 1 : 0);
+        put32(answer + 4, BLOCK_SIZE);
+        reply(r, data, room, answer, sizeof answer, sizeof answer);
+        return;
+    }
+    case 0x43:
+        read_toc(cdb, count, data, room, r);
+        return;
+    case 0x51:
+        disc_information(cdb, data, room, r);
+        return;
+    default: {  // READ(10) of the data area, where a kernel or Wine looks for a file system
+        uint64_t lba = be32(cdb + 2), blocks = be16(cdb + 7);
+        if (lba + blocks > count) {
+            check_condition(r, LBA_OUT_OF_RANGE);
+            return;
+        }
+        r->length = (uint32_t)std::min<uint64_t>(blocks * BLOCK_SIZE, room);
+        memset(data, 0, r->length);
+        return;
+    }
+    }
+}
+
+uint64_t target_read_cd_count() {
+    return read_cd_count;
+}
