@@ -141,29 +141,28 @@ int open_drive(const char* name, drive_handle* handle) {
 bool parse_sense(const uint8_t* sense, unsigned length, read_failure* failure) {
     if (length == 0)
         return false;
+    unsigned key_at, asc_at;
     switch (sense[0] & 0x7F) {  // bit 7 is VALID: the information field holds the failing address
     case 0x70:
     case 0x71:  // fixed format
-        if (length < 3)
-            return false;
-        failure->sense_key = sense[2] & 0x0F;
-        failure->has_asc = length >= 14;
-        failure->asc = failure->has_asc ? sense[12] : 0;
-        failure->ascq = failure->has_asc ? sense[13] : 0;
+        key_at = 2;
+        asc_at = 12;
         break;
     case 0x72:
     case 0x73:  // descriptor format
-        if (length < 2)
-            return false;
-        failure->sense_key = sense[1] & 0x0F;
-        failure->has_asc = length >= 4;
-        failure->asc = failure->has_asc ? sense[2] : 0;
-        failure->ascq = failure->has_asc ? sense[3] : 0;
+        key_at = 1;
+        asc_at = 2;
         break;
     default:
         return false;
     }
+    if (length <= key_at)
+        return false;
     failure->has_sense = true;
+    failure->sense_key = sense[key_at] & 0x0F;
+    failure->has_asc = length >= asc_at + 2;  // ASC and ASCQ follow each other in both formats
+    failure->asc = failure->has_asc ? sense[asc_at] : 0;
+    failure->ascq = failure->has_asc ? sense[asc_at + 1] : 0;
     return true;
 }
 

@@ -11,24 +11,13 @@
 #include <set>
 #include <thread>
 
+#include "emulated/scsi_sense.h"
 #include "platform/drive_paths.h"
 
 namespace {
 
 const UCHAR STATUS_GOOD = 0x00;
 const UCHAR STATUS_CHECK_CONDITION = 0x02;
-
-// The sense data a drive answers CHECK CONDITION with: key, ASC, ASCQ.
-struct sense_code {
-    UCHAR key, asc, ascq;
-};
-const sense_code MEDIUM_NOT_PRESENT = {0x02, 0x3A, 0x00};
-const sense_code UNRECOVERED_READ_ERROR = {0x03, 0x11, 0x05};  // L-EC uncorrectable
-const sense_code INTERNAL_TARGET_FAILURE = {0x04, 0x44, 0x00};
-const sense_code INVALID_OPCODE = {0x05, 0x20, 0x00};
-const sense_code LBA_OUT_OF_RANGE = {0x05, 0x21, 0x00};
-const sense_code INVALID_FIELD_IN_CDB = {0x05, 0x24, 0x00};
-const sense_code MEDIUM_MAY_HAVE_CHANGED = {0x06, 0x28, 0x00};
 
 // The request the drive accepts: the record, a 4-byte filler and a 32-byte
 // sense area, as the platform's pass-through sample lays it out. Written
@@ -38,7 +27,16 @@ const bool WIDE = sizeof(void*) == 8;
 const ULONG SENSE_AREA_OFFSET = WIDE ? 60 : 48;
 const DWORD REQUEST_SIZE = WIDE ? 96 : 80;
 const UCHAR SENSE_AREA_SIZE = 32;
-const UCHAR FIXED_SENSE_SIZE = 18;
+
+// The faults a drive answers with CHECK CONDITION instead of reading.
+const struct {
+    emulated_fault fault;
+    sense_code code;
+} REFUSALS[] = {
+    {FAULT_NOT_READY, MEDIUM_NOT_PRESENT},          {FAULT_HARDWARE, INTERNAL_TARGET_FAILURE},
+    {FAULT_UNIT_ATTENTION, MEDIUM_MAY_HAVE_CHANGED}, {FAULT_ILLEGAL, LBA_OUT_OF_RANGE},
+    {FAULT_NO_SUBCHANNEL, INVALID_FIELD_IN_CDB},
+};
 
 struct fault_entry {
     emulated_fault kind = FAULT_NONE;
@@ -102,24 +100,10 @@ void check_condition(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned, sense_c
                      uint32_t lba) {
     UCHAR* sense = (UCHAR*)r + r->SenseInfoOffset;
     memset(sense, 0, SENSE_AREA_SIZE);
-    bool valid = code.key == 0x03 || code.key == 0x04;
-    sense[0] = valid ? 0xF0 : 0x70;  // current error, fixed format
-    sense[2] = code.key;
-    if (valid) {
-        sense[3] = (UCHAR)(lba >> 24);
-        sense[4] = (UCHAR)(lba >> 16);
-        sense[5] = (UCHAR)(lba >> 8);
-        sense[6] = (UCHAR)lba;
-    }
-    sense[7] = FIXED_SENSE_SIZE - 8;  // additional sense length
-    sense[12] = code.asc;
-    sense[13] = code.ascq;
+    write_fixed_sense(sense, code, lba);
     r->ScsiStatus = STATUS_CHECK_CONDITION;
     r->SenseInfoLength = FIXED_SENSE_SIZE;
     *bytes_returned = r->SenseInfoOffset + FIXED_SENSE_SIZE;
-    drive().last.sense_key = code.key;
-    drive().last.additional_sense = code.asc;
-    drive().last.qualifier = code.ascq;
 }
 
 // The fault that meets a read of lba, FAULT_NONE for none; a unit attention
@@ -177,24 +161,15 @@ BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
     uint32_t lba = (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | cdb[5];
 
     fault_entry fault = fault_at(lba);
+    for (const auto& refusal : REFUSALS) {
+        if (fault.kind == refusal.fault) {
+            check_condition(r, bytes_returned, refusal.code, lba);
+            return TRUE;
+        }
+    }
     switch (fault.kind) {
     case FAULT_CALL_FAILS:
         return FALSE;
-    case FAULT_NOT_READY:
-        check_condition(r, bytes_returned, MEDIUM_NOT_PRESENT, lba);
-        return TRUE;
-    case FAULT_HARDWARE:
-        check_condition(r, bytes_returned, INTERNAL_TARGET_FAILURE, lba);
-        return TRUE;
-    case FAULT_UNIT_ATTENTION:
-        check_condition(r, bytes_returned, MEDIUM_MAY_HAVE_CHANGED, lba);
-        return TRUE;
-    case FAULT_ILLEGAL:
-        check_condition(r, bytes_returned, LBA_OUT_OF_RANGE, lba);
-        return TRUE;
-    case FAULT_NO_SUBCHANNEL:
-        check_condition(r, bytes_returned, INVALID_FIELD_IN_CDB, lba);
-        return TRUE;
     case FAULT_NO_SENSE:
         r->ScsiStatus = STATUS_CHECK_CONDITION;
         return TRUE;

@@ -88,9 +88,6 @@ struct emulated_call {
     bool bytes_returned_given;
     bool overlapped_given;
     SCSI_PASS_THROUGH_DIRECT request;  // as received, before the drive wrote to it
-    UCHAR sense_key;                   // the drive's reason for CHECK CONDITION, e.g. 5 illegal request
-    UCHAR additional_sense;            // ASC: 0x20 bad opcode, 0x21 LBA out of range, 0x24 bad CDB field, ...
-    UCHAR qualifier;                   // ASCQ
 };
 
 struct emulated_counters {

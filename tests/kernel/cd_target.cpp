@@ -8,21 +8,13 @@
 
 #include "drive.h"
 #include "emulated/emulated_drive.h"
+#include "emulated/scsi_sense.h"
 
 namespace {
 
 const uint8_t GOOD = 0x00;
 const uint8_t CHECK_CONDITION = 0x02;
 const uint32_t BLOCK_SIZE = 2048;  // what READ CAPACITY and READ(10) count in
-
-struct sense_code {
-    uint8_t key, asc, ascq;
-};
-const sense_code NO_SENSE = {0x00, 0x00, 0x00};
-const sense_code MEDIUM_NOT_PRESENT = {0x02, 0x3A, 0x00};
-const sense_code INVALID_OPCODE = {0x05, 0x20, 0x00};
-const sense_code LBA_OUT_OF_RANGE = {0x05, 0x21, 0x00};
-const sense_code INVALID_FIELD_IN_CDB = {0x05, 0x24, 0x00};
 
 uint32_t be16(const uint8_t* p) {
     return (uint32_t)p[0] << 8 | p[1];
@@ -39,21 +31,11 @@ void put32(uint8_t* p, uint32_t v) {
     put16(p + 2, v);
 }
 
-// Fixed-format sense data, 18 bytes.
-void fixed_sense(uint8_t* sense, sense_code code) {
-    memset(sense, 0, 18);
-    sense[0] = 0x70;
-    sense[2] = code.key;
-    sense[7] = 10;
-    sense[12] = code.asc;
-    sense[13] = code.ascq;
-}
-
 void check_condition(target_response* r, sense_code code) {
     r->status = CHECK_CONDITION;
     r->length = 0;
-    fixed_sense(r->sense, code);
-    r->sense_length = 18;
+    write_fixed_sense(r->sense, code, 0);
+    r->sense_length = FIXED_SENSE_SIZE;
 }
 
 // Hands the initiator `size` bytes of `reply`, no more than it asked for
@@ -232,7 +214,7 @@ void read_cd(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room
                          sizeof request, &returned, NULL)) {
         // Not reachable with the faults the rig takes: a target cannot make
         // the initiator's call fail. Tell the initiator the target broke.
-        check_condition(r, {0x04, 0x44, 0x00});
+        check_condition(r, INTERNAL_TARGET_FAILURE);
         return;
     }
     r->status = p->ScsiStatus;
@@ -259,8 +241,8 @@ void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32
             check_condition(r, MEDIUM_NOT_PRESENT);
         return;
     case 0x03: {  // REQUEST SENSE: the drive's state, as no command failed just now
-        uint8_t sense[18];
-        fixed_sense(sense, present ? NO_SENSE : MEDIUM_NOT_PRESENT);
+        uint8_t sense[FIXED_SENSE_SIZE];
+        write_fixed_sense(sense, present ? NO_SENSE : MEDIUM_NOT_PRESENT, 0);
         reply(r, data, room, sense, sizeof sense, cdb[4]);
         return;
     }
