@@ -32,12 +32,12 @@ protected:
 
     // Runs qscan-emu with the given image (none: the sample disc) and
     // arguments, standard output going to `out` (a shell redirection).
+    // `settings`: more of the environment, as NAME='value' pairs.
     run_result run(const char* image, const std::string& args, const std::string& out = "",
-                   const char* faults = nullptr) {
-        std::string command = "env -u QSCAN_EMULATED_FAULTS ";
+                   const std::string& settings = "") {
+        std::string command = "env -u QSCAN_EMULATED_FAULTS -u QSCAN_EMULATED_SPEED ";
         command += image ? std::string("QSCAN_EMULATED_DISC='") + image + "' " : "-u QSCAN_EMULATED_DISC ";
-        if (faults)
-            command += std::string("QSCAN_EMULATED_FAULTS='") + faults + "' ";
+        command += settings + " ";
         command += "'" QSCAN_EMU "' " + args + " " + (out.empty() ? ">'" + dir + "/out'" : out) +
                    " 2>'" + dir + "/err'";
         int status = system(command.c_str());
@@ -162,16 +162,33 @@ TEST_F(EmuProgramTest, FaultLists) {
     // Refused lists, each in a form that gives the same message as one above.
     const char* also_refused[] = {"2: medium", " 2:medium", "2:medium x", ":medium", "2", "2;medium", ",2:medium"};
     for (auto& c : cases) {
-        run_result r = run(nullptr, std::string("-c D:"), "", c.faults);
+        run_result r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_FAULTS='") + c.faults + "'");
         EXPECT_EQ(c.status, r.status) << c.faults;
         EXPECT_EQ(c.out, r.out) << c.faults;
         EXPECT_EQ(c.err, r.err) << c.faults;
     }
     for (const char* faults : also_refused) {
-        run_result r = run(nullptr, "-c D:", "", faults);
+        run_result r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_FAULTS='") + faults + "'");
         EXPECT_EQ(1, r.status) << faults;
         EXPECT_EQ("", r.out) << faults;
         EXPECT_EQ(0u, r.err.find("qscan-emu: QSCAN_EMULATED_FAULTS: cannot read")) << r.err;
+    }
+}
+
+// QSCAN_EMULATED_SPEED: a positive number, decimals allowed; nothing else.
+TEST_F(EmuProgramTest, DriveSpeeds) {
+    const std::string sample_c = expected_output(synth_sample_disc(), options_from("c"));
+    for (const char* speed : {"1000", "2500.5"}) {
+        run_result r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_SPEED=") + speed);
+        EXPECT_EQ(0, r.status) << speed;
+        EXPECT_EQ(sample_c, r.out) << speed;
+    }
+    for (const char* speed : {"", "0", "0.0", "-5", "abc", "1e3", "x2", " 2", ".5.5", "."}) {
+        run_result r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_SPEED='") + speed + "'");
+        EXPECT_EQ(1, r.status) << speed;
+        EXPECT_EQ("", r.out) << speed;
+        EXPECT_EQ(std::string("qscan-emu: QSCAN_EMULATED_SPEED must be a positive number of times 75 sectors a "
+                              "second, such as 10 or 2.5, not '") + speed + "'\n", r.err) << speed;
     }
 }
 
