@@ -12,10 +12,7 @@
 
 namespace {
 
-
-// The report options one at a time, none (the default) and all.
-const char* const OPTION_SETS[] = {"", "r", "p", "t", "c", "i", "e", "rptcie"};
-
+// The options a command line gives: none at all is the default, -i.
 report_options options_for(const std::string& switches) {
     return options_from(switches.empty() ? "i" : switches);
 }
