@@ -352,8 +352,10 @@ bool emulated_parse_faults(const char* text, std::vector<std::pair<uint32_t, emu
             if (kind == f.name)
                 fault = f.fault;
         if (fault == FAULT_NONE) {
-            *error += "unknown kind '" + kind + "' (kinds: medium, hardware, not-ready, " +
-                      "unit-attention, illegal, no-subchannel, no-sense, call, short)";
+            *error += "unknown kind '" + kind + "' (kinds: ";
+            for (size_t i = 0; i < sizeof FAULT_NAMES / sizeof FAULT_NAMES[0]; ++i)
+                *error += std::string(i ? ", " : "") + FAULT_NAMES[i].name;
+            *error += ")";
             return false;
         }
         if (!seen.insert(lba).second) {
