@@ -118,7 +118,9 @@ void serve(uint8_t* region, uint8_t* entry, FILE* log) {
     }
 }
 
-bool load_disc(int argc, char** argv, std::string* error) {
+// Reads the arguments after the uio node: the disc goes into the emulated
+// drive with its faults, and the log's path into *log_path.
+bool read_arguments(int argc, char** argv, std::string* log_path, std::string* error) {
     bool disc_given = false;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
@@ -146,7 +148,7 @@ bool load_disc(int argc, char** argv, std::string* error) {
                 emulated_inject_fault(f.first, f.second);
             }
         } else if (a == "--log" && i + 1 < argc) {
-            ++i;
+            *log_path = argv[++i];
         } else {
             *error = "unknown argument " + a;
             return false;
@@ -165,15 +167,12 @@ int main(int argc, char** argv) {
                 argv[0]);
         return 2;
     }
-    std::string error;
-    if (!load_disc(argc, argv, &error)) {
+    std::string log_path, error;
+    if (!read_arguments(argc, argv, &log_path, &error)) {
         fprintf(stderr, "qscan-kernel-drive: %s\n", error.c_str());
         return 2;
     }
-    FILE* log = NULL;
-    for (int i = 2; i + 1 < argc; ++i)
-        if (strcmp(argv[i], "--log") == 0)
-            log = fopen(argv[i + 1], "w");
+    FILE* log = log_path.empty() ? NULL : fopen(log_path.c_str(), "w");
     if (log)
         setvbuf(log, NULL, _IOLBF, 0);
 
