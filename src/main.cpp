@@ -9,16 +9,11 @@
 
 #include "drive.h"
 #include "platform/terminal.h"
+#include "report_lines.h"
 
 namespace {
 
 const char USAGE[] = "Usage: %s [-r] [-p] [-t] [-c] [-i] [-e]  device\n";
-
-// The running position before block 0 is processed: the true position of
-// block 0 itself. A catalogue-number or ISRC frame in block 0 (frame number
-// 0) then leaves it unchanged and is reported at 1.01 00:00.00 00:02.00; a
-// position frame replaces it anyway.
-const timing START_POSITION = {1, 1, {0, 0, 0}, {0, 2, 0}};
 
 // Reads the options into *options. Returns the index of the drive name, or 0
 // for a malformed command line. Only an option's second character counts.
@@ -44,8 +39,7 @@ int parse_command_line(int argc, char** argv, report_options* options) {
 // line is printed for every sector, and a call per byte cost more than all
 // the decoding.
 void print_raw(const uint8_t q[Q_SIZE]) {
-    printf("%02x %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x \n", q[0], q[1], q[2], q[3],
-           q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
+    printf(RAW_LINE, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
 // A position frame's track number byte AA, decoded digit by digit as every
@@ -208,58 +202,45 @@ void progress_end(progress* p) {
 
 void report_frame(const report_options* options, timing* running, int result,
                   const q_frame* frame) {
-    if (result != 0) {
-        timing_advance(running, 1);  // a sector is a frame, whether or not its Q was readable
-        return;
-    }
     unsigned adr = frame->adr_control >> 4;
-    switch (adr) {
-    case 1: {
+    if (result == 0 && options->frames) {
         const timing* p = &frame->position;
-        if (options->frames)
-            printf("%u %2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", adr, p->track, p->index,
-                   p->rel.m, p->rel.s, p->rel.f, p->abs.m, p->abs.s, p->abs.f);
-        // Taken over exactly as decoded, out-of-range values included, so
-        // that -t shows what the disc carries; msf_add brings such values
-        // back into range as soon as the position moves on.
-        *running = *p;
-        if (options->times)
-            printf("%2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", running->track, running->index,
-                   running->rel.m, running->rel.s, running->rel.f, running->abs.m,
-                   running->abs.s, running->abs.f);
-        break;
-    }
-    case 2: {
         const char* d = frame->mcn.mcn_digits;
-        if (options->frames)
-            printf("%u %c%c%c%c%c%c%c%c%c%c%c%c%c %d\n", adr, d[0], d[1], d[2], d[3], d[4], d[5],
-                   d[6], d[7], d[8], d[9], d[10], d[11], d[12], frame->mcn.abs_f);
-        timing_resync(running, frame->mcn.abs_f);
-        if (options->catalogue)
-            printf("%2d.%02d %02d:%02d.%02d %02d:%02d.%02d : %c%c%c%c%c%c%c%c%c%c%c%c%c\n",
-                   running->track, running->index, running->rel.m, running->rel.s,
-                   running->rel.f, running->abs.m, running->abs.s, running->abs.f, d[0], d[1],
-                   d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12]);
-        break;
-    }
-    case 3: {
         const char* c = frame->isrc.isrc_chars;
-        if (options->frames)
-            printf("%u %c%c-%c%c%c-%c%c-%c%c%c%c%c %d\n", adr, c[0], c[1], c[2], c[3], c[4],
-                   c[5], c[6], c[7], c[8], c[9], c[10], c[11], frame->isrc.abs_f);
-        timing_resync(running, frame->isrc.abs_f);
-        if (options->isrc)
-            printf("%2d.%02d %02d:%02d.%02d %02d:%02d.%02d : %c%c-%c%c%c-%c%c-%c%c%c%c%c\n",
-                   running->track, running->index, running->rel.m, running->rel.s,
-                   running->rel.f, running->abs.m, running->abs.s, running->abs.f, c[0], c[1],
-                   c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10], c[11]);
-        break;
+        switch (adr) {
+        case 1:
+            printf(FRAME_POSITION_LINE, adr, p->track, p->index, p->rel.m, p->rel.s, p->rel.f,
+                   p->abs.m, p->abs.s, p->abs.f);
+            break;
+        case 2:
+            printf(FRAME_MCN_LINE, adr, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8],
+                   d[9], d[10], d[11], d[12], frame->mcn.abs_f);
+            break;
+        case 3:
+            printf(FRAME_ISRC_LINE, adr, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8],
+                   c[9], c[10], c[11], frame->isrc.abs_f);
+            break;
+        default:
+            printf(FRAME_UNKNOWN_LINE, adr);
+            break;
+        }
     }
-    default:
-        if (options->frames)
-            printf("%u unknown mode\n", adr);
-        timing_advance(running, 1);
-        break;
+    timing_follow(running, result, frame);
+    if (result != 0)
+        return;
+    const timing* r = running;
+    if (adr == 1 && options->times) {
+        printf(POSITION_LINE, r->track, r->index, r->rel.m, r->rel.s, r->rel.f, r->abs.m,
+               r->abs.s, r->abs.f);
+    } else if (adr == 2 && options->catalogue) {
+        const char* d = frame->mcn.mcn_digits;
+        printf(CATALOGUE_LINE, r->track, r->index, r->rel.m, r->rel.s, r->rel.f, r->abs.m,
+               r->abs.s, r->abs.f, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9],
+               d[10], d[11], d[12]);
+    } else if (adr == 3 && options->isrc) {
+        const char* c = frame->isrc.isrc_chars;
+        printf(ISRC_LINE, r->track, r->index, r->rel.m, r->rel.s, r->rel.f, r->abs.m, r->abs.s,
+               r->abs.f, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10], c[11]);
     }
 }
 
@@ -308,7 +289,7 @@ int qscan_main(int argc, char** argv) {
             print_raw(q);
         int result = decode_q(q, &frame);
         if (result == Q_CRC_ERROR && options.errors)
-            printf("crc error in sector %llu\n", (unsigned long long)lba);
+            printf(CRC_ERROR_LINE, (unsigned long long)lba);
         report_frame(&options, &running, result, &frame);
         ++lba;
         progress_update(&bar, lba, &running);

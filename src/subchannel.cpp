@@ -174,3 +174,29 @@ void timing_resync(timing* t, uint8_t abs_f) {
         delta += FRAMES_PER_SECOND;
     timing_advance(t, delta);
 }
+
+const timing START_POSITION = {1, 1, {0, 0, 0}, {0, 2, 0}};
+
+void timing_follow(timing* running, int result, const q_frame* frame) {
+    if (result != 0) {
+        timing_advance(running, 1);  // a sector is a frame, whether or not its Q was readable
+        return;
+    }
+    switch (frame->adr_control >> 4) {
+    case 1:
+        // Taken over exactly as decoded, out-of-range values included, so
+        // that reports show what the disc carries; msf_add brings such
+        // values back into range as soon as the position moves on.
+        *running = frame->position;
+        break;
+    case 2:
+        timing_resync(running, frame->mcn.abs_f);
+        break;
+    case 3:
+        timing_resync(running, frame->isrc.abs_f);
+        break;
+    default:
+        timing_advance(running, 1);
+        break;
+    }
+}

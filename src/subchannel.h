@@ -81,4 +81,16 @@ void timing_advance(timing* t, int n);
 // counting from *t itself, whose disc-time frames equal abs_f.
 void timing_resync(timing* t, uint8_t abs_f);
 
+// The running position of a scan before block 0 is looked at: the true
+// position of block 0 itself, 1.01 00:00.00 00:02.00. A catalogue-number or
+// ISRC frame in block 0 (frame number 0) then leaves it as it is.
+extern const timing START_POSITION;
+
+// Moves the running position of a scan on past one sector, given decode_q's
+// result and frame for it: a good position frame replaces it, a good
+// catalogue-number or ISRC frame resyncs it to the frame's abs_f, and a
+// frame that failed its CRC or is of another mode moves it on by one frame.
+// Every program that follows a disc's position from its Q frames calls this.
+void timing_follow(timing* running, int result, const q_frame* frame);
+
 #endif
