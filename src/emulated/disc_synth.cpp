@@ -71,6 +71,7 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
     info.abs_frames = lba + SYNTH_PREGAP_FRAMES;
     uint32_t start = 0;
     const synth_track* track = nullptr;
+    const synth_track* previous = nullptr;
     for (size_t i = 0; i < disc.tracks.size(); ++i) {
         const synth_track& t = disc.tracks[i];
         if (lba < start + t.pregap + t.length) {
@@ -79,13 +80,17 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
             info.control = t.control;
             if (lba < start + t.pregap) {
                 info.index = 0;
-                info.rel_frames = start + t.pregap - 1 - lba;
+                info.rel_frames = start + t.pregap - lba - (disc.countdown_to_one ? 0 : 1);
             } else {
-                info.index = 1;
                 info.rel_frames = lba - start - t.pregap;
+                info.index = 1;
+                for (uint32_t from : t.indexes)
+                    if (info.rel_frames >= from)
+                        ++info.index;
             }
             break;
         }
+        previous = &t;
         start += t.pregap + t.length;
     }
     if (track == nullptr) {
@@ -100,10 +105,14 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
     } else if (track && !disc.mcn.empty() && disc.mcn_period && lba % disc.mcn_period == disc.mcn_phase) {
         info.kind = SYNTH_MCN;
         info.code = disc.mcn;
-    } else if (track && info.index == 1 && !track->isrc.empty() && disc.isrc_period &&
+    } else if (track && info.index >= 1 && !track->isrc.empty() && disc.isrc_period &&
                lba % disc.isrc_period == disc.isrc_phase) {
         info.kind = SYNTH_ISRC;
         info.code = track->isrc;
+        if (previous && !previous->isrc.empty() && info.rel_frames < disc.isrc_latch)
+            info.code = previous->isrc;
+        else if (!track->second_isrc.empty() && info.rel_frames >= track->second_isrc_from)
+            info.code = track->second_isrc;
     }
     return info;
 }
@@ -124,11 +133,13 @@ std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q) {
 }
 
 std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba) {
-    synth_sector_info info = synth_describe(disc, lba);
+    bool shifted = lba - disc.shift_first < disc.shift_count && lba > 0;
+    synth_sector_info info = synth_describe(disc, shifted ? lba - 1 : lba);
+    info.damaged = disc.damaged.count(lba) != 0;
     bit_writer w;
     switch (info.kind) {
     case SYNTH_RAW:
-        w.bytes = disc.raw_q.at(lba);
+        w.bytes = disc.raw_q.at(shifted ? lba - 1 : lba);
         break;
     case SYNTH_POSITION:
         w.put(info.control, 4);

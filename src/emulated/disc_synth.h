@@ -20,10 +20,20 @@ enum {
 };
 
 struct synth_track {
-    uint32_t pregap = 0;   // frames of index 0 before the track; the first track has none
-    uint32_t length = 0;   // frames of index 1
-    uint8_t control = 0;   // CONTROL nibble: 0 two-channel audio, 4 data, ...
+    synth_track(uint32_t pregap_frames = 0, uint32_t length_frames = 0, uint8_t control_nibble = 0,
+                std::string code = "")
+        : pregap(pregap_frames), length(length_frames), control(control_nibble), isrc(code) {}
+
+    uint32_t pregap = 0;   // frames of index 0 before the track; on the first track, from block 0
+    uint32_t length = 0;   // frames of index 1 and above
+    uint8_t control = 0;   // CONTROL nibble: 0 two-channel audio, 1 pre-emphasis, 2 copy permitted, 4 data, 8 four channels
     std::string isrc;      // 12 characters (country, registrant, year, designation), or empty
+    // Where index 2, 3, ... begin, in frames after the start of index 1, ascending.
+    std::vector<uint32_t> indexes;
+    // From this frame of index 1 on, the track's ISRC frames carry a second
+    // code (a mastering error); empty for none.
+    std::string second_isrc;
+    uint32_t second_isrc_from = 0;
 };
 
 struct synth_disc {
@@ -35,15 +45,24 @@ struct synth_disc {
 
     // One catalogue-number frame in every mcn_period frames, at the blocks
     // whose number modulo the period is mcn_phase; the same for ISRC frames,
-    // which appear only in index 1 of a track that has an ISRC. A block that
-    // both would claim carries the catalogue number.
+    // which appear only in index 1 and above of a track that has an ISRC. A
+    // block that both would claim carries the catalogue number.
     uint32_t mcn_period = 100, mcn_phase = 25;
     uint32_t isrc_period = 100, isrc_phase = 75;
+    // ISRC frames in the first isrc_latch frames of a track's index 1 still
+    // carry the previous track's code, as some drives and discs give them.
+    uint32_t isrc_latch = 0;
+    // The pregap's track time counts down to 00:00.00 at its last block, or
+    // with countdown_to_one to 00:00.01 (pressings do both).
+    bool countdown_to_one = false;
 
     std::set<uint32_t> damaged;  // blocks whose Q frame has one bit flipped, so its CRC fails
     // Blocks whose Q bytes 0-9 are laid down as given (any mode, any values),
     // with a matching CRC unless the block is also damaged.
     std::map<uint32_t, std::array<uint8_t, 10>> raw_q;
+    // shift_count blocks from shift_first carry the Q frame of the block
+    // before each, as a drive that loses its place in the subchannel returns it.
+    uint32_t shift_first = 0, shift_count = 0;
 
     uint32_t noise_seed = 1;  // for the main channel and the P, R-W bits
     bool noise = true;        // false: non-Q subchannel bits are all set instead
@@ -57,7 +76,7 @@ struct synth_sector_info {
     bool damaged = false;
     unsigned track = 0, index = 0;  // where the block lies; SYNTH_LEAD_OUT_TRACK in the lead-out
     uint8_t control = 0;
-    uint32_t rel_frames = 0;  // track time as carried: counts down in index 0, reaching 0 at its last block
+    uint32_t rel_frames = 0;  // track time as carried: counts down in index 0 (see countdown_to_one)
     uint32_t abs_frames = 0;  // disc time: block + 150
     std::string code;         // the catalogue number or ISRC of an SYNTH_MCN or SYNTH_ISRC block
 };
@@ -66,7 +85,7 @@ struct synth_sector_info {
 uint32_t synth_sector_count(const synth_disc& disc);
 synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba);
 
-// The 12 Q bytes of a block as laid down, damage included.
+// The 12 Q bytes of a block as laid down, damage and shift included.
 std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba);
 
 // One whole 2448-byte sector: main channel, then subchannel with P in bit 7,
