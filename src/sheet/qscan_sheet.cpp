@@ -1,0 +1,185 @@
+// Entry point of qscan-sheet: reads qscan's raw report (qscan -r) from a file
+// or standard input and prints the disc's sheet as text, a cue sheet or JSON.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "platform/binary_input.h"
+#include "sheet/report_reader.h"
+#include "sheet/sheet.h"
+#include "sheet/sheet_writers.h"
+
+namespace {
+
+const char PROGRAM[] = "qscan-sheet";
+const char USAGE[] = "Usage: qscan-sheet [--cue [--image NAME] | --json] [FILE]\n";
+const char HELP[] =
+    "Reads qscan's raw report (qscan -r) from FILE, or from standard input when FILE is\n"
+    "missing or '-', and prints the disc's sheet: its catalogue number, and per track\n"
+    "the index points, length, ISRC, flags and CRC errors.\n"
+    "\n"
+    "  (no option)   the sheet as text, for a person\n"
+    "  --cue         a cue sheet for an image of the disc from block 0\n"
+    "  --image NAME  the image the cue sheet names (default disc.bin)\n"
+    "  --json        the sheet as one JSON object\n"
+    "  --help        this text\n"
+    "  --version     the program's version\n";
+const char DEFAULT_IMAGE[] = "disc.bin";
+
+enum sheet_form { FORM_TEXT, FORM_CUE, FORM_JSON };
+enum { STATUS_FAILED = 1, STATUS_USAGE = 2 };
+
+struct command_line {
+    int form;
+    const char* image;  // NULL: not given
+    const char* file;   // NULL: standard input
+    bool help, version;
+};
+
+int usage_error(const char* what, const char* argument) {
+    fprintf(stderr, "%s: %s%s%s\n%s", PROGRAM, what, argument ? " " : "", argument ? argument : "", USAGE);
+    return STATUS_USAGE;
+}
+
+// An image name goes into the cue sheet between quotes: no quote, no
+// control character.
+bool usable_image_name(const char* name) {
+    if (name[0] == '\0')
+        return false;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (*p == '"' || (unsigned char)*p < ' ' || *p == 0x7F)
+            return false;
+    return true;
+}
+
+// Returns 0, or the status of a usage error after its message.
+int parse_command_line(int argc, char** argv, command_line* c) {
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (options_end || a[0] != '-' || strcmp(a, "-") == 0) {
+            if (c->file != NULL)
+                return usage_error("more than one input named:", a);
+            c->file = a;
+        } else if (strcmp(a, "--") == 0) {
+            options_end = true;
+        } else if (strcmp(a, "--help") == 0) {
+            c->help = true;
+        } else if (strcmp(a, "--version") == 0) {
+            c->version = true;
+        } else if (strcmp(a, "--cue") == 0 || strcmp(a, "--json") == 0) {
+            int form = a[2] == 'c' ? FORM_CUE : FORM_JSON;
+            if (c->form != FORM_TEXT && c->form != form)
+                return usage_error("one form at a time:", a);
+            c->form = form;
+        } else if (strcmp(a, "--image") == 0) {
+            if (i + 1 == argc)
+                return usage_error("--image needs a name", NULL);
+            c->image = argv[++i];
+            if (!usable_image_name(c->image))
+                return usage_error("an image name must not be empty or hold a quote or a control character:",
+                                   c->image);
+        } else {
+            return usage_error("unknown option", a);
+        }
+    }
+    if (c->image != NULL && c->form != FORM_CUE)
+        return usage_error("--image goes with --cue", NULL);
+    return 0;
+}
+
+// Feeds every sector of the report into *s. Returns 0, or 1 after saying
+// what was wrong with the input.
+int read_report(FILE* in, const char* name, sheet* s) {
+    static report_reader reader;
+    reader_start(&reader, in);
+    uint8_t q[Q_SIZE];
+    q_frame frame = {};
+    sheet_start(s);
+    for (;;) {
+        switch (reader_next(&reader, q)) {
+        case READER_SECTOR:
+            if (!sheet_add(s, decode_q(q, &frame), &frame)) {
+                fprintf(stderr, "%s: line %llu: more sectors than a disc has blocks\n", PROGRAM,
+                        (unsigned long long)reader.line);
+                return STATUS_FAILED;
+            }
+            break;
+        case READER_END:
+            if (s->sectors == 0) {
+                fprintf(stderr, "%s: no sectors in the input\n", PROGRAM);
+                return STATUS_FAILED;
+            }
+            return 0;
+        case READER_NOT_REPORT:
+            fprintf(stderr, "%s: line %llu: not a line of qscan's report: \"%s%s\"\n", PROGRAM,
+                    (unsigned long long)reader.line, reader.refused,
+                    strlen(reader.refused) == REFUSED_LINE_SHOWN ? "..." : "");
+            return STATUS_FAILED;
+        default:
+            fprintf(stderr, "%s: %s: %s\n", PROGRAM, name, strerror(errno));
+            return STATUS_FAILED;
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    command_line c = {};
+    int status = parse_command_line(argc, argv, &c);
+    if (status != 0)
+        return status;
+    if (c.help) {
+        printf("%s\n%s", USAGE, HELP);
+        return fflush(stdout) == 0 && !ferror(stdout) ? 0 : STATUS_FAILED;
+    }
+    if (c.version) {
+        printf("%s %s\n", PROGRAM, QSCAN_VERSION);
+        return fflush(stdout) == 0 && !ferror(stdout) ? 0 : STATUS_FAILED;
+    }
+
+    FILE* in = stdin;
+    const char* name = "standard input";
+    if (c.file != NULL && strcmp(c.file, "-") != 0) {
+        name = c.file;
+        in = fopen(c.file, "rb");
+        if (in == NULL) {
+            fprintf(stderr, "%s: %s: %s\n", PROGRAM, c.file, strerror(errno));
+            return STATUS_FAILED;
+        }
+    } else {
+        binary_standard_input();
+    }
+    static sheet s;  // about 200 KB: not for the stack
+    status = read_report(in, name, &s);
+    if (in != stdin)
+        fclose(in);
+    if (status != 0)
+        return status;
+    sheet_finish(&s);
+
+    switch (c.form) {
+    case FORM_CUE:
+        if (!write_cue(&s, c.image ? c.image : DEFAULT_IMAGE, stdout)) {
+            fprintf(stderr, "%s: no track in the input (no good position frame carries a track number), "
+                            "so no cue sheet\n", PROGRAM);
+            return STATUS_FAILED;
+        }
+        break;
+    case FORM_JSON:
+        write_json(&s, stdout);
+        break;
+    default:
+        write_text(&s, stdout);
+        break;
+    }
+    // Output that could not be written (a full disk, a closed pipe) must not
+    // end in a status that says the sheet is there.
+    errno = 0;
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "%s: write error: %s\n", PROGRAM, strerror(errno != 0 ? errno : EIO));
+        return STATUS_FAILED;
+    }
+    return 0;
+}

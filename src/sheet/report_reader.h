@@ -1,0 +1,50 @@
+// Reads qscan's report as a stream: the raw Q lines (-r) one sector each,
+// the lines of its other reports passed over, anything else refused.
+#ifndef QSCAN_SHEET_REPORT_READER_H
+#define QSCAN_SHEET_REPORT_READER_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include "subchannel.h"
+
+enum {
+    // Longer than any line qscan prints (the longest, a catalogue-number
+    // line with three-digit fields, has 43 characters), line end not counted.
+    REPORT_LINE_LIMIT = 64,
+    READER_BUFFER_SIZE = 1 << 16,
+    REFUSED_LINE_SHOWN = 40  // characters of a refused line quoted in the message
+};
+
+enum reader_result {
+    READER_SECTOR,      // q holds the next sector's 12 Q bytes
+    READER_END,         // the input has ended
+    READER_NOT_REPORT,  // line `line` is not a line of qscan's report; its start is in refused
+    READER_FAILED       // the input could not be read; errno says why
+};
+
+struct report_reader {
+    FILE* in;
+    char buffer[READER_BUFFER_SIZE];
+    size_t start, end;  // the bytes of buffer not yet looked at
+    bool at_end;        // the input has no more bytes
+    uint64_t line;      // the number of the line last looked at, from 1
+    char refused[REFUSED_LINE_SHOWN + 1];
+};
+
+void reader_start(report_reader* r, FILE* in);
+
+// Reads on to the next raw Q line, passing over the lines of qscan's other
+// reports. Line ends are LF or CRLF; the last line may lack one.
+int reader_next(report_reader* r, uint8_t q[Q_SIZE]);
+
+// Whether text (n characters, no line end) is a line that printf prints
+// with the format for some values of the kind qscan gives it: %c one of the
+// characters a code's nibbles or 6-bit values yield ('0' to 'o'), %d and %u
+// an unsigned byte (1 to 3 digits), %llu up to 20 digits, a width padded with
+// blanks or, after a 0 flag, zeros; %x lower-case hex. The format's
+// closing line end is not matched.
+bool printed_by(const char* text, size_t n, const char* format);
+
+#endif

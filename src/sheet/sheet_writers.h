@@ -1,0 +1,26 @@
+// The three forms of a finished sheet: text for a person, a cue sheet for an
+// image of the disc from block 0, and JSON for scripts.
+#ifndef QSCAN_SHEET_SHEET_WRITERS_H
+#define QSCAN_SHEET_SHEET_WRITERS_H
+
+#include <stdio.h>
+
+#include "sheet/sheet.h"
+
+// A table of the tracks and their index points, then one line for each
+// thing a person must not miss.
+void write_text(const sheet* s, FILE* out);
+
+// A cue sheet for the image `image_name` holding the disc from block 0.
+// Returns false, writing nothing, when the sheet has no track.
+bool write_cue(const sheet* s, const char* image_name, FILE* out);
+
+// One JSON object.
+void write_json(const sheet* s, FILE* out);
+
+// Frames as minutes, seconds and frames: "03:58.12" (separator '.') or
+// "03:58:12" (':').
+enum { TIME_TEXT_SIZE = 24 };
+void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator);
+
+#endif

@@ -1,0 +1,378 @@
+// qscan-sheet as a user runs it: synthesized discs scanned by qscan-emu -r,
+// the sheet read back from its JSON and cue sheet, and every refusal.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "sheet/report_reader.h"
+#include "sheet/sheet.h"
+#include "support.h"
+
+namespace {
+
+using nlohmann::json;
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The ISRCs of one track: code to frames, first and last block.
+typedef std::map<std::string, std::array<uint32_t, 3>> code_tally;
+
+// What the sheet must find on a disc, worked out from its description: the
+// running track of every block is that of the last intact position frame.
+struct disc_model {
+    std::map<unsigned, code_tally> isrcs;
+    std::map<unsigned, uint32_t> crc_errors;
+    uint32_t out_of_place = 0;
+};
+
+disc_model model_of(const synth_disc& d) {
+    disc_model m;
+    unsigned running = 1;
+    for (uint32_t b = 0; b < synth_sector_count(d); ++b) {
+        if (d.damaged.count(b)) {
+            ++m.crc_errors[running];
+            continue;
+        }
+        bool shifted = b - d.shift_first < d.shift_count;
+        synth_sector_info info = synth_describe(d, shifted ? b - 1 : b);
+        if (info.kind == SYNTH_POSITION) {
+            running = info.track;
+            m.out_of_place += shifted;
+        } else if (info.kind == SYNTH_ISRC && running <= 99) {
+            auto& entry = m.isrcs[running][info.code];
+            entry = {entry[0] + 1, entry[0] ? entry[1] : b, b};
+        }
+    }
+    return m;
+}
+
+class SheetTest : public ::testing::Test {
+protected:
+    std::string dir;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/qscan-sheet-test-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        dir = tmpl;
+    }
+    void TearDown() override { (void)system(("rm -rf '" + dir + "'").c_str()); }
+
+    // Runs a shell command, its standard output into `out` unless the
+    // command sends it elsewhere.
+    run_result sh(const std::string& command, bool own_output = false) {
+        int status = system((command + (own_output ? "" : " >'" + dir + "/out'") + " 2>'" + dir + "/err'").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir + "/out"), slurp(dir + "/err")};
+    }
+
+    std::string file(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+        return dir + "/" + name;
+    }
+
+    // qscan-emu's report of the disc with the given switches, in a file.
+    std::string scan(const synth_disc& d, const std::string& switches = "-r") {
+        std::vector<uint8_t> image = synth_image(d);
+        std::string img = file("disc.img", std::string(image.begin(), image.end()));
+        run_result r = sh("QSCAN_EMULATED_DISC='" + img + "' '" QSCAN_EMU "' " + switches + " D:");
+        EXPECT_EQ(0, r.status) << r.err;
+        return file("disc.q", r.out);
+    }
+
+    run_result sheet(const std::string& args, bool own_output = false) {
+        return sh("'" QSCAN_SHEET "' " + args, own_output);
+    }
+
+    json sheet_json(const std::string& report) {
+        run_result r = sheet("--json '" + report + "'");
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ("", r.err);
+        return json::parse(r.out);
+    }
+};
+
+// The index points of a sheet as "track.index@block", '~' after a start
+// that is not exact: "1.01@0 2.00@3000~".
+std::string index_points(const json& sheet) {
+    std::string text;
+    for (const json& t : sheet["tracks"])
+        for (const json& i : t["indexes"]) {
+            char point[48];
+            snprintf(point, sizeof point, "%s%d.%02d@%u%s", text.empty() ? "" : " ", t["number"].get<int>(),
+                     i["number"].get<int>(), i["block"].get<unsigned>(), i["exact"].get<bool>() ? "" : "~");
+            text += point;
+        }
+    return text;
+}
+
+synth_disc pregaps_and_indexes(bool countdown_to_one) {
+    synth_disc d;
+    d.mcn = "1234567890128";
+    d.tracks = {{0, 1000, 0, "ZZQSC2600001"}, {150, 1200}, {1, 500}, {87, 400}, {165, 300}};
+    d.tracks[1].indexes = {300, 700};
+    d.countdown_to_one = countdown_to_one;
+    return d;
+}
+
+// A hidden first track; a catalogue-number frame on the first block of
+// track 2's pregap, with a damaged frame before it; an ISRC frame on the
+// first block of its index 2.
+synth_disc codes_on_first_blocks() {
+    synth_disc d;
+    d.mcn = "1234567890128";
+    d.mcn_phase = 0;
+    d.isrc_phase = 50;
+    d.tracks = {{300, 1000, 0, "ZZQSC2600001"}, {150, 1000, 0, "ZZQSC2600002"}};
+    d.tracks[1].indexes = {200};
+    d.damaged = {1299};
+    return d;
+}
+
+// The previous track's code in a track's first frames, a track without
+// ISRC, one with two codes in equal numbers, a catalogue number of zeros.
+synth_disc isrcs() {
+    synth_disc d;
+    d.mcn = "0000000000000";
+    d.isrc_period = 10;
+    d.isrc_phase = 5;
+    d.isrc_latch = 40;
+    d.tracks = {{0, 600, 0, "ZZQSC2600001"}, {150, 600, 0, "ZZQSC2600002"}, {150, 300}, {150, 400, 0, "ZZQSC2600004"}};
+    d.tracks[3].second_isrc = "ZZQSC2600099";
+    d.tracks[3].second_isrc_from = 200;
+    return d;
+}
+
+synth_disc flags_and_damage() {
+    synth_disc d;
+    for (uint8_t control : {0x0, 0x1, 0x2, 0x3, 0x8, 0x4, 0x5, 0xE})
+        d.tracks.push_back({d.tracks.empty() ? 0u : 150u, 300, control});
+    d.damaged = {10, 11, 460, 2000};
+    d.lead_out = 300;
+    // A first frame with the copy bit, as a copy-managed disc toggles it:
+    // the track's nibble is that of most of its frames.
+    d.raw_q[0] = {0x21, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00};
+    return d;
+}
+
+// Across the start of track 2: its first frame of index 0 comes a block
+// late, after a frame that is out of place.
+synth_disc shifted_stretch() {
+    synth_disc d = synth_sample_disc();
+    d.shift_first = 2990;
+    d.shift_count = 20;
+    return d;
+}
+
+// Each disc through qscan-emu -r and qscan-sheet --json: its index points
+// as worked out by hand, and its codes, CRC errors and frames out of place
+// as its description implies.
+TEST_F(SheetTest, DiscsThroughThePipeline) {
+    struct {
+        const char* name;
+        synth_disc disc;
+        const char* indexes;
+    } cases[] = {
+        {"pregaps of 150, 1, 87 and 165 counting down to 0", pregaps_and_indexes(false),
+         "1.01@0 2.00@1000 2.01@1150 2.02@1450 2.03@1850 3.00@2350 3.01@2351 4.00@2851 4.01@2938 5.00@3338 5.01@3503"},
+        {"the same counting down to 1", pregaps_and_indexes(true),
+         "1.01@0 2.00@1000 2.01@1150 2.02@1450 2.03@1850 3.00@2350 3.01@2351 4.00@2851 4.01@2938 5.00@3338 5.01@3503"},
+        {"codes on first blocks", codes_on_first_blocks(), "1.00@0~ 1.01@300 2.00@1301~ 2.01@1450 2.02@1651~"},
+        {"ISRCs", isrcs(), "1.01@0 2.00@600 2.01@750 3.00@1350 3.01@1500 4.00@1800 4.01@1950"},
+        {"flags and damage", flags_and_damage(),
+         "1.01@0 2.00@300 2.01@450 3.00@750 3.01@900 4.00@1200 4.01@1350 5.00@1650 5.01@1800 6.00@2100 "
+         "6.01@2250 7.00@2550 7.01@2700 8.00@3000 8.01@3150"},
+        {"a shifted stretch", shifted_stretch(), "1.01@0 2.00@3001~ 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        json s = sheet_json(scan(c.disc));
+        disc_model m = model_of(c.disc);
+        EXPECT_EQ(c.indexes, index_points(s));
+        EXPECT_EQ(synth_sector_count(c.disc), s["sectors"]);
+        EXPECT_EQ(c.disc.damaged.size(), s["crc_errors"]);
+        EXPECT_EQ(m.out_of_place, s["frames_out_of_place"]);
+        if (c.disc.lead_out)
+            EXPECT_EQ(synth_sector_count(c.disc) - c.disc.lead_out, s["lead_out"]);
+        else
+            EXPECT_TRUE(s["lead_out"].is_null());
+        ASSERT_EQ(c.disc.tracks.size(), s["tracks"].size());
+        for (const json& t : s["tracks"]) {
+            unsigned n = t["number"];
+            SCOPED_TRACE("track " + std::to_string(n));
+            EXPECT_EQ(c.disc.tracks[n - 1].control, t["control"]);
+            EXPECT_EQ(m.crc_errors[n], t["crc_errors"]);
+            code_tally found;
+            const code_tally& want = m.isrcs[n];
+            for (const json& code : t["other_isrcs"])
+                found[code["code"]] = {code["frames"], code["first_block"], code["last_block"]};
+            if (want.empty()) {
+                EXPECT_TRUE(t["isrc"].is_null());
+                continue;
+            }
+            const json& isrc = t["isrc"];
+            found[isrc["code"]] = {isrc["frames"], isrc["first_block"], isrc["last_block"]};
+            EXPECT_EQ(want, found);
+            // The majority, the first seen of a tie.
+            for (const auto& other : want)
+                EXPECT_TRUE(other.second[0] < isrc["frames"] ||
+                            (other.second[0] == isrc["frames"] && other.second[1] >= isrc["first_block"]));
+        }
+    }
+}
+
+TEST_F(SheetTest, FlagsAndLength) {
+    json s = sheet_json(scan(flags_and_damage()));
+    std::vector<std::string> flags;
+    for (const json& t : s["tracks"])
+        flags.push_back(t["flags"].dump() + (t["data"].get<bool>() ? " data" : ""));
+    EXPECT_EQ((std::vector<std::string>{"[]", "[\"PRE\"]", "[\"DCP\"]", "[\"DCP\",\"PRE\"]", "[\"4CH\"]",
+                                        "[] data", "[] data", "[\"DCP\"] data"}),
+              flags);
+    EXPECT_EQ(300, s["tracks"][0]["length"]);
+    EXPECT_EQ(300, s["tracks"][7]["length"]);  // up to the lead-out, not the end of the scan
+}
+
+// Every report line beside the raw ones is passed over, and CRLF line ends
+// (qscan.exe through a pipe) read as LF ones do.
+TEST_F(SheetTest, SameSheetFromEveryFormOfTheReport) {
+    synth_disc d = codes_on_first_blocks();
+    json want = sheet_json(scan(d));
+    EXPECT_EQ(want, sheet_json(scan(d, "-r -p -t -c -i -e")));
+    std::string crlf;
+    for (const std::string& line : split_lines(slurp(scan(d, "-r -c -i"))))
+        crlf += line + "\r\n";
+    EXPECT_EQ(want, sheet_json(file("crlf.q", crlf)));
+    run_result piped = sh("QSCAN_EMULATED_DISC='" + dir + "/disc.img' '" QSCAN_EMU "' -r -e D: | '" QSCAN_SHEET
+                          "' --json");
+    EXPECT_EQ(want, json::parse(piped.out));
+}
+
+TEST_F(SheetTest, CueSheet) {
+    synth_disc d = codes_on_first_blocks();
+    d.tracks[0].control = 0x3;
+    run_result r = sheet("--cue --image 'my disc.bin' " + scan(d));
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("CATALOG 1234567890128\n"
+              "FILE \"my disc.bin\" BINARY\n"
+              "  TRACK 01 AUDIO\n"
+              "    FLAGS DCP PRE\n"
+              "    ISRC ZZQSC2600001\n"
+              "    INDEX 00 00:00:00\n"
+              "    INDEX 01 00:04:00\n"
+              "  TRACK 02 AUDIO\n"
+              "    ISRC ZZQSC2600002\n"
+              "    INDEX 00 00:17:26\n"
+              "    INDEX 01 00:19:25\n"
+              "    INDEX 02 00:22:01\n",
+              r.out);
+    // Thirteen zeros are no catalogue number.
+    r = sheet("--cue " + scan(isrcs()));
+    EXPECT_EQ("FILE \"disc.bin\" BINARY\n", r.out.substr(0, r.out.find('\n') + 1));
+}
+
+TEST_F(SheetTest, TextForAPerson) {
+    run_result r = sheet(scan(isrcs()));
+    EXPECT_EQ(0, r.status);
+    for (const char* line : {
+             "Catalogue number: 0000000000000\n",
+             "  2  00:10.00    600  00:12.00    750   00:08.00  ZZ-QSC-26-00002             0\n",
+             "Track 2 also carries ZZ-QSC-26-00001 in 4 frames, blocks 755 to 785.\n",
+             "Track 3 has no ISRC.\n",
+             "The catalogue number is thirteen zeros: the disc carries no real number.\n",
+             "Lead-out: not seen; the last track ends where the scan did, after block 2349 (00:33.24)\n",
+         })
+        EXPECT_NE(std::string::npos, r.out.find(line)) << line << r.out;
+}
+
+// What qscan-sheet refuses, and how it says so; nothing on standard output.
+TEST_F(SheetTest, Refusals) {
+    const std::string raw = "41 01 01 00 00 00 00 00 02 00 5a 28 \n";
+    struct {
+        std::string input;
+        std::string err;
+    } cases[] = {
+        {raw + "hello\n", "line 2: not a line of qscan's report: \"hello\""},
+        {raw + " 1.01 00:00.00 00:02.0\n", "line 2: not a line of qscan's report: \" 1.01 00:00.00 00:02.0\""},
+        {raw + "01.01 00:00.00 00:02.00\n", "line 2: not a line of qscan's report: \"01.01 00:00.00 00:02.00\""},
+        {raw + "\n", "line 2: not a line of qscan's report: \"\""},
+        {std::string(100000, 'x'), "line 1: not a line of qscan's report: \"" + std::string(40, 'x') + "...\""},
+        {std::string("41 01 01\0 00", 12) + "\n", "line 1: not a line of qscan's report: \"41 01 01? 00\""},
+        {"", "no sectors in the input"},
+        {"crc error in sector 0\n 1.01 00:00.00 00:02.00\n", "no sectors in the input"},
+    };
+    for (auto& c : cases) {
+        run_result r = sheet("< '" + file("in.q", c.input) + "'");
+        EXPECT_EQ(1, r.status) << c.err;
+        EXPECT_EQ("", r.out) << c.err;
+        EXPECT_EQ("qscan-sheet: " + c.err + "\n", r.err);
+    }
+    run_result r = sheet("'" + dir + "/missing.q'");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("qscan-sheet: " + dir + "/missing.q: No such file or directory\n", r.err);
+    r = sheet("'" + dir + "'");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("qscan-sheet: " + dir + ": Is a directory\n", r.err);
+    r = sheet("--cue " + file("bad.q", "00 00 00 00 00 00 00 00 00 00 00 00 \n"));
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(0u, r.err.find("qscan-sheet: no track in the input")) << r.err;
+    r = sheet(file("ok.q", raw) + " >/dev/full", true);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("qscan-sheet: write error: No space left on device\n", r.err);
+}
+
+TEST_F(SheetTest, CommandLine) {
+    const std::string usage = "Usage: qscan-sheet [--cue [--image NAME] | --json] [FILE]\n";
+    run_result r = sheet("--help");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(usage, r.out.substr(0, usage.size()));
+    r = sheet("--version");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0u, r.out.find("qscan-sheet "));
+    for (const char* args : {"--cue --json", "--json --cue", "--svgx", "-x", "--image a.bin", "--cue --image",
+                             "--cue --image 'a\"b'", "a.q b.q"}) {
+        r = sheet(std::string(args) + " </dev/null");
+        EXPECT_EQ(2, r.status) << args;
+        EXPECT_EQ("", r.out) << args;
+        EXPECT_EQ(0u, r.err.find("qscan-sheet: ")) << args;
+        EXPECT_EQ(usage, r.err.substr(r.err.size() - std::min(r.err.size(), usage.size()))) << args;
+    }
+}
+
+// Lines that are, and are not, what qscan's formats print.
+TEST(PrintedBy, ShapesOfTheFormats) {
+    struct {
+        const char* text;
+        const char* format;
+        bool printed;
+    } cases[] = {
+        {" 1.01 00:00.25 00:02.25", "%2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", true},
+        {"165.165 165:165.165 99:00.00", "%2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", true},
+        {"1.01 00:00.25 00:02.25", "%2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", false},
+        {" 1.1 00:00.25 00:02.25", "%2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", false},
+        {" 1.001 00:00.25 00:02.25", "%2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", false},
+        {"1  1.01 00:00.25 00:02.25", "%u %2d.%02d %02d:%02d.%02d %02d:%02d.%02d\n", true},
+        {"3 ZZ-QSC-26-00001 55", "%u %c%c-%c%c%c-%c%c-%c%c%c%c%c %d\n", true},
+        {"3 ZZ-QSC-26-00001 055", "%u %c%c-%c%c%c-%c%c-%c%c%c%c%c %d\n", false},
+        {"3 oo-QSC-26-00001 55", "%u %c%c-%c%c%c-%c%c-%c%c%c%c%c %d\n", true},  // code 63 is 'o'
+        {"3 zz-QSC-26-00001 55", "%u %c%c-%c%c%c-%c%c-%c%c%c%c%c %d\n", false},
+        {"3 ZZ-QSC-26-0000 55", "%u %c%c-%c%c%c-%c%c-%c%c%c%c%c %d\n", false},
+        {"crc error in sector 18446744073709551615", "crc error in sector %llu\n", true},
+        {"crc error in sector ", "crc error in sector %llu\n", false},
+        {"0 unknown mode", "%u unknown mode\n", true},
+        {"0 unknown mode ", "%u unknown mode\n", false},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(c.printed, printed_by(c.text, strlen(c.text), c.format)) << c.text;
+}
+
+}  // namespace
