@@ -234,6 +234,28 @@ synth_disc synth_sample_disc() {
     return disc;
 }
 
+synth_disc synth_sheet_disc() {
+    synth_disc disc;
+    disc.mcn = "4006381333931";
+    disc.tracks = {
+        {300, 3000, 0x1, "ZZQSC2600001"},
+        {150, 2400, 0x0, "ZZQSC2600002"},
+        {1, 1800, 0x2, ""},
+        {87, 2000, 0x0, "ZZQSC2600004"},
+        {165, 1500, 0x4, ""},
+    };
+    disc.tracks[0].indexes = {1500, 2250};
+    disc.tracks[3].second_isrc = "ZZQSC2600094";
+    disc.tracks[3].second_isrc_from = 1200;
+    disc.isrc_period = 50;
+    disc.isrc_phase = 10;
+    disc.isrc_latch = 40;
+    disc.countdown_to_one = true;
+    disc.damaged = {100, 2000, 5000, 9000};
+    disc.lead_out = 150;
+    return disc;
+}
+
 synth_disc synth_album_disc(uint32_t frames) {
     const uint32_t track_frames = 4 * 60 * 75;
     synth_disc disc;

@@ -107,6 +107,13 @@ std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q);
 // few damaged frames.
 synth_disc synth_sample_disc();
 
+// A disc with what a sheet of it must get right: a hidden first track with
+// pre-emphasis and indexes 2 and 3; pregaps of 150, 1, 87 and 165 blocks
+// counting down to 00:00.01; the previous track's ISRC in a track's first
+// frames; a track without ISRC and one with two; a copy flag; a data track;
+// damaged frames; a lead-out.
+synth_disc synth_sheet_disc();
+
 // An album of the given length in frames: tracks of four minutes (the last
 // one shorter), two-second pregaps, a catalogue number, an ISRC per track,
 // and one damaged frame in every 1000.
