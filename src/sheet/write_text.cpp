@@ -75,8 +75,11 @@ void write_row(const sheet* s, int n, FILE* out) {
 }
 
 void write_code_list(const char* code, int length, const sheet_code* c, FILE* out) {
-    fprintf(out, "%.*s in %" PRIu32 " frame%s, blocks %" PRIu32 " to %" PRIu32, length, code, c->frames,
-            c->frames == 1 ? "" : "s", c->first_block, c->last_block);
+    if (c->frames == 1)
+        fprintf(out, "%.*s in 1 frame, at block %" PRIu32, length, code, c->first_block);
+    else
+        fprintf(out, "%.*s in %" PRIu32 " frames, blocks %" PRIu32 " to %" PRIu32, length, code, c->frames,
+                c->first_block, c->last_block);
 }
 
 void write_track_notes(const sheet* s, int n, FILE* out) {
