@@ -124,10 +124,12 @@ void BM_scan_image(benchmark::State& state, const char* variable, std::vector<st
         return;
     }
     std::string error;
-    if (!emulated_insert_image_file(path, &error)) {
+    emulated_disc disc;
+    if (!emulated_open_image_file(path, &disc, &error)) {
         state.SkipWithError(error.c_str());
         return;
     }
+    emulated_insert_disc(std::move(disc));
     args.insert(args.begin(), "qscan");
     std::vector<char*> argv;
     for (std::string& a : args)

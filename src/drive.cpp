@@ -47,13 +47,9 @@ const ULONG READ_TIMEOUT_SECONDS = 60;
 const UCHAR SCSI_STATUS_GOOD = 0x00;
 const UCHAR SCSI_STATUS_CHECK_CONDITION = 0x02;
 
-const uint8_t SENSE_KEY_ILLEGAL_REQUEST = 0x5;
-const uint8_t SENSE_KEY_UNIT_ATTENTION = 0x6;
-const uint8_t SENSE_KEY_BLANK_CHECK = 0x8;
-
-// A read refused with UNIT ATTENTION is sent again this often at most: a
-// reset and a disc change can queue more than one.
-const int UNIT_ATTENTION_RETRIES = 3;
+// A read the drive did not run (UNIT ATTENTION, ABORTED COMMAND) is sent
+// again this often at most: a reset and a disc change can queue more than one.
+const int SEND_AGAIN_TIMES = 3;
 
 // Fills the 12-byte READ CD command block for one block with its raw P-W
 // subchannel.
@@ -98,7 +94,8 @@ int send_read_cd(HANDLE handle, uint32_t lba, uint8_t* buffer, read_failure* fai
         // the bytes-returned count that goes with sense data: trust only the
         // length, and never beyond the area.
         unsigned length = r->SenseInfoLength < SENSE_AREA_SIZE ? r->SenseInfoLength : (unsigned)SENSE_AREA_SIZE;
-        parse_sense(request.sense, length, failure);
+        parse_sense(request.sense, length, &failure->sense);
+        failure->transferred = r->DataTransferLength;
         return READ_CHECK_CONDITION;
     }
     if (bytes_returned != sizeof *r) {
@@ -138,34 +135,6 @@ int open_drive(const char* name, drive_handle* handle) {
     return 0;
 }
 
-bool parse_sense(const uint8_t* sense, unsigned length, read_failure* failure) {
-    if (length == 0)
-        return false;
-    unsigned key_at, asc_at;
-    switch (sense[0] & 0x7F) {  // bit 7 is VALID: the information field holds the failing address
-    case 0x70:
-    case 0x71:  // fixed format
-        key_at = 2;
-        asc_at = 12;
-        break;
-    case 0x72:
-    case 0x73:  // descriptor format
-        key_at = 1;
-        asc_at = 2;
-        break;
-    default:
-        return false;
-    }
-    if (length <= key_at)
-        return false;
-    failure->has_sense = true;
-    failure->sense_key = sense[key_at] & 0x0F;
-    failure->has_asc = length >= asc_at + 2;  // ASC and ASCQ follow each other in both formats
-    failure->asc = failure->has_asc ? sense[asc_at] : 0;
-    failure->ascq = failure->has_asc ? sense[asc_at + 1] : 0;
-    return true;
-}
-
 int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_SIZE],
                 read_failure* failure) {
     for (int attempt = 0;; ++attempt) {
@@ -175,18 +144,18 @@ int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_
             return 0;
         if (failure->kind != READ_CHECK_CONDITION)
             return EIO;
-        // Without sense data nothing says it was an error: the end of the
-        // disc, as it has always been read.
-        if (!failure->has_sense)
-            return READ_NO_SUCH_BLOCK;
-        switch (failure->sense_key) {
-        case SENSE_KEY_ILLEGAL_REQUEST:  // 21 past the last block; 63, 64 there too
-        case SENSE_KEY_BLANK_CHECK:
-            return READ_NO_SUCH_BLOCK;
-        case SENSE_KEY_UNIT_ATTENTION:  // the command did not run: something changed
-            if (attempt < UNIT_ATTENTION_RETRIES)
+        switch (read_verdict_of(&failure->sense)) {
+        case VERDICT_DELIVERED:  // used as read, if all of it arrived
+            if (failure->transferred >= SECTOR_BUFFER_SIZE)
+                return 0;
+            failure->kind = READ_SHORT_TRANSFER;
+            return EIO;
+        case VERDICT_SEND_AGAIN:
+            if (attempt < SEND_AGAIN_TIMES)
                 continue;
             return EIO;
+        case VERDICT_END_OF_DISC:
+            return READ_NO_SUCH_BLOCK;
         default:
             return EIO;
         }

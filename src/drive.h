@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include "scsi_sense.h"
 #include "subchannel.h"
 
 // What one read delivers: a sector's 2352 main-channel bytes, then its 96
@@ -26,9 +27,8 @@ typedef void* drive_handle;
 int open_drive(const char* name, drive_handle* handle);
 
 // Result of read_sector when the drive says the block is not there: past
-// the end of what can be read (ILLEGAL REQUEST, BLANK CHECK, or CHECK
-// CONDITION with no sense data at all). Outside the errno range, as
-// Q_CRC_ERROR is.
+// the end of what can be read (read_verdict_of in scsi_sense.h says which
+// answers are). Outside the errno range, as Q_CRC_ERROR is.
 enum { READ_NO_SUCH_BLOCK = 0x8001 };
 
 // Which part of a read's success test failed.
@@ -41,37 +41,24 @@ enum read_failure_kind {
     READ_SHORT_TRANSFER       // GOOD, but fewer bytes than a whole sector arrived
 };
 
-// Why a read failed, as far as the drive and the system said. Sense fields
-// are valid only when has_sense is set (a CHECK CONDITION with sense data).
+// Why a read failed, as far as the drive and the system said.
 struct read_failure {
     int kind;              // a read_failure_kind
     uint8_t scsi_status;   // READ_BAD_STATUS: the status the drive answered
-    uint32_t transferred;  // READ_SHORT_TRANSFER: the bytes that arrived
+    uint32_t transferred;  // READ_SHORT_TRANSFER, READ_CHECK_CONDITION: the bytes that arrived
     uint32_t returned;     // READ_WRONG_COUNT: the count the call returned
-    bool has_sense;        // the drive gave at least its sense key
-    bool has_asc;          // ... and the additional sense code and qualifier
-    uint8_t sense_key;     // 0x0-0xF, e.g. 3 MEDIUM ERROR
-    uint8_t asc;           // additional sense code, e.g. 0x11 unrecovered read error
-    uint8_t ascq;          // its qualifier
+    sense_data sense;      // READ_CHECK_CONDITION: what the drive's sense data said
 };
 
 // Reads the block at lba (block 0 is at disc time 00:02.00) into buffer: the
 // 2352 main-channel bytes, then 96 subchannel bytes, P in bit 7, Q in bit 6,
-// ..., W in bit 0. Returns 0 when the buffer holds the whole sector;
+// ..., W in bit 0. Returns 0 when the buffer holds the whole sector (a
+// RECOVERED ERROR included: the drive corrected what it delivered);
 // READ_NO_SUCH_BLOCK when the drive says the block is not there; 5 (EIO) on
 // every other failure. A read the drive refused with UNIT ATTENTION (a disc
-// change, a reset) is sent again, up to three more times. On failure the
-// buffer's contents are undefined and *failure says why.
+// change, a reset) or ABORTED COMMAND is sent again, up to three more
+// times. On failure the buffer's contents are undefined and *failure says why.
 int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_SIZE],
                 read_failure* failure);
-
-// Reads the sense data a drive returned with CHECK CONDITION: `length` bytes
-// at `sense`, in fixed format (response code 0x70/0x71: key in byte 2's low
-// nibble, ASC byte 12, ASCQ byte 13; fewer than 14 bytes give the key alone)
-// or descriptor format (0x72/0x73: key, ASC, ASCQ in bytes 1-3). Bit 7 of
-// byte 0 (VALID) is ignored. Returns false, and leaves the sense fields of
-// *failure alone, when there is no sense data: an area too short for the
-// key, or a first byte that is no known response code.
-bool parse_sense(const uint8_t* sense, unsigned length, read_failure* failure);
 
 #endif

@@ -5,10 +5,9 @@
 #include <errno.h>
 #include <stdio.h>
 
-#include <chrono>
-
 #include "drive.h"
 #include "platform/terminal.h"
+#include "progress.h"
 #include "report_lines.h"
 
 namespace {
@@ -46,72 +45,20 @@ void print_raw(const uint8_t q[Q_SIZE]) {
 // BCD byte is: the lead-out, which no program-area frame of a sound disc carries.
 const uint8_t LEAD_OUT_TRACK = 0xA * 10 + 0xA;
 
-const char* const SENSE_KEY_WORDS[16] = {
-    "no sense",        "recovered error", "not ready",       "medium error",
-    "hardware error",  "illegal request", "unit attention",  "data protect",
-    "blank check",     "vendor specific", "copy aborted",    "aborted command",
-    "equal",           "volume overflow", "miscompare",      "completed"};
-
-const int ANY = -1;
-
-// Words for the additional sense a CD drive commonly returns, by key, ASC
-// and ASCQ; ANY matches every value. The first match counts.
-struct sense_words {
-    uint8_t key;
-    int asc;
-    int ascq;
-    const char* words;
-};
-const sense_words ADDITIONAL_SENSE_WORDS[] = {
-    {0x2, 0x04, 0x01, "logical unit is in process of becoming ready"},
-    {0x2, 0x04, ANY, "logical unit not ready"},
-    {0x2, 0x30, ANY, "incompatible medium installed"},
-    {0x2, 0x3A, ANY, "medium not present"},
-    {0x3, 0x02, 0x00, "no seek complete"},
-    {0x3, 0x06, 0x00, "no reference position found"},
-    {0x3, 0x11, ANY, "unrecovered read error"},
-    {0x3, 0x15, ANY, "positioning error"},
-    {0x3, 0x57, 0x00, "unable to recover table of contents"},
-    {0x4, 0x08, ANY, "logical unit communication failure"},
-    {0x4, 0x09, ANY, "track following error"},
-    {0x4, 0x15, ANY, "positioning error"},
-    {0x4, 0x3E, ANY, "logical unit failure"},
-    {0x4, 0x44, 0x00, "internal target failure"},
-    {0x4, 0x53, ANY, "media load or eject failed"},
-    {0x4, ANY, ANY, "a fault in the drive itself"},
-    {0x5, 0x20, 0x00, "invalid command operation code"},
-    {0x5, 0x21, 0x00, "logical block address out of range"},
-    {0x5, 0x24, 0x00, "invalid field in command block"},
-    {0x5, 0x63, 0x00, "end of user area encountered on this track"},
-    {0x5, 0x64, 0x00, "illegal mode for this track"},
-    {0x6, 0x28, 0x00, "not ready to ready change, medium may have changed"},
-    {0x6, 0x29, ANY, "power on, reset, or bus device reset occurred"},
-    {0xB, ANY, ANY, "the drive or its connection gave up on the command"},
-};
-
-const char* additional_sense_words(const read_failure* f) {
-    for (const sense_words& w : ADDITIONAL_SENSE_WORDS) {
-        if (w.key == f->sense_key && (w.asc == ANY || w.asc == f->asc) &&
-            (w.ascq == ANY || w.ascq == f->ascq))
-            return w.words;
-    }
-    return NULL;
-}
-
 // The line after a failed read's message, on standard error: what the drive
 // said, or what the system saw when the drive said nothing.
 void print_failure_reason(const read_failure* f, bool first_read) {
-    if (f->has_sense && f->has_asc) {
-        const char* words = additional_sense_words(f);
-        fprintf(stderr, "drive reports: %s%s%s (%02x/%02x/%02x)\n", SENSE_KEY_WORDS[f->sense_key],
-                words ? ", " : "", words ? words : "", f->sense_key, f->asc, f->ascq);
-        // A drive that cannot return raw P-W subchannel refuses the command block.
-        if (first_read && f->sense_key == 0x5 && (f->asc == 0x20 || f->asc == 0x24) && f->ascq == 0)
+    const sense_data* sense = &f->sense;
+    if (f->kind == READ_CHECK_CONDITION && sense->has_key) {
+        const char* words = additional_sense_words(sense);
+        if (sense->has_asc)
+            fprintf(stderr, "drive reports: %s%s%s (%02x/%02x/%02x)", sense_key_words(sense->key),
+                    words ? ", " : "", words ? words : "", sense->key, sense->asc, sense->ascq);
+        else
+            fprintf(stderr, "drive reports: %s (%02x)", sense_key_words(sense->key), sense->key);
+        fprintf(stderr, "%s\n", sense->deferred ? ", a deferred error (about an earlier command)" : "");
+        if (first_read && suggests_no_raw_subchannel(sense))
             fprintf(stderr, "the drive may not support reading raw subchannel data\n");
-        return;
-    }
-    if (f->has_sense) {
-        fprintf(stderr, "drive reports: %s (%02x)\n", SENSE_KEY_WORDS[f->sense_key], f->sense_key);
         return;
     }
     switch (f->kind) {
@@ -132,70 +79,6 @@ void print_failure_reason(const read_failure* f, bool first_read) {
         fprintf(stderr, "%lu of %d bytes arrived\n", (unsigned long)f->transferred, SECTOR_BUFFER_SIZE);
         break;
     }
-}
-
-// The progress line a person watching a terminal sees while a disc is
-// scanned: disc time reached and read speed, rewritten in place on
-// standard error ("27:28  9.8x"). Never more than 13 characters, one fewer
-// than the shortest report line ("0 unknown mode"), so that a report line
-// printed after it covers it whole.
-typedef std::chrono::steady_clock progress_clock;
-const int PROGRESS_WIDTH = 13;
-const double PROGRESS_TOP_SPEED = 99.9;
-const progress_clock::duration PROGRESS_INTERVAL = std::chrono::milliseconds(250);
-// The clock is looked at every (mask + 1) sectors, the mask adapting so
-// that looks lie 30 to 120 ms apart, whatever the speed of the drive.
-const progress_clock::duration CHECK_AT_LEAST = std::chrono::milliseconds(30);
-const progress_clock::duration CHECK_AT_MOST = std::chrono::milliseconds(120);
-const uint32_t CHECK_MASK_LIMIT = 4095;
-
-struct progress {
-    bool enabled;                       // standard error is a terminal
-    bool shown;                         // a line is on the screen now
-    uint32_t mask;
-    progress_clock::time_point checked;  // the last look at the clock
-    progress_clock::time_point printed;  // the last line, or the scan's start
-    uint32_t printed_lba;                // the block at that time
-};
-
-void progress_start(progress* p) {
-    p->enabled = stderr_is_terminal();
-    p->shown = false;
-    p->mask = 0;
-    p->checked = p->printed = progress_clock::now();
-    p->printed_lba = 0;
-}
-
-// Called once per sector; cheap unless the clock is due.
-void progress_update(progress* p, uint32_t lba, const timing* running) {
-    if (!p->enabled || (lba & p->mask) != 0)
-        return;
-    progress_clock::time_point now = progress_clock::now();
-    if (now - p->checked < CHECK_AT_LEAST && p->mask < CHECK_MASK_LIMIT)
-        p->mask = p->mask * 2 + 1;
-    else if (now - p->checked > CHECK_AT_MOST && p->mask > 0)
-        p->mask /= 2;
-    p->checked = now;
-    if (now - p->printed < PROGRESS_INTERVAL)
-        return;
-    double seconds = std::chrono::duration<double>(now - p->printed).count();
-    double speed = (lba - p->printed_lba) / seconds / FRAMES_PER_SECOND;
-    if (speed > PROGRESS_TOP_SPEED)
-        speed = PROGRESS_TOP_SPEED;
-    // Report lines already formatted go out first, so the progress line
-    // starts at the beginning of a line of its own.
-    fflush(stdout);
-    fprintf(stderr, "%02u:%02u %4.1fx\r", running->abs.m, running->abs.s, speed);
-    p->shown = true;
-    p->printed = now;
-    p->printed_lba = lba;
-}
-
-// Leaves nothing of the progress line on the screen, not even a blank line.
-void progress_end(progress* p) {
-    if (p->shown)
-        fprintf(stderr, "%*s\r", PROGRESS_WIDTH, "");
-    p->shown = false;
 }
 
 }  // namespace
@@ -275,7 +158,7 @@ int qscan_main(int argc, char** argv) {
     // carries no codes.
     read_failure failure;
     progress bar;
-    progress_start(&bar);
+    progress_start(&bar, stderr_is_terminal(), steady_clock_ns, stderr);
     rc = read_sector(drive, lba, sector_buffer, &failure);
     if (rc != 0) {
         errno = EIO;

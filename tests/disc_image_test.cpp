@@ -94,7 +94,9 @@ protected:
     run_result scan(const std::string& path, const std::string& switches) {
         emulated_reset();
         std::string error;
-        EXPECT_TRUE(emulated_insert_image_file(path.c_str(), &error)) << path << ": " << error;
+        emulated_disc disc;
+        EXPECT_TRUE(emulated_open_image_file(path.c_str(), &disc, &error)) << path << ": " << error;
+        emulated_insert_disc(std::move(disc));
         return run_qscan(arguments_for(switches));
     }
 };
@@ -149,7 +151,9 @@ TEST_F(DiscImageTest, ReadsOutOfOrder) {
     for (const std::string& image : images) {
         emulated_reset();
         std::string error;
-        ASSERT_TRUE(emulated_insert_image_file(image.c_str(), &error)) << error;
+        emulated_disc opened;
+        ASSERT_TRUE(emulated_open_image_file(image.c_str(), &opened, &error)) << error;
+        emulated_insert_disc(std::move(opened));
         drive_handle h = nullptr;
         ASSERT_EQ(0, open_drive("D:", &h));
         for (uint32_t lba : {5u, 2u, last, 0u, 1u, 700u, 699u, last}) {
@@ -213,7 +217,8 @@ TEST_F(DiscImageTest, ImageNeverTakesAStandardStreamsDescriptor) {
     ASSERT_GE(saved, 0);
     close(0);
     std::string error;
-    bool inserted = emulated_insert_image_file(raw.c_str(), &error);
+    emulated_disc disc;
+    bool inserted = emulated_open_image_file(raw.c_str(), &disc, &error);
     bool zero_free = fcntl(0, F_GETFD) == -1;
     dup2(saved, 0);
     close(saved);

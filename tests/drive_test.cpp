@@ -135,11 +135,17 @@ TEST_F(DriveTest, ReadFailures) {
         {"medium error", [] { emulated_inject_fault(3, FAULT_MEDIUM); }, 3, EIO, READ_CHECK_CONDITION, 0x031105},
         {"hardware error", [] { emulated_inject_fault(3, FAULT_HARDWARE); }, 3, EIO, READ_CHECK_CONDITION, 0x044400},
         {"disc gone", [] { emulated_inject_fault(3, FAULT_NOT_READY); }, 3, EIO, READ_CHECK_CONDITION, 0x023A00},
-        {"illegal request", [] { emulated_inject_fault(3, FAULT_ILLEGAL); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x052100},
-        {"no raw subchannel", [] { emulated_inject_fault(3, FAULT_NO_SUBCHANNEL); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x052400},
+        {"block out of range", [] { emulated_inject_fault(3, FAULT_ILLEGAL); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x052100},
+        {"end of user area", [] { emulated_inject_fault(3, FAULT_END_OF_AREA); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x056300},
+        {"illegal mode for the track", [] { emulated_inject_fault(3, FAULT_ILLEGAL_MODE); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x056400},
+        {"no raw subchannel", [] { emulated_inject_fault(3, FAULT_NO_SUBCHANNEL); }, 3, EIO, READ_CHECK_CONDITION, 0x052400},
+        {"invalid operation code", [] { emulated_inject_fault(3, FAULT_INVALID_OPCODE); }, 3, EIO, READ_CHECK_CONDITION, 0x052000},
+        {"invalid field in parameter list", [] { const uint8_t s[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x26, 0x02}; emulated_inject_sense(3, s, 18, 18); }, 3, EIO, READ_CHECK_CONDITION, 0x052602},
+        {"deferred medium error", [] { emulated_inject_fault(3, FAULT_DEFERRED); }, 3, EIO, READ_CHECK_CONDITION, 0x031105},
+        {"sense without ASC", [] { emulated_inject_fault(3, FAULT_SHORT_SENSE); }, 3, EIO, READ_CHECK_CONDITION, 0x030000},
         {"no sense data", [] { emulated_inject_fault(3, FAULT_NO_SENSE); }, 3, NO_BLOCK, READ_CHECK_CONDITION, -1},
-        {"blank check", [] { const uint8_t s[18] = {0x70, 0, 0x08}; emulated_inject_sense(3, s, 18, 18); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x080000},
-        {"aborted command", [] { const uint8_t s[18] = {0x70, 0, 0x0B, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x47, 0x00}; emulated_inject_sense(3, s, 18, 18); }, 3, EIO, READ_CHECK_CONDITION, 0x0B4700},
+        {"blank check", [] { emulated_inject_fault(3, FAULT_BLANK); }, 3, NO_BLOCK, READ_CHECK_CONDITION, 0x080000},
+        {"aborted command, every time", [] { emulated_inject_fault(3, FAULT_ABORTED_ALWAYS); }, 3, EIO, READ_CHECK_CONDITION, 0x0B4700},
         {"unreadable sector", [] {
              emulated_disc d;
              d.sector_count = 10;
@@ -157,9 +163,9 @@ TEST_F(DriveTest, ReadFailures) {
         read_failure f;
         EXPECT_EQ(c.result, read_sector(h, c.lba, buffer, &f)) << c.what;
         EXPECT_EQ(c.kind, f.kind) << c.what;
-        EXPECT_EQ(c.sense >= 0, f.has_sense) << c.what;
+        EXPECT_EQ(c.sense >= 0, f.sense.has_key) << c.what;
         if (c.sense >= 0) {
-            EXPECT_EQ(c.sense, f.sense_key << 16 | f.asc << 8 | f.ascq) << c.what;
+            EXPECT_EQ(c.sense, f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq) << c.what;
         }
         if (c.kind == READ_SHORT_TRANSFER) {
             EXPECT_EQ(2352u, f.transferred);
@@ -170,63 +176,80 @@ TEST_F(DriveTest, ReadFailures) {
     }
 }
 
-// UNIT ATTENTION means the command did not run: the same read goes out
-// again, up to three more times, and the last answer counts.
-TEST_F(DriveTest, UnitAttentionIsRetriedThreeTimesAtMost) {
+// Answers that are not a read's last word. UNIT ATTENTION and ABORTED
+// COMMAND mean the command did not run: the same read goes out again, up to
+// three more times, and the last answer counts. RECOVERED ERROR delivered
+// the data, corrected: it is used as read.
+TEST_F(DriveTest, AnswersThatAreNotFinal) {
     const uint8_t attention[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00};
-    emulated_insert_image(numbered_image(10));
-    drive_handle h = open_d();
-    uint8_t buffer[SECTOR_BUFFER_SIZE];
-    read_failure f;
-
-    emulated_inject_fault(5, FAULT_UNIT_ATTENTION);  // once: the retry reads the block
-    unsigned before = emulated_counts()->ioctls;
-    EXPECT_EQ(0, read_sector(h, 5, buffer, &f));
-    EXPECT_EQ(2u, emulated_counts()->ioctls - before);
-    EXPECT_EQ(0, memcmp(buffer, &numbered_image(10)[5 * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE));
-
-    emulated_inject_sense(6, attention, 18, 18);  // for ever: four reads, then a read error
-    before = emulated_counts()->ioctls;
-    EXPECT_EQ(EIO, read_sector(h, 6, buffer, &f));
-    EXPECT_EQ(4u, emulated_counts()->ioctls - before);
-    EXPECT_EQ(0x06, f.sense_key);
-    EXPECT_EQ(0x29, f.asc);
+    const std::vector<uint8_t> image = numbered_image(10);
+    struct {
+        const char* what;
+        std::function<void()> setup;
+        int result;
+        unsigned reads;
+    } cases[] = {
+        {"unit attention once", [] { emulated_inject_fault(5, FAULT_UNIT_ATTENTION); }, 0, 2},
+        {"unit attention for ever", [&] { emulated_inject_sense(5, attention, 18, 18); }, EIO, 4},
+        {"aborted once", [] { emulated_inject_fault(5, FAULT_ABORTED); }, 0, 2},
+        {"aborted for ever", [] { emulated_inject_fault(5, FAULT_ABORTED_ALWAYS); }, EIO, 4},
+        {"recovered", [] { emulated_inject_fault(5, FAULT_RECOVERED); }, 0, 1},
+    };
+    for (auto& c : cases) {
+        emulated_reset();
+        emulated_insert_image(image);
+        c.setup();
+        drive_handle h = open_d();
+        uint8_t buffer[SECTOR_BUFFER_SIZE] = {};
+        read_failure f;
+        EXPECT_EQ(c.result, read_sector(h, 5, buffer, &f)) << c.what;
+        EXPECT_EQ(c.reads, emulated_counts()->ioctls) << c.what;
+        if (c.result == 0)
+            EXPECT_EQ(0, memcmp(buffer, &image[5 * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE)) << c.what;
+    }
 }
 
 // Sense data as drives and systems deliver it, fixed and descriptor format,
 // whole, cut short, or with a length the system got wrong.
 TEST(SenseData, BothFormatsAndBadLengths) {
     uint8_t fixed[18] = {0xF0, 0, 0x03, 0, 0, 0x12, 0x34, 10, 0, 0, 0, 0, 0x11, 0x05, 0, 0, 0, 0};
+    uint8_t fixed_key_alone[18] = {0x70, 0, 0x03, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0x11, 0x05};
+    uint8_t deferred[18] = {0x71, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0x05};
     uint8_t descriptor[8] = {0x72, 0x02, 0x3A, 0x01, 0, 0, 0, 0};
+    uint8_t descriptor_deferred[8] = {0x73, 0x03, 0x11, 0x05, 0, 0, 0, 0};
     uint8_t junk[18] = {0x12, 0, 0x03};
     struct {
         const char* what;
         const uint8_t* sense;
         unsigned length;
-        bool has_sense, has_asc;
+        bool has_key, has_asc, deferred;
         int code;  // key << 16 | ASC << 8 | ASCQ
     } cases[] = {
-        {"fixed, VALID set", fixed, 18, true, true, 0x031105},
-        {"fixed, 14 bytes", fixed, 14, true, true, 0x031105},
-        {"fixed, 13 bytes: the key alone", fixed, 13, true, false, 0x030000},
-        {"fixed, 3 bytes: the key alone", fixed, 3, true, false, 0x030000},
-        {"fixed, 2 bytes: no key", fixed, 2, false, false, 0},
-        {"descriptor", descriptor, 8, true, true, 0x023A01},
-        {"descriptor, 2 bytes", descriptor, 2, true, false, 0x020000},
-        {"no response code", junk, 18, false, false, 0},
-        {"nothing", fixed, 0, false, false, 0},
+        {"fixed, VALID set", fixed, 18, true, true, false, 0x031105},
+        {"fixed, 14 bytes", fixed, 14, true, true, false, 0x031105},
+        {"fixed, 13 bytes: the key alone", fixed, 13, true, false, false, 0x030000},
+        {"fixed, 3 bytes: the key alone", fixed, 3, true, false, false, 0x030000},
+        {"fixed, 2 bytes: no key", fixed, 2, false, false, false, 0},
+        {"fixed, byte 7 says 4: the key alone", fixed_key_alone, 18, true, false, false, 0x030000},
+        {"fixed, deferred", deferred, 18, true, true, true, 0x031105},
+        {"descriptor", descriptor, 8, true, true, false, 0x023A01},
+        {"descriptor, 2 bytes", descriptor, 2, true, false, false, 0x020000},
+        {"descriptor, deferred", descriptor_deferred, 8, true, true, true, 0x031105},
+        {"no response code", junk, 18, false, false, false, 0},
+        {"nothing", fixed, 0, false, false, false, 0},
     };
     for (auto& c : cases) {
-        read_failure f = {};
-        EXPECT_EQ(c.has_sense, parse_sense(c.sense, c.length, &f)) << c.what;
-        EXPECT_EQ(c.has_sense, f.has_sense) << c.what;
+        sense_data f;
+        EXPECT_EQ(c.has_key, parse_sense(c.sense, c.length, &f)) << c.what;
+        EXPECT_EQ(c.has_key, f.has_key) << c.what;
         EXPECT_EQ(c.has_asc, f.has_asc) << c.what;
-        EXPECT_EQ(c.code, f.sense_key << 16 | f.asc << 8 | f.ascq) << c.what;
+        EXPECT_EQ(c.deferred, f.deferred) << c.what;
+        EXPECT_EQ(c.code, f.key << 16 | f.asc << 8 | f.ascq) << c.what;
     }
-    read_failure f = {};
+    sense_data f;
     fixed[2] = 0xF3;  // the flags above the key do not count
     ASSERT_TRUE(parse_sense(fixed, 18, &f));
-    EXPECT_EQ(0x03, f.sense_key);
+    EXPECT_EQ(0x03, f.key);
 }
 
 // Sense areas a system may hand back: a length beyond the 32-byte area is
@@ -240,12 +263,12 @@ TEST_F(DriveTest, SenseLengthsFromTheSystem) {
     for (unsigned reported : {32u, 33u, 255u}) {
         emulated_inject_sense(4, area, 32, reported);
         EXPECT_EQ(EIO, read_sector(h, 4, buffer, &f)) << reported;
-        EXPECT_EQ(0x031106, f.sense_key << 16 | f.asc << 8 | f.ascq) << reported;
+        EXPECT_EQ(0x031106, f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq) << reported;
     }
     emulated_inject_sense(4, area, 32, 12);  // the key, but not the ASC
     EXPECT_EQ(EIO, read_sector(h, 4, buffer, &f));
-    EXPECT_TRUE(f.has_sense);
-    EXPECT_FALSE(f.has_asc);
+    EXPECT_TRUE(f.sense.has_key);
+    EXPECT_FALSE(f.sense.has_asc);
 }
 
 // The drive itself: a request exactly as the scanner sends it succeeds, and

@@ -147,9 +147,14 @@ TEST_F(EmuProgramTest, FaultLists) {
          "drive reports: illegal request, invalid field in command block (05/24/00)\n"
          "the drive may not support reading raw subchannel data\n"},
         {"100:illegal", 0, expected_output(synth_sample_disc(), options_from("c"), 100), ""},
+        {"3000:no-subchannel", 1, expected_output(synth_sample_disc(), options_from("c"), 3000),
+         "failed to read sector 3000: Input/output error\n"
+         "drive reports: illegal request, invalid field in command block (05/24/00)\n"},
+        {"00000000002:medium", 1, "", medium_at_2},
         {"2:bad", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '2:bad': unknown kind 'bad' "
                          "(kinds: medium, hardware, not-ready, unit-attention, illegal, no-subchannel, "
-                         "no-sense, call, short)\n"},
+                         "no-sense, call, short, invalid-opcode, end-of-area, illegal-mode, blank, recovered, "
+                         "aborted, aborted-always, deferred, short-sense)\n"},
         {"-1:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '-1:medium': expected "
                              "a block address in decimal, a colon and a fault kind\n"},
         {"4294967296:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault "
@@ -183,12 +188,13 @@ TEST_F(EmuProgramTest, DriveSpeeds) {
         EXPECT_EQ(0, r.status) << speed;
         EXPECT_EQ(sample_c, r.out) << speed;
     }
-    for (const char* speed : {"", "0", "0.0", "-5", "abc", "1e3", "x2", " 2", ".5.5", "."}) {
+    for (const char* speed : {"", "0", "0.0", "0.09", "0.00000000000000000001", "-5", "abc", "1e3", "x2", " 2",
+                              ".5.5", "."}) {
         run_result r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_SPEED='") + speed + "'");
         EXPECT_EQ(1, r.status) << speed;
         EXPECT_EQ("", r.out) << speed;
-        EXPECT_EQ(std::string("qscan-emu: QSCAN_EMULATED_SPEED must be a positive number of times 75 sectors a "
-                              "second, such as 10 or 2.5, not '") + speed + "'\n", r.err) << speed;
+        EXPECT_EQ(std::string("qscan-emu: QSCAN_EMULATED_SPEED must be a number of times 75 sectors a second, "
+                              "0.1 or more, such as 10 or 2.5, not '") + speed + "'\n", r.err) << speed;
     }
 }
 

@@ -185,10 +185,23 @@ TEST_F(HardeningTest, FaultMatrix) {
         {FAULT_SHORT_TRANSFER, false, "2352 of 2448 bytes arrived\n"},
         {FAULT_WRONG_BYTES_RETURNED, false, wrong_count},
         {FAULT_ILLEGAL, true, "drive reports: illegal request, logical block address out of range (05/21/00)\n"},
-        {FAULT_NO_SUBCHANNEL, true,
+        {FAULT_END_OF_AREA, true,
+         "drive reports: illegal request, end of user area encountered on this track (05/63/00)\n"},
+        {FAULT_ILLEGAL_MODE, true, "drive reports: illegal request, illegal mode for this track (05/64/00)\n"},
+        {FAULT_BLANK, true, "drive reports: blank check (08/00/00)\n"},
+        {FAULT_NO_SENSE, true, "drive reports an error but not which (no sense data)\n"},
+        {FAULT_NO_SUBCHANNEL, false,
          "drive reports: illegal request, invalid field in command block (05/24/00)\n"
          "the drive may not support reading raw subchannel data\n"},
-        {FAULT_NO_SENSE, true, "drive reports an error but not which (no sense data)\n"},
+        {FAULT_INVALID_OPCODE, false,
+         "drive reports: illegal request, invalid command operation code (05/20/00)\n"
+         "the drive may not support reading raw subchannel data\n"},
+        {FAULT_ABORTED_ALWAYS, false,
+         "drive reports: aborted command, the drive or its connection gave up on the command (0b/47/00)\n"},
+        {FAULT_DEFERRED, false,
+         "drive reports: medium error, unrecovered read error (03/11/05), a deferred error (about an earlier "
+         "command)\n"},
+        {FAULT_SHORT_SENSE, false, "drive reports: medium error (03)\n"},
     };
     int cases = 0;
     for (const auto& f : faults) {
@@ -209,7 +222,7 @@ TEST_F(HardeningTest, FaultMatrix) {
                     EXPECT_EQ("", r.err) << where;
                 } else {
                     std::string reason = f.reason;
-                    if (f.fault == FAULT_NO_SUBCHANNEL)  // the hint is for the first read only
+                    if (f.fault == FAULT_NO_SUBCHANNEL || f.fault == FAULT_INVALID_OPCODE)  // the hint: first read only
                         reason = reason.substr(0, reason.find('\n') + 1);
                     EXPECT_EQ(1, r.status) << where;
                     EXPECT_EQ("failed to read sector " + std::to_string(at) + ": Input/output error\n" +
@@ -219,21 +232,25 @@ TEST_F(HardeningTest, FaultMatrix) {
             }
         }
     }
-    EXPECT_EQ(9 * 3 * 3, cases);
+    EXPECT_EQ(16 * 3 * 3, cases);
 }
 
 // A unit attention (a disc change, a reset) anywhere changes nothing: the
-// read is sent again and the scan goes on.
-TEST_F(HardeningTest, UnitAttentionChangesNothing) {
+// read is sent again and the scan goes on; so does an ABORTED COMMAND once.
+// A RECOVERED ERROR delivered the data: it is used as read.
+TEST_F(HardeningTest, AnswersThatAreNotFinalChangeNothing) {
     const uint32_t count = synth_sector_count(disc);
-    for (uint32_t at : {0u, 1u, count / 2, count - 1}) {
-        emulated_reset();
-        emulated_insert_synth_disc(disc);
-        emulated_inject_fault(at, FAULT_UNIT_ATTENTION);
-        run_result r = run_qscan(arguments_for("rptcie"));
-        EXPECT_EQ(0, r.status) << at;
-        EXPECT_EQ("", r.err) << at;
-        EXPECT_EQ(output_of("rptcie"), r.out) << at;
+    for (emulated_fault fault : {FAULT_UNIT_ATTENTION, FAULT_ABORTED, FAULT_RECOVERED}) {
+        for (uint32_t at : {0u, 1u, count / 2, count - 1}) {
+            emulated_reset();
+            emulated_insert_synth_disc(disc);
+            emulated_inject_fault(at, fault);
+            run_result r = run_qscan(arguments_for("rptcie"));
+            std::string where = "fault " + std::to_string(fault) + " at " + std::to_string(at);
+            EXPECT_EQ(0, r.status) << where;
+            EXPECT_EQ("", r.err) << where;
+            EXPECT_EQ(output_of("rptcie"), r.out) << where;
+        }
     }
 }
 

@@ -235,7 +235,7 @@ TEST_F(LinuxTest, ReadCarriesTheRequestIntoSgIo) {
     alignas(16) uint8_t buffer[SECTOR_BUFFER_SIZE];
     read_failure failure;
     EXPECT_EQ(READ_NO_SUCH_BLOCK, read_sector(h, 0x00010203, buffer, &failure));  // past the end of the disc
-    EXPECT_EQ(0x052100, failure.sense_key << 16 | failure.asc << 8 | failure.ascq);
+    EXPECT_EQ(0x052100, failure.sense.key << 16 | failure.sense.asc << 8 | failure.sense.ascq);
     ASSERT_EQ(1u, fake.sg_calls.size());
     const sg_io_hdr_t& hdr = fake.sg_calls[0];
     EXPECT_EQ('S', hdr.interface_id);

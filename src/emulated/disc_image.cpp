@@ -138,20 +138,18 @@ uint32_t block_count(uint64_t records) {
     return records > UINT32_MAX ? UINT32_MAX : (uint32_t)records;
 }
 
-bool insert_raw(const std::string& path, std::string* error) {
+bool open_raw(const std::string& path, emulated_disc* disc, std::string* error) {
     auto file = std::make_shared<record_file>();
     if (!file->open_file(path, SECTOR_BUFFER_SIZE, error))
         return false;
-    emulated_disc disc;
-    disc.sector_count = block_count(file->records);
-    disc.fetch = [file](uint32_t lba, uint8_t* sector) { return file->read(lba, sector); };
-    emulated_insert_disc(std::move(disc));
+    disc->sector_count = block_count(file->records);
+    disc->fetch = [file](uint32_t lba, uint8_t* sector) { return file->read(lba, sector); };
     return true;
 }
 
 // A CloneCD set: main channel from the .img, de-interleaved subchannel from
 // the .sub.
-bool insert_set(const std::string& img_path, const std::string& sub_path, std::string* error) {
+bool open_set(const std::string& img_path, const std::string& sub_path, emulated_disc* disc, std::string* error) {
     auto img = std::make_shared<record_file>();
     auto sub = std::make_shared<record_file>();
     if (!img->open_file(img_path, SECTOR_MAIN_SIZE, error) || !sub->open_file(sub_path, SUBCHANNEL_SIZE, error))
@@ -162,22 +160,21 @@ bool insert_set(const std::string& img_path, const std::string& sub_path, std::s
                  std::to_string(sub->records) + " of subchannel";
         return false;
     }
-    emulated_disc disc;
-    disc.sector_count = block_count(img->records);
-    disc.fetch = [img, sub](uint32_t lba, uint8_t* sector) {
+    disc->sector_count = block_count(img->records);
+    disc->fetch = [img, sub](uint32_t lba, uint8_t* sector) {
         uint8_t deinterleaved[SUBCHANNEL_SIZE];
         if (!img->read(lba, sector) || !sub->read(lba, deinterleaved))
             return false;
         subchannel_interleave(deinterleaved, sector + SECTOR_MAIN_SIZE);
         return true;
     };
-    emulated_insert_disc(std::move(disc));
     return true;
 }
 
 // Subchannel alone: the main channel reads as zeros, which the scan never
 // looks at. `first` is the record of block 0.
-bool insert_subchannel(const std::string& path, bool deinterleaved, uint64_t first, std::string* error) {
+bool open_subchannel(const std::string& path, bool deinterleaved, uint64_t first, emulated_disc* disc,
+                     std::string* error) {
     auto file = std::make_shared<record_file>();
     if (!file->open_file(path, SUBCHANNEL_SIZE, error))
         return false;
@@ -186,9 +183,8 @@ bool insert_subchannel(const std::string& path, bool deinterleaved, uint64_t fir
                  " records; block 0 is record " + std::to_string(first) + ", so it never reaches the disc";
         return false;
     }
-    emulated_disc disc;
-    disc.sector_count = block_count(file->records - first);
-    disc.fetch = [file, deinterleaved, first](uint32_t lba, uint8_t* sector) {
+    disc->sector_count = block_count(file->records - first);
+    disc->fetch = [file, deinterleaved, first](uint32_t lba, uint8_t* sector) {
         memset(sector, 0, SECTOR_MAIN_SIZE);
         if (!deinterleaved)
             return file->read(first + lba, sector + SECTOR_MAIN_SIZE);
@@ -198,7 +194,6 @@ bool insert_subchannel(const std::string& path, bool deinterleaved, uint64_t fir
         subchannel_interleave(channels, sector + SECTOR_MAIN_SIZE);
         return true;
     };
-    emulated_insert_disc(std::move(disc));
     return true;
 }
 
@@ -219,7 +214,7 @@ bool starts_with_clonecd_header(const std::string& path, std::string* error) {
 
 }  // namespace
 
-bool emulated_insert_image_file(const char* path, std::string* error) {
+bool emulated_open_image_file(const char* path, emulated_disc* disc, std::string* error) {
     const std::string name = path;
     std::string stem = name.substr(0, name.rfind('.'));
     if (ends_with(name, ".ccd")) {
@@ -231,19 +226,19 @@ bool emulated_insert_image_file(const char* path, std::string* error) {
                      " is missing";
             return false;
         }
-        return insert_set(img, sub, error);
+        return open_set(img, sub, disc, error);
     }
     if (ends_with(name, ".img")) {
         std::string sub = companion(stem, ".sub");
-        return sub.empty() ? insert_raw(name, error) : insert_set(name, sub, error);
+        return sub.empty() ? open_raw(name, disc, error) : open_set(name, sub, disc, error);
     }
     if (ends_with(name, ".sub")) {
         std::string img = companion(stem, ".img");
-        return img.empty() ? insert_subchannel(name, true, 0, error) : insert_set(img, name, error);
+        return img.empty() ? open_subchannel(name, true, 0, disc, error) : open_set(img, name, disc, error);
     }
     if (ends_with(name, ".subcode"))
-        return insert_subchannel(name, false, SUBCODE_RECORDS_BEFORE_BLOCK_0, error);
-    return insert_raw(name, error);
+        return open_subchannel(name, false, SUBCODE_RECORDS_BEFORE_BLOCK_0, disc, error);
+    return open_raw(name, disc, error);
 }
 
 void subchannel_interleave(const uint8_t deinterleaved[SUBCHANNEL_SIZE], uint8_t raw[SUBCHANNEL_SIZE]) {

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "emulated/emulated_drive.h"
 #include "subchannel.h"
 
 // Which layout a name stands for, matched by its ending without regard to
@@ -20,12 +21,12 @@
 //   .subcode             raw interleaved subchannel, 96 bytes a sector, from
 //                        block -45150 (the lead-in) on
 //   anything else        raw 2448-byte sectors: main channel, then raw P-W
-// Returns false with a message naming the file and the problem when the
-// image cannot be right: a missing file of a set, files that disagree on
-// the number of sectors, a size that is no whole number of records, a
-// .subcode that never reaches block 0, a path that is no regular file. The
-// drive is left as it was then.
-bool emulated_insert_image_file(const char* path, std::string* error);
+// Opens the files into *disc, for emulated_insert_disc. Returns false with a
+// message naming the file and the problem when the image cannot be right: a
+// missing file of a set, files that disagree on the number of sectors, a
+// size that is no whole number of records, a .subcode that never reaches
+// block 0, a path that is no regular file.
+bool emulated_open_image_file(const char* path, emulated_disc* disc, std::string* error);
 
 // De-interleaved subchannel (12 bytes of channel P, then 12 of Q, ... then
 // 12 of W, each channel's first bit the most significant bit of its first

@@ -5,19 +5,20 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
 #include <set>
 #include <thread>
 
-#include "emulated/scsi_sense.h"
 #include "platform/drive_paths.h"
+#include "scsi_sense.h"
 
 namespace {
 
-const UCHAR STATUS_GOOD = 0x00;
-const UCHAR STATUS_CHECK_CONDITION = 0x02;
+const uint8_t STATUS_GOOD = 0x00;
+const uint8_t STATUS_CHECK_CONDITION = 0x02;
 
 // The request the drive accepts: the record, a 4-byte filler and a 32-byte
 // sense area, as the platform's pass-through sample lays it out. Written
@@ -26,17 +27,41 @@ const UCHAR STATUS_CHECK_CONDITION = 0x02;
 const bool WIDE = sizeof(void*) == 8;
 const ULONG SENSE_AREA_OFFSET = WIDE ? 60 : 48;
 const DWORD REQUEST_SIZE = WIDE ? 96 : 80;
-const UCHAR SENSE_AREA_SIZE = 32;
 
-// The faults a drive answers with CHECK CONDITION instead of reading.
-const struct {
+// The faults a drive answers with CHECK CONDITION instead of reading, or
+// as well as reading (`delivered`); `once`: the first read of the block only.
+struct check_condition_fault {
     emulated_fault fault;
     sense_code code;
-} REFUSALS[] = {
-    {FAULT_NOT_READY, MEDIUM_NOT_PRESENT},          {FAULT_HARDWARE, INTERNAL_TARGET_FAILURE},
-    {FAULT_UNIT_ATTENTION, MEDIUM_MAY_HAVE_CHANGED}, {FAULT_ILLEGAL, LBA_OUT_OF_RANGE},
-    {FAULT_NO_SUBCHANNEL, INVALID_FIELD_IN_CDB},
+    bool delivered;
+    bool once;
+    uint8_t response_code;
+    bool without_asc;  // byte 7 says the sense data ends before ASC and ASCQ
 };
+const check_condition_fault CHECK_CONDITIONS[] = {
+    {FAULT_MEDIUM, UNRECOVERED_READ_ERROR, true, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_HARDWARE, INTERNAL_TARGET_FAILURE, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_NOT_READY, MEDIUM_NOT_PRESENT, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_UNIT_ATTENTION, MEDIUM_MAY_HAVE_CHANGED, false, true, FIXED_SENSE_CURRENT, false},
+    {FAULT_ILLEGAL, LBA_OUT_OF_RANGE, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_NO_SUBCHANNEL, INVALID_FIELD_IN_CDB, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_INVALID_OPCODE, INVALID_OPCODE, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_END_OF_AREA, END_OF_USER_AREA, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_ILLEGAL_MODE, ILLEGAL_MODE_FOR_TRACK, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_BLANK, BLANK_CHECK, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_RECOVERED, RECOVERED_WITH_RETRIES, true, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_ABORTED, SCSI_PARITY_ERROR, false, true, FIXED_SENSE_CURRENT, false},
+    {FAULT_ABORTED_ALWAYS, SCSI_PARITY_ERROR, false, false, FIXED_SENSE_CURRENT, false},
+    {FAULT_DEFERRED, UNRECOVERED_READ_ERROR, false, false, FIXED_SENSE_DEFERRED, false},
+    {FAULT_SHORT_SENSE, UNRECOVERED_READ_ERROR, false, false, FIXED_SENSE_CURRENT, true},
+};
+
+const check_condition_fault* check_condition_for(emulated_fault fault) {
+    for (const auto& c : CHECK_CONDITIONS)
+        if (c.fault == fault)
+            return &c;
+    return NULL;
+}
 
 struct fault_entry {
     emulated_fault kind = FAULT_NONE;
@@ -48,15 +73,28 @@ const struct {
     const char* name;
     emulated_fault fault;
 } FAULT_NAMES[] = {
-    {"medium", FAULT_MEDIUM},           {"hardware", FAULT_HARDWARE},
-    {"not-ready", FAULT_NOT_READY},     {"unit-attention", FAULT_UNIT_ATTENTION},
-    {"illegal", FAULT_ILLEGAL},         {"no-subchannel", FAULT_NO_SUBCHANNEL},
-    {"no-sense", FAULT_NO_SENSE},       {"call", FAULT_CALL_FAILS},
+    {"medium", FAULT_MEDIUM},
+    {"hardware", FAULT_HARDWARE},
+    {"not-ready", FAULT_NOT_READY},
+    {"unit-attention", FAULT_UNIT_ATTENTION},
+    {"illegal", FAULT_ILLEGAL},
+    {"no-subchannel", FAULT_NO_SUBCHANNEL},
+    {"no-sense", FAULT_NO_SENSE},
+    {"call", FAULT_CALL_FAILS},
     {"short", FAULT_SHORT_TRANSFER},
+    {"invalid-opcode", FAULT_INVALID_OPCODE},
+    {"end-of-area", FAULT_END_OF_AREA},
+    {"illegal-mode", FAULT_ILLEGAL_MODE},
+    {"blank", FAULT_BLANK},
+    {"recovered", FAULT_RECOVERED},
+    {"aborted", FAULT_ABORTED},
+    {"aborted-always", FAULT_ABORTED_ALWAYS},
+    {"deferred", FAULT_DEFERRED},
+    {"short-sense", FAULT_SHORT_SENSE},
 };
 
 // The READ CD block the drive accepts, but for the address in bytes 2-5.
-const UCHAR EXPECTED_CDB[12] = {0xBE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0xF8, 0x01, 0x00};
+const uint8_t EXPECTED_CDB[12] = {0xBE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0xF8, 0x01, 0x00};
 
 struct drive_state {
     double speed = 0;  // times 75 sectors a second; 0: unpaced
@@ -86,34 +124,35 @@ bool is_drive_d(char c) {
 bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
     bool cdb_tail_clear = r->Cdb[12] == 0 && r->Cdb[13] == 0 && r->Cdb[14] == 0 && r->Cdb[15] == 0;
     return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 &&
-           r->CdbLength == 12 && r->SenseInfoLength == SENSE_AREA_SIZE &&
+           r->CdbLength == 12 && r->SenseInfoLength == EMULATED_SENSE_SIZE &&
            r->DataIn == SCSI_IOCTL_DATA_IN && r->DataTransferLength == SECTOR_BUFFER_SIZE &&
            r->TimeOutValue == 60 && r->DataBuffer != NULL &&
            r->SenseInfoOffset == SENSE_AREA_OFFSET && cdb_tail_clear;
 }
 
-// CHECK CONDITION with fixed-format sense data in the request's sense area,
-// as a drive answers; for medium and hardware errors with the VALID flag and
-// the failing block in the information field. The system reports the bytes
-// up to the end of the sense data as returned.
-void check_condition(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned, sense_code code,
-                     uint32_t lba) {
-    UCHAR* sense = (UCHAR*)r + r->SenseInfoOffset;
-    memset(sense, 0, SENSE_AREA_SIZE);
-    write_fixed_sense(sense, code, lba);
-    r->ScsiStatus = STATUS_CHECK_CONDITION;
-    r->SenseInfoLength = FIXED_SENSE_SIZE;
-    *bytes_returned = r->SenseInfoOffset + FIXED_SENSE_SIZE;
+// CHECK CONDITION with fixed-format sense data, as a drive answers.
+void check_condition(emulated_response* r, sense_code code, uint32_t lba,
+                     uint8_t response_code = FIXED_SENSE_CURRENT) {
+    r->status = STATUS_CHECK_CONDITION;
+    write_fixed_sense(r->sense, code, lba, response_code);
+    r->sense_length = r->reported_sense_length = FIXED_SENSE_SIZE;
 }
 
-// The fault that meets a read of lba, FAULT_NONE for none; a unit attention
-// is spent by the read that meets it.
+void check_condition(emulated_response* r, const check_condition_fault* c, uint32_t lba) {
+    check_condition(r, c->code, lba, c->response_code);
+    if (c->without_asc)
+        r->sense[FIXED_SENSE_LENGTH_AT] = FIXED_SENSE_WITHOUT_ASC_LENGTH;
+}
+
+// The fault that meets a read of lba, FAULT_NONE for none; a fault of the
+// first read only is spent by the read that meets it.
 fault_entry fault_at(uint32_t lba) {
     drive_state& d = drive();
     auto it = d.faults.find(lba);
     if (it != d.faults.end()) {
         fault_entry f = it->second;
-        if (f.kind == FAULT_UNIT_ATTENTION)
+        const check_condition_fault* c = check_condition_for(f.kind);
+        if (c && c->once)
             d.faults.erase(it);
         return f;
     }
@@ -137,82 +176,6 @@ void pace(drive_state* d) {
                                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(due));
 }
 
-// Runs the command block as the drive would. Returns FALSE only for the
-// injected failure of the call itself.
-BOOL execute(SCSI_PASS_THROUGH_DIRECT* r, DWORD* bytes_returned) {
-    drive_state& d = drive();
-    const UCHAR* cdb = r->Cdb;
-    *bytes_returned = sizeof *r;  // the record comes back whole when there is no sense data
-    r->DataTransferLength = 0;    // until data moves
-    r->SenseInfoLength = 0;       // until sense data is written
-
-    if (cdb[0] != EXPECTED_CDB[0]) {
-        check_condition(r, bytes_returned, INVALID_OPCODE, 0);
-        return TRUE;
-    }
-    for (int i = 1; i < 12; ++i) {
-        if (i >= 2 && i <= 5)
-            continue;  // the address
-        if (cdb[i] != EXPECTED_CDB[i]) {
-            check_condition(r, bytes_returned, INVALID_FIELD_IN_CDB, 0);
-            return TRUE;
-        }
-    }
-    uint32_t lba = (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | cdb[5];
-
-    fault_entry fault = fault_at(lba);
-    for (const auto& refusal : REFUSALS) {
-        if (fault.kind == refusal.fault) {
-            check_condition(r, bytes_returned, refusal.code, lba);
-            return TRUE;
-        }
-    }
-    switch (fault.kind) {
-    case FAULT_CALL_FAILS:
-        return FALSE;
-    case FAULT_NO_SENSE:
-        r->ScsiStatus = STATUS_CHECK_CONDITION;
-        return TRUE;
-    case FAULT_CUSTOM_SENSE:
-        r->ScsiStatus = STATUS_CHECK_CONDITION;
-        memcpy((UCHAR*)r + r->SenseInfoOffset, fault.sense.data(), fault.sense.size());
-        r->SenseInfoLength = (UCHAR)fault.reported_length;
-        *bytes_returned = r->SenseInfoOffset + (DWORD)fault.sense.size();
-        return TRUE;
-    default:
-        break;
-    }
-
-    if (!d.loaded) {
-        check_condition(r, bytes_returned, MEDIUM_NOT_PRESENT, lba);
-        return TRUE;
-    }
-    if (lba >= d.disc.sector_count) {
-        check_condition(r, bytes_returned, LBA_OUT_OF_RANGE, lba);
-        return TRUE;
-    }
-    // The sector goes straight into the caller's buffer, as a direct
-    // transfer does; a short transfer stops after the main channel.
-    bool short_transfer = fault.kind == FAULT_SHORT_TRANSFER;
-    uint8_t whole[SECTOR_BUFFER_SIZE];
-    uint8_t* into = short_transfer ? whole : (uint8_t*)r->DataBuffer;
-    if (!d.disc.fetch(lba, into)) {
-        check_condition(r, bytes_returned, UNRECOVERED_READ_ERROR, lba);
-        return TRUE;
-    }
-    uint32_t transferred = (uint32_t)(short_transfer ? SECTOR_MAIN_SIZE : SECTOR_BUFFER_SIZE);
-    if (short_transfer)
-        memcpy(r->DataBuffer, whole, transferred);
-    r->DataTransferLength = transferred;
-    r->ScsiStatus = STATUS_GOOD;
-    pace(&d);
-    if (fault.kind == FAULT_MEDIUM)  // the whole block arrived, yet the status says it is bad
-        check_condition(r, bytes_returned, UNRECOVERED_READ_ERROR, lba);
-    if (fault.kind == FAULT_WRONG_BYTES_RETURNED)
-        *bytes_returned = sizeof *r / 2;
-    return TRUE;
-}
-
 }  // namespace
 
 UINT GetDriveTypeA(LPCSTR root_path) {
@@ -233,6 +196,76 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
               is_drive_open(desired_access, share_mode, security_attributes, creation_disposition,
                             flags_and_attributes, template_file);
     return ok ? (HANDLE)&device_object : INVALID_HANDLE_VALUE;
+}
+
+void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
+                      emulated_response* r) {
+    memset(r, 0, sizeof *r);
+    r->status = STATUS_GOOD;
+    if (cdb_length != sizeof EXPECTED_CDB || cdb[0] != EXPECTED_CDB[0]) {
+        check_condition(r, cdb_length && cdb[0] == EXPECTED_CDB[0] ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
+        return;
+    }
+    for (size_t i = 1; i < sizeof EXPECTED_CDB; ++i) {
+        if (i >= 2 && i <= 5)
+            continue;  // the address
+        if (cdb[i] != EXPECTED_CDB[i]) {
+            check_condition(r, INVALID_FIELD_IN_CDB, 0);
+            return;
+        }
+    }
+    uint32_t lba = (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | cdb[5];
+
+    drive_state& d = drive();
+    fault_entry fault = fault_at(lba);
+    const check_condition_fault* refusal = check_condition_for(fault.kind);
+    if (refusal && !refusal->delivered) {
+        check_condition(r, refusal, lba);
+        return;
+    }
+    switch (fault.kind) {
+    case FAULT_CALL_FAILS:
+        r->call_fails = true;
+        return;
+    case FAULT_NO_SENSE:
+        r->status = STATUS_CHECK_CONDITION;
+        return;
+    case FAULT_CUSTOM_SENSE:
+        r->status = STATUS_CHECK_CONDITION;
+        memcpy(r->sense, fault.sense.data(), fault.sense.size());
+        r->sense_length = (unsigned)fault.sense.size();
+        r->reported_sense_length = fault.reported_length;
+        return;
+    default:
+        break;
+    }
+
+    if (!d.loaded) {
+        check_condition(r, MEDIUM_NOT_PRESENT, lba);
+        return;
+    }
+    if (lba >= d.disc.sector_count) {
+        check_condition(r, LBA_OUT_OF_RANGE, lba);
+        return;
+    }
+    // The sector goes straight into the caller's buffer, as a direct
+    // transfer does; a short transfer stops after the main channel.
+    uint32_t length = fault.kind == FAULT_SHORT_TRANSFER ? (uint32_t)SECTOR_MAIN_SIZE : (uint32_t)SECTOR_BUFFER_SIZE;
+    if (room < length)
+        length = room;
+    uint8_t whole[SECTOR_BUFFER_SIZE];
+    uint8_t* into = length == SECTOR_BUFFER_SIZE ? data : whole;
+    if (!d.disc.fetch(lba, into)) {
+        check_condition(r, UNRECOVERED_READ_ERROR, lba);
+        return;
+    }
+    if (into != data && length > 0)
+        memcpy(data, whole, length);
+    r->transferred = length;
+    pace(&d);
+    if (refusal)  // the data arrived, and the status says more
+        check_condition(r, refusal, lba);
+    r->count_wrong = fault.kind == FAULT_WRONG_BYTES_RETURNED;
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
@@ -259,7 +292,29 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
                    in_buffer == out_buffer && in_buffer_size == REQUEST_SIZE &&
                    out_buffer_size == REQUEST_SIZE && bytes_returned != NULL &&
                    overlapped == NULL && request_is_valid(&call.request);
-    return call_ok ? execute((SCSI_PASS_THROUGH_DIRECT*)in_buffer, bytes_returned) : FALSE;
+    if (!call_ok)
+        return FALSE;
+
+    SCSI_PASS_THROUGH_DIRECT* r = (SCSI_PASS_THROUGH_DIRECT*)in_buffer;
+    emulated_response response;
+    emulated_execute(r->Cdb, r->CdbLength, (uint8_t*)r->DataBuffer, r->DataTransferLength, &response);
+    if (response.call_fails)
+        return FALSE;
+    r->ScsiStatus = response.status;
+    r->DataTransferLength = response.transferred;
+    r->SenseInfoLength = (UCHAR)response.reported_sense_length;
+    // The record comes back whole; with sense data, the system counts the
+    // bytes up to its end.
+    *bytes_returned = sizeof *r;
+    if (response.sense_length > 0) {
+        UCHAR* sense = (UCHAR*)r + r->SenseInfoOffset;
+        memset(sense, 0, EMULATED_SENSE_SIZE);
+        memcpy(sense, response.sense, response.sense_length);
+        *bytes_returned = r->SenseInfoOffset + response.sense_length;
+    }
+    if (response.count_wrong)
+        *bytes_returned = sizeof *r / 2;
+    return TRUE;
 }
 
 void emulated_insert_disc(emulated_disc disc) {
@@ -317,7 +372,7 @@ void emulated_inject_sense(uint32_t lba, const uint8_t* sense, unsigned length,
                            unsigned reported_length) {
     fault_entry entry;
     entry.kind = FAULT_CUSTOM_SENSE;
-    entry.sense.assign(sense, sense + (length < SENSE_AREA_SIZE ? length : SENSE_AREA_SIZE));
+    entry.sense.assign(sense, sense + std::min<unsigned>(length, EMULATED_SENSE_SIZE));
     entry.reported_length = reported_length;
     drive().faults[lba] = entry;
 }
@@ -341,7 +396,8 @@ bool emulated_parse_faults(const char* text, std::vector<std::pair<uint32_t, emu
             *error += "expected a block address in decimal, a colon and a fault kind";
             return false;
         }
-        if (address.size() > 10 || std::stoull(address) > UINT32_MAX) {
+        size_t digits = address.size() - std::min(address.find_first_not_of('0'), address.size() - 1);
+        if (digits > 10 || std::stoull(address) > UINT32_MAX) {  // leading zeros count for nothing
             *error += "the block address is larger than 4294967295";
             return false;
         }

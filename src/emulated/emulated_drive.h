@@ -51,16 +51,25 @@ enum emulated_fault {
     FAULT_HARDWARE,              // [hardware] CHECK CONDITION 04/44/00
     FAULT_NOT_READY,             // [not-ready] CHECK CONDITION 02/3a/00 here and at every block after
     FAULT_UNIT_ATTENTION,        // [unit-attention] CHECK CONDITION 06/28/00, the first read only
-    FAULT_ILLEGAL,               // [illegal] CHECK CONDITION 05/21/00
+    FAULT_ILLEGAL,               // [illegal] CHECK CONDITION 05/21/00: the block is out of range
     FAULT_NO_SUBCHANNEL,         // [no-subchannel] CHECK CONDITION 05/24/00
     FAULT_NO_SENSE,              // [no-sense] CHECK CONDITION without sense data
+    FAULT_INVALID_OPCODE,        // [invalid-opcode] CHECK CONDITION 05/20/00
+    FAULT_END_OF_AREA,           // [end-of-area] CHECK CONDITION 05/63/00
+    FAULT_ILLEGAL_MODE,          // [illegal-mode] CHECK CONDITION 05/64/00
+    FAULT_BLANK,                 // [blank] CHECK CONDITION 08/00/00, BLANK CHECK
+    FAULT_RECOVERED,             // [recovered] CHECK CONDITION 01/17/01; the data arrives, corrected
+    FAULT_ABORTED,               // [aborted] CHECK CONDITION 0b/47/00, the first read only
+    FAULT_ABORTED_ALWAYS,        // [aborted-always] CHECK CONDITION 0b/47/00
+    FAULT_DEFERRED,              // [deferred] CHECK CONDITION 03/11/05 in deferred fixed format (71h)
+    FAULT_SHORT_SENSE,           // [short-sense] CHECK CONDITION 03/11/05, fixed format whose byte 7 says 4
     FAULT_WRONG_BYTES_RETURNED,  // success, but fewer bytes returned than the record's size
     FAULT_CUSTOM_SENSE           // CHECK CONDITION with the sense bytes of emulated_inject_sense
 };
 
-// Every read of block lba meets the fault (but for FAULT_UNIT_ATTENTION,
-// which meets the first read only), until FAULT_NONE is injected there or
-// the drive is reset.
+// Every read of block lba meets the fault (but for FAULT_UNIT_ATTENTION and
+// FAULT_ABORTED, which meet the first read only), until FAULT_NONE is
+// injected there or the drive is reset.
 void emulated_inject_fault(uint32_t lba, emulated_fault fault);
 
 // CHECK CONDITION at block lba, with `length` sense bytes (at most the 32 of
@@ -76,6 +85,29 @@ void emulated_inject_sense(uint32_t lba, const uint8_t* sense, unsigned length,
 // stray text, a block named twice.
 bool emulated_parse_faults(const char* text, std::vector<std::pair<uint32_t, emulated_fault>>* faults,
                            std::string* error);
+
+enum { EMULATED_SENSE_SIZE = 32 };
+
+// What the drive answers to one command block.
+struct emulated_response {
+    uint8_t status;         // SCSI status: 0x00 GOOD, 0x02 CHECK CONDITION
+    uint32_t transferred;   // bytes of data delivered
+    uint8_t sense[EMULATED_SENSE_SIZE];
+    unsigned sense_length;  // bytes of sense data in sense
+    // The sense length the system reports, which a faulty system may make
+    // larger than what it wrote (FAULT_CUSTOM_SENSE); sense_length otherwise.
+    unsigned reported_sense_length;
+    bool call_fails;        // FAULT_CALL_FAILS: the system's call fails, the drive answers nothing
+    bool count_wrong;       // FAULT_WRONG_BYTES_RETURNED: the system returns a short count
+};
+
+// Executes one command block as the drive does: READ CD exactly as the
+// scanner sends it, one block with raw P-W subchannel, into `data`, which
+// has room for `room` bytes; any other block is refused with ILLEGAL
+// REQUEST. DeviceIoControl is a thin wrapper over it; the kernel rig's
+// drive calls it directly.
+void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
+                      emulated_response* response);
 
 // What the drive saw and did in the last DeviceIoControl call.
 struct emulated_call {

@@ -15,7 +15,11 @@
 
 namespace {
 
-// A drive speed: a positive number, decimals allowed ("10", "2.5").
+// Slower than any drive, and slow enough: below it the pacing's arithmetic
+// would leave the range of its clock.
+const double SLOWEST_SPEED = 0.1;
+
+// A drive speed: a number from SLOWEST_SPEED up, decimals allowed ("10", "2.5").
 bool parse_speed(const char* text, double* speed) {
     const char* p = text;
     size_t digits = strspn(p, "0123456789");
@@ -28,7 +32,7 @@ bool parse_speed(const char* text, double* speed) {
     if (digits == 0 || *p != '\0')
         return false;
     *speed = strtod(text, NULL);
-    return *speed > 0;
+    return *speed >= SLOWEST_SPEED;
 }
 
 }  // namespace
@@ -37,10 +41,12 @@ int main(int argc, char** argv) {
     const char* image = getenv("QSCAN_EMULATED_DISC");
     std::string error;
     if (image != NULL && image[0] != '\0') {
-        if (!emulated_insert_image_file(image, &error)) {
+        emulated_disc disc;
+        if (!emulated_open_image_file(image, &disc, &error)) {
             fprintf(stderr, "qscan-emu: %s\n", error.c_str());
             return 1;
         }
+        emulated_insert_disc(std::move(disc));
     } else {
         emulated_insert_synth_disc(synth_sample_disc());
     }
@@ -55,8 +61,8 @@ int main(int argc, char** argv) {
     const char* speed_text = getenv("QSCAN_EMULATED_SPEED");
     double speed = 0;
     if (speed_text != NULL && !parse_speed(speed_text, &speed)) {
-        fprintf(stderr, "qscan-emu: QSCAN_EMULATED_SPEED must be a positive number of times 75 "
-                        "sectors a second, such as 10 or 2.5, not '%s'\n", speed_text);
+        fprintf(stderr, "qscan-emu: QSCAN_EMULATED_SPEED must be a number of times 75 sectors a second, "
+                        "%g or more, such as 10 or 2.5, not '%s'\n", SLOWEST_SPEED, speed_text);
         return 1;
     }
     emulated_set_speed(speed);

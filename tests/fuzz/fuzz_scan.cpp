@@ -88,20 +88,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int status = qscan_main((int)args.size(), argv.data());
 
     // One read per block from block 0, ending with the first block whose
-    // fault is more than a passing unit attention, or past the end of the
-    // disc. A unit attention costs one more read; sense data of the input's
-    // choosing up to three. Status 1 whenever block 0 cannot be read, 0
-    // whenever the disc was read to its end.
+    // fault is more than a passing one (a unit attention or an aborted
+    // command once, a recovered error), or past the end of the disc. A
+    // passing unit attention or abort costs one more read; an abort every
+    // time, or sense data of the input's choosing, up to three. Status 1
+    // whenever block 0 cannot be read, 0 whenever the disc was read to its end.
     uint32_t sectors = (uint32_t)(image.size() / SECTOR_BUFFER_SIZE);
     uint32_t end = sectors;
     unsigned retries = 0;
     for (const auto& f : injected) {
         if (f.first > end)
             break;
-        if (f.second == FAULT_UNIT_ATTENTION) {
+        if (f.second == FAULT_UNIT_ATTENTION || f.second == FAULT_ABORTED) {
             ++retries;
             continue;
         }
+        if (f.second == FAULT_RECOVERED)
+            continue;
         end = f.first;
         break;
     }

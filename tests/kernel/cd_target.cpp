@@ -8,7 +8,7 @@
 
 #include "drive.h"
 #include "emulated/emulated_drive.h"
-#include "emulated/scsi_sense.h"
+#include "scsi_sense.h"
 
 namespace {
 
@@ -177,54 +177,24 @@ void disc_information(const uint8_t* cdb, uint8_t* data, uint32_t room, target_r
     reply(r, data, room, answer, sizeof answer, be16(cdb + 7));
 }
 
-// READ CD as the scanner's own drive code sends it through pass-through, to
-// the emulated drive: the same strictness, sense data and faults.
-struct pass_through_with_sense {
-    SCSI_PASS_THROUGH_DIRECT record;
-    ULONG filler;
-    UCHAR sense[32];
-};
-
+// READ CD goes to the emulated drive itself: the same strictness, sense
+// data and faults as through qscan-emu.
 uint64_t read_cd_count = 0;
 
 void read_cd(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room, target_response* r) {
-    static HANDLE device = CreateFileA("\\\\.\\D:", GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, NULL);
     ++read_cd_count;
-    if (cdb_length != 12) {
-        check_condition(r, INVALID_FIELD_IN_CDB);
-        return;
-    }
-    alignas(16) static uint8_t sector[SECTOR_BUFFER_SIZE];
-    pass_through_with_sense request;
-    memset(&request, 0, sizeof request);
-    SCSI_PASS_THROUGH_DIRECT* p = &request.record;
-    p->Length = sizeof *p;
-    p->CdbLength = 12;
-    p->SenseInfoLength = sizeof request.sense;
-    p->DataIn = SCSI_IOCTL_DATA_IN;
-    p->DataTransferLength = SECTOR_BUFFER_SIZE;
-    p->TimeOutValue = 60;
-    p->DataBuffer = sector;
-    p->SenseInfoOffset = offsetof(pass_through_with_sense, sense);
-    memcpy(p->Cdb, cdb, 12);
-    DWORD returned = 0;
-    if (!DeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
-                         sizeof request, &returned, NULL)) {
+    emulated_response response;
+    emulated_execute(cdb, cdb_length, data, room, &response);
+    if (response.call_fails) {
         // Not reachable with the faults the rig takes: a target cannot make
         // the initiator's call fail. Tell the initiator the target broke.
         check_condition(r, INTERNAL_TARGET_FAILURE);
         return;
     }
-    r->status = p->ScsiStatus;
-    if (p->ScsiStatus == CHECK_CONDITION) {
-        r->sense_length = std::min<uint32_t>(p->SenseInfoLength, sizeof request.sense);
-        memcpy(r->sense, request.sense, r->sense_length);
-        return;
-    }
-    r->length = std::min(p->DataTransferLength, room);  // a short transfer stays short
-    memcpy(data, sector, r->length);
+    r->status = response.status;
+    r->length = response.transferred;  // data with CHECK CONDITION too: a recovered error delivers it
+    r->sense_length = std::min<uint32_t>(response.sense_length, TARGET_SENSE_SIZE);
+    memcpy(r->sense, response.sense, r->sense_length);
 }
 
 }  // namespace

@@ -118,9 +118,14 @@ TEST_F(CdTargetTest, ReadCdThroughTheEmulatedDrive) {
     o = run(read_block_7, 2448);
     EXPECT_EQ(0x02, o.r.status);
     EXPECT_EQ(0x031105, sense_of(o.r));
-    EXPECT_EQ(0u, o.r.length);
+    EXPECT_EQ(2448u, o.r.length);  // the emulated drive delivers the data all the same
     EXPECT_EQ(0xF0, o.r.sense[0]);  // VALID, with the block in the information field
     EXPECT_EQ(7, o.r.sense[6]);
+
+    emulated_inject_fault(7, FAULT_RECOVERED);  // corrected data, and a status that says so
+    o = run(read_block_7, 2448);
+    EXPECT_EQ(0x011701, sense_of(o.r));
+    EXPECT_EQ(0, memcmp(want, o.data.data(), sizeof want));
 
     emulated_inject_fault(7, FAULT_SHORT_TRANSFER);
     EXPECT_EQ(2352u, run(read_block_7, 2448).r.length);

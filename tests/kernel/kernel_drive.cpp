@@ -4,11 +4,9 @@
 //
 //   qscan-kernel-drive /dev/uioN (--disc IMAGE | --sample | --no-disc) [--faults LIST] [--log FILE]
 //
-// The ring (see the kernel's target_core_user.h and tcmu-design.rst): the
-// mailbox at the start of the mapped region gives the command ring's offset
-// and size; the kernel advances cmd_head past the entries it queues, we
-// answer each entry in place and advance cmd_tail, then write to the uio
-// node to tell the kernel. Every offset is from the start of the region.
+// The kernel advances the ring's head past the entries it queues and
+// signals the uio node; ring_server.cpp answers each entry in place and
+// advances the tail; a write to the uio node tells the kernel.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -18,7 +16,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -27,7 +24,7 @@
 #include "emulated/disc_synth.h"
 #include "emulated/emulated_drive.h"
 #include "tests/kernel/cd_target.h"
-#include "tests/kernel/tcmu_ring.h"
+#include "tests/kernel/ring_server.h"
 
 namespace {
 
@@ -50,74 +47,6 @@ size_t map_size(const char* uio_path) {
     return (size_t)size;
 }
 
-uint32_t get32(const uint8_t* p) {
-    uint32_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-uint64_t get64(const uint8_t* p) {
-    uint64_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// The two fields the kernel and we take turns at: read with acquire, so the
-// entries it published are seen whole; written with release, so our answers
-// are whole before the kernel sees the tail move.
-uint32_t load_head(uint8_t* region) {
-    return __atomic_load_n((uint32_t*)(region + TCMU_MAILBOX_CMD_HEAD_AT), __ATOMIC_ACQUIRE);
-}
-void store_tail(uint8_t* region, uint32_t tail) {
-    __atomic_store_n((uint32_t*)(region + TCMU_MAILBOX_CMD_TAIL_AT), tail, __ATOMIC_RELEASE);
-}
-
-// Answers one command entry in place.
-void serve(uint8_t* region, uint8_t* entry, FILE* log) {
-    const uint8_t* cdb = region + get64(entry + TCMU_REQ_CDB_OFF_AT);
-    unsigned group = cdb[0] >> 5;  // the operation code's group gives the block's length
-    size_t cdb_length = group == 0 ? 6 : group == 4 ? 16 : group == 5 ? 12 : 10;
-    struct vector {
-        uint64_t offset, length;
-    };
-    std::vector<vector> iov(get32(entry + TCMU_REQ_IOV_CNT_AT));
-    uint64_t room = 0;
-    for (size_t i = 0; i < iov.size(); ++i) {
-        iov[i].offset = get64(entry + TCMU_REQ_IOV_AT + i * TCMU_IOV_SIZE);
-        iov[i].length = get64(entry + TCMU_REQ_IOV_AT + i * TCMU_IOV_SIZE + 8);
-        room += iov[i].length;
-    }
-
-    std::vector<uint8_t> data(room);
-    target_response response;
-    target_execute(cdb, cdb_length, data.data(), (uint32_t)room, &response);
-    if (log) {
-        fprintf(log, "cdb");
-        for (size_t i = 0; i < cdb_length; ++i)
-            fprintf(log, " %02x", cdb[i]);
-        fprintf(log, ": status %02x, %u of %llu bytes", response.status, response.length,
-                (unsigned long long)room);
-        if (response.sense_length)
-            fprintf(log, ", sense %x/%02x/%02x", response.sense[2] & 0x0F, response.sense[12],
-                    response.sense[13]);
-        fprintf(log, "\n");
-    }
-
-    uint64_t at = 0;  // the data goes into the data area the vectors name
-    for (const vector& v : iov) {
-        uint64_t n = std::min<uint64_t>(v.length, response.length - std::min<uint64_t>(at, response.length));
-        memcpy(region + v.offset, data.data() + at, n);
-        at += n;
-    }
-    // The response overlays the request: everything needed was read above.
-    memset(entry + TCMU_RSP_SCSI_STATUS_AT, 0, TCMU_RSP_SENSE_AT + TCMU_RSP_SENSE_SIZE - TCMU_RSP_SCSI_STATUS_AT);
-    entry[TCMU_RSP_SCSI_STATUS_AT] = response.status;
-    memcpy(entry + TCMU_RSP_SENSE_AT, response.sense, std::min<uint32_t>(response.sense_length, TCMU_RSP_SENSE_SIZE));
-    if (response.length < room) {  // a short transfer: the kernel reports the residual
-        entry[TCMU_ENTRY_UFLAGS_AT] |= TCMU_UFLAG_READ_LEN_SET;
-        memcpy(entry + TCMU_RSP_READ_LEN_AT, &response.length, sizeof response.length);
-    }
-}
-
 // Reads the arguments after the uio node: the disc goes into the emulated
 // drive with its faults, and the log's path into *log_path.
 bool read_arguments(int argc, char** argv, std::string* log_path, std::string* error) {
@@ -130,8 +59,10 @@ bool read_arguments(int argc, char** argv, std::string* log_path, std::string* e
         } else if (a == "--no-disc") {
             disc_given = true;
         } else if (a == "--disc" && i + 1 < argc) {
-            if (!emulated_insert_image_file(argv[++i], error))
+            emulated_disc disc;
+            if (!emulated_open_image_file(argv[++i], &disc, error))
                 return false;
+            emulated_insert_disc(std::move(disc));
             disc_given = true;
         } else if (a == "--faults" && i + 1 < argc) {
             std::vector<std::pair<uint32_t, emulated_fault>> faults;
@@ -187,9 +118,9 @@ int main(int argc, char** argv) {
         fprintf(stderr, "qscan-kernel-drive: cannot map %s: %s\n", argv[1], strerror(errno));
         return 1;
     }
-    if (region[TCMU_MAILBOX_VERSION_AT] != TCMU_MAILBOX_VERSION_2) {
-        fprintf(stderr, "qscan-kernel-drive: mailbox version %u, expected %u\n",
-                region[TCMU_MAILBOX_VERSION_AT], TCMU_MAILBOX_VERSION_2);
+    ring_server server;
+    if (!ring_server_start(&server, region, size, log, &error)) {
+        fprintf(stderr, "qscan-kernel-drive: %s: %s\n", argv[1], error.c_str());
         return 1;
     }
     // Without SA_RESTART, so that the wait on the uio node ends at once.
@@ -202,34 +133,23 @@ int main(int argc, char** argv) {
     // The time from the first READ CD to the last, for the time per sector.
     uint64_t first_read_cd = 0, last_read_cd = 0;
     std::chrono::steady_clock::time_point first_read_cd_at, last_read_cd_at;
-    uint8_t* ring = region + get32(region + TCMU_MAILBOX_CMDR_OFF_AT);
-    const uint32_t ring_size = get32(region + TCMU_MAILBOX_CMDR_SIZE_AT);
-    uint32_t tail = get32(region + TCMU_MAILBOX_CMD_TAIL_AT);
     // The kernel may have queued its first command (INQUIRY) before we got
     // here, so look at the ring before the first wait.
     while (!stopping) {
-        uint32_t head = load_head(region);
-        bool served = false;
-        while (tail != head) {
-            uint8_t* entry = ring + tail;
-            uint32_t len_op = get32(entry + TCMU_ENTRY_LEN_OP_AT);
-            if ((len_op & TCMU_ENTRY_OP_MASK) == TCMU_ENTRY_OP_CMD) {
-                serve(region, entry, log);
-                served = true;
-                if (target_read_cd_count() != last_read_cd) {
-                    last_read_cd = target_read_cd_count();
-                    last_read_cd_at = std::chrono::steady_clock::now();
-                    if (first_read_cd == 0) {
-                        first_read_cd = last_read_cd;
-                        first_read_cd_at = last_read_cd_at;
-                    }
-                }
-            }
-            // Padding and task-management notices need no answer.
-            tail = (tail + (len_op & ~(uint32_t)TCMU_ENTRY_OP_MASK)) % ring_size;
-            store_tail(region, tail);
+        int served = ring_server_serve(&server, &error);
+        if (served < 0) {
+            fprintf(stderr, "qscan-kernel-drive: %s\n", error.c_str());
+            return 1;
         }
-        if (served) {
+        if (target_read_cd_count() != last_read_cd) {
+            last_read_cd = target_read_cd_count();
+            last_read_cd_at = std::chrono::steady_clock::now();
+            if (first_read_cd == 0) {
+                first_read_cd = last_read_cd;
+                first_read_cd_at = last_read_cd_at;
+            }
+        }
+        if (served > 0) {
             uint32_t wake = 0;
             if (write(fd, &wake, sizeof wake) != (ssize_t)sizeof wake)
                 break;

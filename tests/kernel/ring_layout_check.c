@@ -5,6 +5,8 @@
 #include "tcmu_ring.h"
 
 _Static_assert(offsetof(struct tcmu_mailbox, version) == TCMU_MAILBOX_VERSION_AT, "version");
+_Static_assert(offsetof(struct tcmu_mailbox, flags) == TCMU_MAILBOX_FLAGS_AT, "flags");
+_Static_assert(TCMU_MAILBOX_FLAG_CAP_READ_LEN == TCMU_MAILBOX_FLAG_READ_LEN, "read_len offered");
 _Static_assert(offsetof(struct tcmu_mailbox, cmdr_off) == TCMU_MAILBOX_CMDR_OFF_AT, "cmdr_off");
 _Static_assert(offsetof(struct tcmu_mailbox, cmdr_size) == TCMU_MAILBOX_CMDR_SIZE_AT, "cmdr_size");
 _Static_assert(offsetof(struct tcmu_mailbox, cmd_head) == TCMU_MAILBOX_CMD_HEAD_AT, "cmd_head");

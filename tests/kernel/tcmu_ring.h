@@ -7,6 +7,8 @@
 enum {
     // The mailbox, at the start of the mapped region.
     TCMU_MAILBOX_VERSION_AT = 0,   // u16, 2
+    TCMU_MAILBOX_FLAGS_AT = 2,     // u16: what the kernel offers
+    TCMU_MAILBOX_FLAG_READ_LEN = 0x2,  // it takes rsp read_len: the bytes actually read
     TCMU_MAILBOX_CMDR_OFF_AT = 4,  // u32: the command ring's offset in the region
     TCMU_MAILBOX_CMDR_SIZE_AT = 8, // u32: its size
     TCMU_MAILBOX_CMD_HEAD_AT = 12, // u32, written by the kernel
@@ -27,7 +29,8 @@ enum {
     TCMU_RSP_SCSI_STATUS_AT = 8,     // u8
     TCMU_RSP_READ_LEN_AT = 12,       // u32
     TCMU_RSP_SENSE_AT = 16,          // 96 bytes
-    TCMU_RSP_SENSE_SIZE = 96
+    TCMU_RSP_SENSE_SIZE = 96,
+    TCMU_ENTRY_MIN_SIZE = TCMU_RSP_SENSE_AT + TCMU_RSP_SENSE_SIZE  // room for the response
 };
 
 #endif
