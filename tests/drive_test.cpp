@@ -204,8 +204,9 @@ TEST_F(DriveTest, AnswersThatAreNotFinal) {
         read_failure f;
         EXPECT_EQ(c.result, read_sector(h, 5, buffer, &f)) << c.what;
         EXPECT_EQ(c.reads, emulated_counts()->ioctls) << c.what;
-        if (c.result == 0)
+        if (c.result == 0) {
             EXPECT_EQ(0, memcmp(buffer, &image[5 * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE)) << c.what;
+        }
     }
 }
 
