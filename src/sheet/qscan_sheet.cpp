@@ -1,5 +1,6 @@
 // Entry point of qscan-sheet: reads qscan's raw report (qscan -r) from a file
-// or standard input and prints the disc's sheet as text, a cue sheet or JSON.
+// or standard input and prints the disc's sheet as text, a cue sheet, JSON
+// or a picture.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,7 +13,7 @@
 namespace {
 
 const char PROGRAM[] = "qscan-sheet";
-const char USAGE[] = "Usage: qscan-sheet [--cue [--image NAME] | --json] [FILE]\n";
+const char USAGE[] = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [FILE]\n";
 const char HELP[] =
     "Reads qscan's raw report (qscan -r) from FILE, or from standard input when FILE is\n"
     "missing or '-', and prints the disc's sheet: its catalogue number, and per track\n"
@@ -22,11 +23,17 @@ const char HELP[] =
     "  --cue         a cue sheet for an image of the disc from block 0\n"
     "  --image NAME  the image the cue sheet names (default disc.bin)\n"
     "  --json        the sheet as one JSON object\n"
+    "  --svg         a picture of the disc: tracks, codes, damage (SVG)\n"
     "  --help        this text\n"
     "  --version     the program's version\n";
 const char DEFAULT_IMAGE[] = "disc.bin";
 
-enum sheet_form { FORM_TEXT, FORM_CUE, FORM_JSON };
+enum sheet_form { FORM_TEXT, FORM_CUE, FORM_JSON, FORM_SVG };
+
+const struct {
+    const char* option;
+    int form;
+} FORMS[] = {{"--cue", FORM_CUE}, {"--json", FORM_JSON}, {"--svg", FORM_SVG}};
 enum { STATUS_FAILED = 1, STATUS_USAGE = 2 };
 
 struct command_line {
@@ -52,6 +59,14 @@ bool usable_image_name(const char* name) {
     return true;
 }
 
+// The form an option asks for; FORM_TEXT for an option that is none.
+int form_of(const char* option) {
+    for (const auto& f : FORMS)
+        if (strcmp(option, f.option) == 0)
+            return f.form;
+    return FORM_TEXT;
+}
+
 // Returns 0, or the status of a usage error after its message.
 int parse_command_line(int argc, char** argv, command_line* c) {
     bool options_end = false;
@@ -67,11 +82,10 @@ int parse_command_line(int argc, char** argv, command_line* c) {
             c->help = true;
         } else if (strcmp(a, "--version") == 0) {
             c->version = true;
-        } else if (strcmp(a, "--cue") == 0 || strcmp(a, "--json") == 0) {
-            int form = a[2] == 'c' ? FORM_CUE : FORM_JSON;
-            if (c->form != FORM_TEXT && c->form != form)
+        } else if (form_of(a) != FORM_TEXT) {
+            if (c->form != FORM_TEXT && c->form != form_of(a))
                 return usage_error("one form at a time:", a);
-            c->form = form;
+            c->form = form_of(a);
         } else if (strcmp(a, "--image") == 0) {
             if (i + 1 == argc)
                 return usage_error("--image needs a name", NULL);
@@ -169,6 +183,9 @@ int main(int argc, char** argv) {
         break;
     case FORM_JSON:
         write_json(&s, stdout);
+        break;
+    case FORM_SVG:
+        write_svg(&s, stdout);
         break;
     default:
         write_text(&s, stdout);

@@ -19,24 +19,64 @@ bool is_track(unsigned number) {
     return number >= 1 && number <= SHEET_TRACKS;
 }
 
-void count_code(sheet_codes* codes, const char* code, size_t length, uint32_t block) {
+// Counts a frame of the code; returns its place in codes, SHEET_CODES for
+// one that comes when all places are taken.
+unsigned count_code(sheet_codes* codes, const char* code, size_t length, uint32_t block) {
     for (unsigned i = 0; i < codes->count; ++i) {
         sheet_code* c = &codes->code[i];
         if (memcmp(c->code, code, length) == 0) {
             ++c->frames;
             c->last_block = block;
-            return;
+            return i;
         }
     }
     if (codes->count == SHEET_CODES) {
         ++codes->uncounted;
-        return;
+        return SHEET_CODES;
     }
-    sheet_code* c = &codes->code[codes->count++];
+    sheet_code* c = &codes->code[codes->count];
     memset(c->code, 0, sizeof c->code);
     memcpy(c->code, code, length);
     c->frames = 1;
     c->first_block = c->last_block = block;
+    return codes->count++;
+}
+
+void add_isrc_ref(sheet_bin* bin, uint16_t ref) {
+    for (uint16_t& slot : bin->isrcs) {
+        if (slot == ref)
+            return;
+        if (slot == 0) {
+            slot = ref;
+            return;
+        }
+    }
+    bin->more_isrcs = true;
+}
+
+// Halves the bins' resolution, for a scan longer than they can hold.
+void merge_bins(sheet* s) {
+    for (uint32_t i = 0; i < SHEET_BINS / 2; ++i) {
+        sheet_bin merged = s->bins[2 * i];
+        const sheet_bin* next = &s->bins[2 * i + 1];
+        merged.crc_errors += next->crc_errors;
+        merged.out_of_place += next->out_of_place;
+        merged.mcns |= next->mcns;
+        merged.more_isrcs |= next->more_isrcs;
+        for (uint16_t ref : next->isrcs)
+            if (ref != 0)
+                add_isrc_ref(&merged, ref);
+        s->bins[i] = merged;
+    }
+    memset(&s->bins[SHEET_BINS / 2], 0, sizeof s->bins / 2);
+    s->seconds_per_bin *= 2;
+}
+
+// The bin of block b, made room for.
+sheet_bin* bin_for(sheet* s, uint32_t b) {
+    while (bin_of_block(s, b) >= SHEET_BINS)
+        merge_bins(s);
+    return &s->bins[bin_of_block(s, b)];
 }
 
 void vote(sheet_votes* v, int64_t block) {
@@ -81,8 +121,10 @@ void first_sighting(sheet* s, unsigned t, unsigned number, uint32_t b, bool in_p
 void take_position(sheet* s, uint32_t b, const timing* p) {
     int64_t disc = frames_of(&p->abs), start = disc - frames_of(&p->rel) - BLOCK_0_FRAMES;
     bool in_place = disc == (int64_t)b + BLOCK_0_FRAMES;
-    if (!in_place)
+    if (!in_place) {
         ++s->out_of_place;
+        ++bin_for(s, b)->out_of_place;
+    }
     if (p->track == LEAD_OUT_TRACK) {
         vote(&s->lead_out_votes, start);
     } else if (is_track(p->track) && p->index < SHEET_INDEXES) {
@@ -109,6 +151,15 @@ void take_position(sheet* s, uint32_t b, const timing* p) {
 void sheet_start(sheet* s) {
     memset(s, 0, sizeof *s);
     s->running = START_POSITION;
+    s->seconds_per_bin = 1;
+}
+
+uint16_t isrc_ref(int track, unsigned place) {
+    return (uint16_t)(track * (SHEET_CODES + 1) + place + 1);
+}
+
+uint32_t bin_of_block(const sheet* s, uint32_t b) {
+    return (uint32_t)(((uint64_t)b + BLOCK_0_FRAMES) / FRAMES_PER_SECOND / s->seconds_per_bin);
 }
 
 bool sheet_add(sheet* s, int result, const q_frame* frame) {
@@ -120,6 +171,7 @@ bool sheet_add(sheet* s, int result, const q_frame* frame) {
     sheet_track* t = is_track(running_track) ? &s->track[running_track] : NULL;
     if (result != 0) {
         ++s->crc_errors;
+        ++bin_for(s, b)->crc_errors;
         if (t)
             ++t->crc_errors;
         s->before_was_position = false;
@@ -131,12 +183,16 @@ bool sheet_add(sheet* s, int result, const q_frame* frame) {
     case 1:
         take_position(s, b, &frame->position);
         return true;
-    case 2:
-        count_code(&s->mcns, frame->mcn.mcn_digits, MCN_LENGTH, b);
+    case 2: {
+        unsigned place = count_code(&s->mcns, frame->mcn.mcn_digits, MCN_LENGTH, b);
+        if (place < SHEET_CODES)
+            bin_for(s, b)->mcns |= (uint16_t)(1u << place);
         break;
+    }
     case 3:
         if (t)
-            count_code(&t->isrcs, frame->isrc.isrc_chars, ISRC_LENGTH, b);
+            add_isrc_ref(bin_for(s, b), isrc_ref((int)running_track,
+                                                 count_code(&t->isrcs, frame->isrc.isrc_chars, ISRC_LENGTH, b)));
         else
             ++s->isrc_outside;
         break;

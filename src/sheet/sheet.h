@@ -13,6 +13,8 @@ enum {
     SHEET_INDEXES = 100,      // index numbers 0-99
     SHEET_CODES = 16,         // distinct codes counted per track, and for the disc
     SHEET_VOTES = 8,          // distinct start blocks counted per track, and for the lead-out
+    SHEET_BINS = 6000,        // seconds of disc time: 100 minutes; a longer scan merges them in pairs
+    BIN_CODES = 2,            // distinct ISRCs a bin tells apart
     ISRC_LENGTH = 12,
     MCN_LENGTH = 13
 };
@@ -61,6 +63,17 @@ struct sheet_index {
     uint32_t earliest;
 };
 
+// What one stretch of disc time (seconds_per_bin seconds) holds, for the
+// picture of the disc. An ISRC is named by its track and its place in that
+// track's codes (isrc_ref).
+struct sheet_bin {
+    uint32_t crc_errors;
+    uint32_t out_of_place;
+    uint16_t isrcs[BIN_CODES];  // 0: none
+    bool more_isrcs;            // ... and others beside them
+    uint16_t mcns;              // a bit for each place in the disc's catalogue numbers
+};
+
 struct sheet_track {
     bool seen;  // good position frames carry its number
     sheet_index index[SHEET_INDEXES];
@@ -83,6 +96,8 @@ struct sheet {
     sheet_track track[SHEET_TRACKS + 1];  // by number; track[0] is not used
     sheet_votes lead_out_votes;
     sheet_codes mcns;
+    sheet_bin bins[SHEET_BINS];
+    uint32_t seconds_per_bin;
 
     // The running position, and what the block before carried.
     timing running;
@@ -115,6 +130,13 @@ void sheet_finish(sheet* s);
 // The majority among the votes: the value most frames gave, the first of a
 // tie; -1 when there are none.
 int64_t sheet_majority(const sheet_votes* v);
+
+// An ISRC in a bin: track n's code at `place` in its codes (SHEET_CODES for
+// one not counted one by one).
+uint16_t isrc_ref(int track, unsigned place);
+
+// The bin of disc time that block b falls in.
+uint32_t bin_of_block(const sheet* s, uint32_t b);
 
 // A code of thirteen zeros: carried, but no catalogue number.
 bool mcn_is_zero(const sheet_code* c);

@@ -1,5 +1,5 @@
-// The three forms of a finished sheet: text for a person, a cue sheet for an
-// image of the disc from block 0, and JSON for scripts.
+// The forms of a finished sheet: text for a person, a cue sheet for an image
+// of the disc from block 0, JSON for scripts, and a picture of the disc.
 #ifndef QSCAN_SHEET_SHEET_WRITERS_H
 #define QSCAN_SHEET_SHEET_WRITERS_H
 
@@ -17,6 +17,9 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out);
 
 // One JSON object.
 void write_json(const sheet* s, FILE* out);
+
+// An SVG picture of the disc, 1200 pixels wide.
+void write_svg(const sheet* s, FILE* out);
 
 // Frames as minutes, seconds and frames: "03:58.12" (separator '.') or
 // "03:58:12" (':').

@@ -1,5 +1,5 @@
 // Fuzz target: any bytes as qscan's report, through the sheet's reader, the
-// sheet and its three writers (output to /dev/null). Checks that every raw
+// sheet and its four writers (output to /dev/null). Checks that every raw
 // line became one sector and that the sheet's counts agree with each other;
 // the sheet's records are fixed in size, so memory is bounded whatever the input.
 #include <stdint.h>
@@ -43,5 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     write_text(&s, stdout);
     write_cue(&s, "disc.bin", stdout);
     write_json(&s, stdout);
+    write_svg(&s, stdout);
     return 0;
 }
