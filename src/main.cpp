@@ -41,10 +41,6 @@ void print_raw(const uint8_t q[Q_SIZE]) {
     printf(RAW_LINE, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
-// A position frame's track number byte AA, decoded digit by digit as every
-// BCD byte is: the lead-out, which no program-area frame of a sound disc carries.
-const uint8_t LEAD_OUT_TRACK = 0xA * 10 + 0xA;
-
 // The line after a failed read's message, on standard error: what the drive
 // said, or what the system saw when the drive said nothing.
 void print_failure_reason(const read_failure* f, bool first_read) {

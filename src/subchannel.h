@@ -13,8 +13,13 @@ enum {
     SUBCHANNEL_SIZE = 96,  // raw P-W bytes per sector, one per subcode symbol
     Q_SIZE = 12,           // Q bytes 0-9 of data, 10-11 the CRC, MSB first
     FRAMES_PER_SECOND = 75,
-    FRAMES_PER_MINUTE = 4500
+    FRAMES_PER_MINUTE = 4500,
+    BLOCK_0_FRAMES = 2 * FRAMES_PER_SECOND  // block 0 lies at disc time 00:02.00
 };
+
+// A position frame's track number byte AA, decoded digit by digit as every
+// BCD byte is: the lead-out, which no program-area frame carries.
+const uint8_t LEAD_OUT_TRACK = 0xA * 10 + 0xA;
 
 // A time in minutes, seconds (0-59) and frames (0-74); one frame is one sector.
 struct msf {

@@ -127,8 +127,7 @@ int read_report(FILE* in, const char* name, sheet* s) {
             return 0;
         case READER_NOT_REPORT:
             fprintf(stderr, "%s: line %llu: not a line of qscan's report: \"%s%s\"\n", PROGRAM,
-                    (unsigned long long)reader.line, reader.refused,
-                    strlen(reader.refused) == REFUSED_LINE_SHOWN ? "..." : "");
+                    (unsigned long long)reader.line, reader.refused, reader.refused_cut ? "..." : "");
             return STATUS_FAILED;
         default:
             fprintf(stderr, "%s: %s: %s\n", PROGRAM, name, strerror(errno));

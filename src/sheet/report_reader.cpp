@@ -80,6 +80,7 @@ int refuse(report_reader* r, const char* text, size_t n) {
     for (size_t i = 0; i < shown; ++i)
         r->refused[i] = text[i] >= ' ' && text[i] <= '~' ? text[i] : '?';
     r->refused[shown] = '\0';
+    r->refused_cut = shown < n;
     return READER_NOT_REPORT;
 }
 
@@ -125,6 +126,7 @@ void reader_start(report_reader* r, FILE* in) {
     r->at_end = false;
     r->line = 0;
     r->refused[0] = '\0';
+    r->refused_cut = false;
 }
 
 int reader_next(report_reader* r, uint8_t q[Q_SIZE]) {

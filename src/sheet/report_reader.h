@@ -31,12 +31,14 @@ struct report_reader {
     bool at_end;        // the input has no more bytes
     uint64_t line;      // the number of the line last looked at, from 1
     char refused[REFUSED_LINE_SHOWN + 1];
+    bool refused_cut;   // the refused line goes on beyond what refused shows
 };
 
 void reader_start(report_reader* r, FILE* in);
 
 // Reads on to the next raw Q line, passing over the lines of qscan's other
-// reports. Line ends are LF or CRLF; the last line may lack one.
+// reports. Line ends are LF or CRLF; the last line may lack one. After
+// READER_NOT_REPORT or READER_FAILED the reader is done with.
 int reader_next(report_reader* r, uint8_t q[Q_SIZE]);
 
 // Whether text (n characters, no line end) is a line that printf prints

@@ -6,11 +6,6 @@
 
 namespace {
 
-// A position frame's track byte AA, decoded digit by digit: the lead-out.
-const uint8_t LEAD_OUT_TRACK = 0xA * 10 + 0xA;
-// Block 0 lies at disc time 00:02.00.
-const int64_t BLOCK_0_FRAMES = 2 * FRAMES_PER_SECOND;
-
 int64_t frames_of(const msf* t) {
     return (int64_t)t->m * FRAMES_PER_MINUTE + (int64_t)t->s * FRAMES_PER_SECOND + t->f;
 }

@@ -34,7 +34,7 @@ const char TEXT_FONT[] = "font-family=\"sans-serif\"";
 
 // Disc time in frames, from 00:00.00.
 uint64_t disc_frames(uint32_t block) {
-    return (uint64_t)block + 2 * FRAMES_PER_SECOND;
+    return (uint64_t)block + BLOCK_0_FRAMES;
 }
 
 struct picture {

@@ -38,7 +38,7 @@ void index_cell(char text[CELL_SIZE], const sheet_index* index) {
         return;
     }
     char time[TIME_TEXT_SIZE];
-    format_frames(time, (uint64_t)index->block + 2 * FRAMES_PER_SECOND, '.');
+    format_frames(time, (uint64_t)index->block + BLOCK_0_FRAMES, '.');
     snprintf(text, CELL_SIZE, "%s %6" PRIu32 "%c", time, index->block, index->exact ? ' ' : NOT_EXACT);
 }
 
@@ -157,10 +157,10 @@ void write_text(const sheet* s, FILE* out) {
         fprintf(out, "Catalogue number: none\n");
     char time[TIME_TEXT_SIZE];
     if (s->lead_out_seen) {
-        format_frames(time, (uint64_t)s->lead_out + 2 * FRAMES_PER_SECOND, '.');
+        format_frames(time, (uint64_t)s->lead_out + BLOCK_0_FRAMES, '.');
         fprintf(out, "Lead-out: %s, block %" PRIu32 "\n", time, s->lead_out);
     } else {
-        format_frames(time, (uint64_t)s->sectors - 1 + 2 * FRAMES_PER_SECOND, '.');
+        format_frames(time, (uint64_t)s->sectors - 1 + BLOCK_0_FRAMES, '.');
         fprintf(out, "Lead-out: not seen; the last track ends where the scan did, after block %" PRIu32 " (%s)\n",
                 s->sectors - 1, time);
     }
