@@ -232,7 +232,8 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
         return;
     case FAULT_CUSTOM_SENSE:
         r->status = STATUS_CHECK_CONDITION;
-        memcpy(r->sense, fault.sense.data(), fault.sense.size());
+        if (!fault.sense.empty())
+            memcpy(r->sense, fault.sense.data(), fault.sense.size());
         r->sense_length = (unsigned)fault.sense.size();
         r->reported_sense_length = fault.reported_length;
         return;
