@@ -14,11 +14,6 @@
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 class EmuProgramTest : public ::testing::Test {
 protected:
     std::string dir;

@@ -19,11 +19,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 // The ISRCs of one track: code to frames, first and last block.
 typedef std::map<std::string, std::array<uint32_t, 3>> code_tally;
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <stdexcept>
 
 
@@ -220,4 +221,9 @@ std::vector<std::string> split_lines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }

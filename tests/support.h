@@ -63,4 +63,7 @@ std::vector<uint8_t> from_hex(const std::string& hex);
 
 std::vector<std::string> split_lines(const std::string& text);
 
+// A whole file's bytes; empty for a file that cannot be read.
+std::string slurp(const std::string& path);
+
 #endif
