@@ -73,8 +73,9 @@ void log_command(FILE* log, const uint8_t* cdb, size_t cdb_length, const target_
     for (size_t i = 0; i < cdb_length; ++i)
         fprintf(log, " %02x", cdb[i]);
     fprintf(log, ": status %02x, %u of %llu bytes", r->status, r->length, (unsigned long long)room);
-    if (r->sense_length)
-        fprintf(log, ", sense %x/%02x/%02x", r->sense[2] & 0x0F, r->sense[12], r->sense[13]);
+    sense_data sense;
+    if (parse_sense(r->sense, r->sense_length, &sense))
+        fprintf(log, ", sense %x/%02x/%02x", sense.key, sense.asc, sense.ascq);
     fprintf(log, "\n");
 }
 
