@@ -272,6 +272,11 @@ TEST_F(SheetTest, CueSheet) {
     // Thirteen zeros are no catalogue number.
     r = sheet("--cue " + scan(isrcs()));
     EXPECT_EQ("FILE \"disc.bin\" BINARY\n", r.out.substr(0, r.out.find('\n') + 1));
+    // A scan that ends in track 2's pregap: no TRACK without its INDEX 01.
+    r = sh("head -n 1350 '" + scan(codes_on_first_blocks()) + "' | '" QSCAN_SHEET "' --cue");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(std::string::npos, r.out.find("TRACK 02")) << r.out;
+    EXPECT_EQ("qscan-sheet: track 2 left out of the cue sheet: its index 01 was not seen\n", r.err);
 }
 
 TEST_F(SheetTest, TextForAPerson) {

@@ -175,10 +175,13 @@ int main(int argc, char** argv) {
     switch (c.form) {
     case FORM_CUE:
         if (!write_cue(&s, c.image ? c.image : DEFAULT_IMAGE, stdout)) {
-            fprintf(stderr, "%s: no track in the input (no good position frame carries a track number), "
-                            "so no cue sheet\n", PROGRAM);
+            fprintf(stderr, "%s: no track in the input (no good position frame of index 01 or above "
+                            "carries a track number), so no cue sheet\n", PROGRAM);
             return STATUS_FAILED;
         }
+        for (int n = s.first_track; n <= s.last_track && n > 0; ++n)
+            if (s.track[n].seen && !cue_can_hold(&s.track[n]))
+                fprintf(stderr, "%s: track %d left out of the cue sheet: its index 01 was not seen\n", PROGRAM, n);
         break;
     case FORM_JSON:
         write_json(&s, stdout);

@@ -11,8 +11,12 @@
 // thing a person must not miss.
 void write_text(const sheet* s, FILE* out);
 
-// A cue sheet for the image `image_name` holding the disc from block 0.
-// Returns false, writing nothing, when the sheet has no track.
+// Whether a cue sheet can hold the track: every TRACK needs its INDEX 01,
+// which a scan that ends in a track's pregap has not seen.
+bool cue_can_hold(const sheet_track* t);
+
+// A cue sheet for the image `image_name` holding the disc from block 0, of
+// the tracks it can hold. Returns false, writing nothing, when there are none.
 bool write_cue(const sheet* s, const char* image_name, FILE* out);
 
 // One JSON object.

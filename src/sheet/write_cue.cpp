@@ -2,8 +2,15 @@
 // standard commands alone, as the strictest readers accept it.
 #include "sheet/sheet_writers.h"
 
+bool cue_can_hold(const sheet_track* t) {
+    return t->seen && t->index[1].seen;
+}
+
 bool write_cue(const sheet* s, const char* image_name, FILE* out) {
-    if (s->first_track == 0)
+    bool any = false;
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
+        any = any || cue_can_hold(&s->track[n]);
+    if (!any)
         return false;
     if (s->mcn >= 0) {
         const sheet_code* mcn = &s->mcns.code[s->mcn];
@@ -13,7 +20,7 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out) {
     fprintf(out, "FILE \"%s\" BINARY\n", image_name);
     for (int n = s->first_track; n <= s->last_track; ++n) {
         const sheet_track* t = &s->track[n];
-        if (!t->seen)
+        if (!cue_can_hold(t))
             continue;
         fprintf(out, "  TRACK %02d %s\n", n, (t->control & CONTROL_DATA) ? "MODE1/2352" : "AUDIO");
         const char* flags[3];
