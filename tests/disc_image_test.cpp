@@ -43,20 +43,17 @@ std::vector<uint8_t> deinterleave(const uint8_t* raw) {
     return channels;
 }
 
-class DiscImageTest : public ::testing::Test {
+class DiscImageTest : public TempDirTest {
 protected:
-    std::string dir;
     synth_disc disc = dumped_disc();
 
     void SetUp() override {
-        char tmpl[] = "/tmp/qscan-image-test-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir = tmpl;
+        TempDirTest::SetUp();
         emulated_reset();
     }
     void TearDown() override {
         emulated_reset();
-        (void)system(("rm -rf '" + dir + "'").c_str());
+        TempDirTest::TearDown();
     }
 
     // Writes the disc in one layout: for each sector, what `part` makes of it.

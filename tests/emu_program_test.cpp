@@ -14,17 +14,8 @@
 
 namespace {
 
-class EmuProgramTest : public ::testing::Test {
+class EmuProgramTest : public TempDirTest {
 protected:
-    std::string dir;
-
-    void SetUp() override {
-        char tmpl[] = "/tmp/qscan-emu-test-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir = tmpl;
-    }
-    void TearDown() override { (void)system(("rm -rf '" + dir + "'").c_str()); }
-
     // Runs qscan-emu with the given image (none: the sample disc) and
     // arguments, standard output going to `out` (a shell redirection).
     // `settings`: more of the environment, as NAME='value' pairs.

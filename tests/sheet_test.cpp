@@ -51,17 +51,8 @@ disc_model model_of(const synth_disc& d) {
     return m;
 }
 
-class SheetTest : public ::testing::Test {
+class SheetTest : public TempDirTest {
 protected:
-    std::string dir;
-
-    void SetUp() override {
-        char tmpl[] = "/tmp/qscan-sheet-test-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir = tmpl;
-    }
-    void TearDown() override { (void)system(("rm -rf '" + dir + "'").c_str()); }
-
     // Runs a shell command, its standard output into `out` unless the
     // command sends it elsewhere.
     run_result sh(const std::string& command, bool own_output = false) {

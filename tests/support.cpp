@@ -3,6 +3,7 @@
 #include "support.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -226,4 +227,14 @@ std::vector<std::string> split_lines(const std::string& text) {
 std::string slurp(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void TempDirTest::SetUp() {
+    char tmpl[] = "/tmp/qscan-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir = tmpl;
+}
+
+void TempDirTest::TearDown() {
+    (void)system(("rm -rf '" + dir + "'").c_str());
 }

@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -65,5 +67,13 @@ std::vector<std::string> split_lines(const std::string& text);
 
 // A whole file's bytes; empty for a file that cannot be read.
 std::string slurp(const std::string& path);
+
+// A test with a folder of its own under /tmp, `dir`, removed after it.
+class TempDirTest : public ::testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override;
+    void TearDown() override;
+};
 
 #endif
