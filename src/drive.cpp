@@ -44,8 +44,6 @@ static_assert(sizeof(pass_through_with_sense) == (WIDE ? 96 : 80), "request size
 
 const UCHAR READ_CD_CDB_LENGTH = 12;
 const ULONG READ_TIMEOUT_SECONDS = 60;
-const UCHAR SCSI_STATUS_GOOD = 0x00;
-const UCHAR SCSI_STATUS_CHECK_CONDITION = 0x02;
 
 // A read the drive did not run (UNIT ATTENTION, ABORTED COMMAND) is sent
 // again this often at most: a reset and a disc change can queue more than one.

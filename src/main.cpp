@@ -148,6 +148,7 @@ int qscan_main(int argc, char** argv) {
     q_frame frame = {};
     timing running = START_POSITION;
     uint32_t lba = 0;
+    bool in_lead_out = false;  // the last good position frame is the lead-out's
 
     // A first read that fails means no disc, an unreadable one, or a drive
     // that refuses raw subchannel reads: that must not pass for a disc that
@@ -169,6 +170,8 @@ int qscan_main(int argc, char** argv) {
         int result = decode_q(q, &frame);
         if (result == Q_CRC_ERROR && options.errors)
             printf(CRC_ERROR_LINE, (unsigned long long)lba);
+        if (result == 0 && frame.adr_control >> 4 == 1)
+            in_lead_out = q[1] == Q_LEAD_OUT_TRACK;
         report_frame(&options, &running, result, &frame);
         ++lba;
         progress_update(&bar, lba, &running);
@@ -181,7 +184,7 @@ int qscan_main(int argc, char** argv) {
     // on and then fail with a medium error. Any other failure cut the scan
     // short, and the user must not take the report for the whole disc.
     int status = 0;
-    bool cut_short = rc != READ_NO_SUCH_BLOCK && running.track != LEAD_OUT_TRACK;
+    bool cut_short = rc != READ_NO_SUCH_BLOCK && !in_lead_out;
 
     // Reports that could not be written (a full disk, a closed standard
     // output) must not end in a status that says the scan succeeded. Flushed

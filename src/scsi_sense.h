@@ -6,6 +6,12 @@
 
 #include <stdint.h>
 
+// The SCSI status a command ends with.
+enum scsi_status {
+    SCSI_STATUS_GOOD = 0x00,
+    SCSI_STATUS_CHECK_CONDITION = 0x02  // the drive has sense data to say why
+};
+
 enum sense_key {
     SENSE_KEY_NO_SENSE = 0x0,
     SENSE_KEY_RECOVERED_ERROR = 0x1,  // the command succeeded after the drive corrected something

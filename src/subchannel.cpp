@@ -41,12 +41,9 @@ const uint16_t crc_table[256] = {
     0x6E17, 0x7E36, 0x4E55, 0x5E74, 0x2E93, 0x3EB2, 0x0ED1, 0x1EF0,
 };
 
-// CRC of Q bytes 0-9, starting from 0; the disc stores its complement.
-uint16_t q_crc(const uint8_t q[Q_SIZE]) {
-    uint16_t crc = 0;
-    for (int i = 0; i < 10; ++i)
-        crc = (uint16_t)((crc << 8) ^ crc_table[(crc >> 8) ^ q[i]]);
-    return crc;
+// Whether a byte is two BCD digits of at most `limit` (0x99 and below).
+bool is_bcd(uint8_t b, unsigned limit) {
+    return (b >> 4) <= 9 && (b & 0x0F) <= 9 && (unsigned)((b >> 4) * 10 + (b & 0x0F)) <= limit;
 }
 
 // Value of a BCD byte, unchecked: 0x99 is 99, 0xAA is 110, 0xFF is 165.
@@ -73,7 +70,7 @@ void decode_position(const uint8_t q[Q_SIZE], timing* p) {
 // 13 digits, one per nibble from the high nibble of byte 1 to the high
 // nibble of byte 7.
 void decode_mcn(const uint8_t q[Q_SIZE], q_mcn_body* mcn) {
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < MCN_LENGTH; ++i) {
         uint8_t b = q[1 + i / 2];
         mcn->mcn_digits[i] = digit_char((i % 2 == 0) ? (b >> 4) : (b & 0x0F));
     }
@@ -87,7 +84,7 @@ void decode_isrc(const uint8_t q[Q_SIZE], q_isrc_body* isrc) {
     uint32_t bits = (uint32_t)q[1] << 24 | (uint32_t)q[2] << 16 | (uint32_t)q[3] << 8 | q[4];
     for (int i = 0; i < 5; ++i)
         isrc->isrc_chars[i] = (char)(0x30 + ((bits >> (26 - 6 * i)) & 0x3F));
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < ISRC_LENGTH - 5; ++i) {
         uint8_t b = q[5 + i / 2];
         isrc->isrc_chars[5 + i] = digit_char((i % 2 == 0) ? (b >> 4) : (b & 0x0F));
     }
@@ -114,9 +111,23 @@ void extract_q(const uint8_t subchannel[SUBCHANNEL_SIZE], uint8_t q[Q_SIZE]) {
     }
 }
 
+uint16_t cd_crc16(const uint8_t* data, unsigned n) {
+    uint16_t crc = 0;
+    for (unsigned i = 0; i < n; ++i)
+        crc = (uint16_t)((crc << 8) ^ crc_table[(crc >> 8) ^ data[i]]);
+    return crc;
+}
+
+bool q_position_valid(const uint8_t q[Q_SIZE]) {
+    bool track = q[1] == Q_LEAD_OUT_TRACK || (is_bcd(q[1], 99) && q[1] != 0);
+    return track && is_bcd(q[2], 99) && is_bcd(q[3], 99) && is_bcd(q[4], 59) && is_bcd(q[5], 74) &&
+           is_bcd(q[7], 99) && is_bcd(q[8], 59) && is_bcd(q[9], 74);
+}
+
 int decode_q(const uint8_t q[Q_SIZE], q_frame* frame) {
+    // The disc stores the complement of the CRC of bytes 0-9.
     uint16_t stored = (uint16_t)(q[10] << 8 | q[11]);
-    if ((uint16_t)~q_crc(q) != stored)
+    if ((uint16_t)~cd_crc16(q, 10) != stored)
         return Q_CRC_ERROR;
 
     frame->adr_control = (uint8_t)(q[0] << 4 | q[0] >> 4);

@@ -14,12 +14,24 @@ enum {
     Q_SIZE = 12,           // Q bytes 0-9 of data, 10-11 the CRC, MSB first
     FRAMES_PER_SECOND = 75,
     FRAMES_PER_MINUTE = 4500,
-    BLOCK_0_FRAMES = 2 * FRAMES_PER_SECOND  // block 0 lies at disc time 00:02.00
+    BLOCK_0_FRAMES = 2 * FRAMES_PER_SECOND,  // block 0 lies at disc time 00:02.00
+    ISRC_LENGTH = 12,  // characters of an ISRC: country 2, registrant 3, year 2, designation 5
+    MCN_LENGTH = 13    // digits of a catalogue number
 };
 
-// A position frame's track number byte AA, decoded digit by digit as every
-// BCD byte is: the lead-out, which no program-area frame carries.
-const uint8_t LEAD_OUT_TRACK = 0xA * 10 + 0xA;
+// The track number byte of a lead-out position frame, as the disc carries
+// it: AA, which is no BCD number. Only this byte says lead-out: 0xB0 decodes
+// to 110 as well.
+const uint8_t Q_LEAD_OUT_TRACK = 0xAA;
+
+// The disc time of a block, in frames from 00:00.00: block 0 is 00:02.00;
+// and the block of a disc time.
+inline int64_t disc_frames_of_block(int64_t block) {
+    return block + BLOCK_0_FRAMES;
+}
+inline int64_t block_of_disc_frames(int64_t frames) {
+    return frames - BLOCK_0_FRAMES;
+}
 
 // A time in minutes, seconds (0-59) and frames (0-74); one frame is one sector.
 struct msf {
@@ -40,14 +52,14 @@ struct timing {
 // Body of a mode-2 frame: the catalogue number's 13 ASCII digits (not
 // terminated) and the disc-time frames the frame carries.
 struct q_mcn_body {
-    char mcn_digits[13];
+    char mcn_digits[MCN_LENGTH];
     uint8_t abs_f;
 };
 
 // Body of a mode-3 frame: the ISRC's 12 characters (not terminated): country
 // (2), registrant (3), year (2), designation (5); then the disc-time frames.
 struct q_isrc_body {
-    char isrc_chars[12];
+    char isrc_chars[ISRC_LENGTH];
     uint8_t abs_f;
 };
 
@@ -74,6 +86,22 @@ void extract_q(const uint8_t subchannel[SUBCHANNEL_SIZE], uint8_t q[Q_SIZE]);
 // BCD nibbles and ISRC codes are not range-checked: nibbles 10-15 decode to
 // values up to 165 and to the digit characters ':' to '?'.
 int decode_q(const uint8_t q[Q_SIZE], q_frame* frame);
+
+// Whether a good position frame's Q bytes carry what a position can be: a
+// track number of 01 to 99 in BCD or the lead-out's AA, an index of 00 to
+// 99, and two times in BCD with seconds below 60 and frames below 75. A
+// frame whose CRC matches may still fail this: a drive that returns binary
+// instead of BCD, or a damaged frame the 16-bit CRC lets through.
+bool q_position_valid(const uint8_t q[Q_SIZE]);
+
+// CRC-16 over the polynomial 0x1021, from 0, most significant bit first,
+// as the disc's Q frames and CD-Text packs carry it (complemented).
+uint16_t cd_crc16(const uint8_t* data, unsigned n);
+
+// A time as a count of frames: 01:02.03 is 4653.
+inline int64_t msf_frames(const msf* t) {
+    return (int64_t)t->m * FRAMES_PER_MINUTE + (int64_t)t->s * FRAMES_PER_SECOND + t->f;
+}
 
 // Moves *t forward by n >= 0 frames. The result always has seconds below 60
 // and frames below 75; minutes wrap modulo 256.

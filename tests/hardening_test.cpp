@@ -284,6 +284,16 @@ TEST_F(HardeningTest, LeadOut) {
     run_result r = run_qscan({"-t", "D:"});
     EXPECT_NE(std::string::npos, r.out.find("110.01 00:00.00 00:13.25\n"));
     EXPECT_NE(std::string::npos, r.out.find("110.01 00:01.24 00:14.49\n"));
+    // Track byte B0 decodes to 110 too, but only AA is the lead-out: a read
+    // error after it cuts the scan short.
+    d.raw_q[600] = {0x01, 0xB0, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
+    emulated_reset();
+    emulated_insert_synth_disc(d);
+    emulated_inject_fault(601, FAULT_MEDIUM);
+    r = run_qscan({"-t", "D:"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("110.01 00:00.00 00:10.00\n")) << r.out;
+    EXPECT_EQ(0u, r.err.find("failed to read sector 601: Input/output error\n")) << r.err;
 }
 
 // Q bytes 0-9 of frames that pass their CRC but hold values out of range.

@@ -17,9 +17,6 @@
 
 namespace {
 
-const uint8_t STATUS_GOOD = 0x00;
-const uint8_t STATUS_CHECK_CONDITION = 0x02;
-
 // The request the drive accepts: the record, a 4-byte filler and a 32-byte
 // sense area, as the platform's pass-through sample lays it out. Written
 // here as numbers, not taken from the scanner, so that the two are checked
@@ -133,7 +130,7 @@ bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
 // CHECK CONDITION with fixed-format sense data, as a drive answers.
 void check_condition(emulated_response* r, sense_code code, uint32_t lba,
                      uint8_t response_code = FIXED_SENSE_CURRENT) {
-    r->status = STATUS_CHECK_CONDITION;
+    r->status = SCSI_STATUS_CHECK_CONDITION;
     write_fixed_sense(r->sense, code, lba, response_code);
     r->sense_length = r->reported_sense_length = FIXED_SENSE_SIZE;
 }
@@ -201,7 +198,7 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
 void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
                       emulated_response* r) {
     memset(r, 0, sizeof *r);
-    r->status = STATUS_GOOD;
+    r->status = SCSI_STATUS_GOOD;
     if (cdb_length != sizeof EXPECTED_CDB || cdb[0] != EXPECTED_CDB[0]) {
         check_condition(r, cdb_length && cdb[0] == EXPECTED_CDB[0] ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
         return;
@@ -228,10 +225,10 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
         r->call_fails = true;
         return;
     case FAULT_NO_SENSE:
-        r->status = STATUS_CHECK_CONDITION;
+        r->status = SCSI_STATUS_CHECK_CONDITION;
         return;
     case FAULT_CUSTOM_SENSE:
-        r->status = STATUS_CHECK_CONDITION;
+        r->status = SCSI_STATUS_CHECK_CONDITION;
         if (!fault.sense.empty())
             memcpy(r->sense, fault.sense.data(), fault.sense.size());
         r->sense_length = (unsigned)fault.sense.size();

@@ -108,17 +108,20 @@ int read_report(FILE* in, const char* name, sheet* s) {
     static report_reader reader;
     reader_start(&reader, in);
     uint8_t q[Q_SIZE];
-    q_frame frame = {};
     sheet_start(s);
     for (;;) {
         switch (reader_next(&reader, q)) {
         case READER_SECTOR:
-            if (!sheet_add(s, decode_q(q, &frame), &frame)) {
+            if (!sheet_add(s, s->sectors, q)) {
                 fprintf(stderr, "%s: line %llu: more sectors than a disc has blocks\n", PROGRAM,
                         (unsigned long long)reader.line);
                 return STATUS_FAILED;
             }
             break;
+        case READER_CUT:
+            fprintf(stderr, "%s: the input ends in the middle of line %llu: the scan was interrupted\n", PROGRAM,
+                    (unsigned long long)reader.line);
+            [[fallthrough]];  // the sheet is made from the lines before it
         case READER_END:
             if (s->sectors == 0) {
                 fprintf(stderr, "%s: no sectors in the input\n", PROGRAM);
@@ -164,7 +167,7 @@ int main(int argc, char** argv) {
     } else {
         binary_standard_input();
     }
-    static sheet s;  // about 200 KB: not for the stack
+    static sheet s;  // about 700 KB: not for the stack
     status = read_report(in, name, &s);
     if (in != stdin)
         fclose(in);
@@ -174,14 +177,11 @@ int main(int argc, char** argv) {
 
     switch (c.form) {
     case FORM_CUE:
-        if (!write_cue(&s, c.image ? c.image : DEFAULT_IMAGE, stdout)) {
+        if (!write_cue(&s, c.image ? c.image : DEFAULT_IMAGE, stdout, stderr)) {
             fprintf(stderr, "%s: no track in the input (no good position frame of index 01 or above "
                             "carries a track number), so no cue sheet\n", PROGRAM);
             return STATUS_FAILED;
         }
-        for (int n = s.first_track; n <= s.last_track && n > 0; ++n)
-            if (s.track[n].seen && !cue_can_hold(&s.track[n]))
-                fprintf(stderr, "%s: track %d left out of the cue sheet: its index 01 was not seen\n", PROGRAM, n);
         break;
     case FORM_JSON:
         write_json(&s, stdout);

@@ -23,16 +23,20 @@ int hex_digit(char c) {
         return c - '0';
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-// The 12 bytes of a raw Q line, as RAW_LINE prints them.
+// The 12 bytes of a raw Q line, as RAW_LINE prints them, or without the
+// last blank.
 bool parse_raw(const char* text, size_t n, uint8_t q[Q_SIZE]) {
-    if (n != (size_t)RAW_LINE_LENGTH)
+    if (n != (size_t)RAW_LINE_LENGTH && n != (size_t)RAW_LINE_LENGTH - 1)
         return false;
     for (int i = 0; i < Q_SIZE; ++i, text += 3) {
         int high = hex_digit(text[0]), low = hex_digit(text[1]);
-        if (high < 0 || low < 0 || text[2] != ' ')
+        bool separator = (size_t)(3 * i + 2) < n;
+        if (high < 0 || low < 0 || (separator && text[2] != ' '))
             return false;
         q[i] = (uint8_t)(high << 4 | low);
     }
@@ -43,9 +47,10 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// One %[0][width][ll]d/u/x conversion at *text; moves *text past it.
+// One %[0][width][ll]d/u/x conversion at *text; moves *text past it. With
+// `partial`, text that ends inside the number may be its start.
 bool printed_number(const char** text, const char* end, bool zero_flag, int width, int max_digits,
-                    bool hex) {
+                    bool hex, bool partial) {
     const char* p = *text;
     int blanks = 0;
     while (!zero_flag && p < end && *p == ' ') {
@@ -56,6 +61,10 @@ bool printed_number(const char** text, const char* end, bool zero_flag, int widt
     while (p < end && (hex ? hex_digit(*p) >= 0 : is_digit(*p)))
         ++p;
     int count = (int)(p - digits);
+    if (partial && p == end && count <= max_digits && blanks < (width > 0 ? width : 1)) {
+        *text = p;
+        return true;
+    }
     if (count == 0 || count > max_digits)
         return false;
     // Padding only up to the width; a zero of its own only where padding is.
@@ -66,9 +75,9 @@ bool printed_number(const char** text, const char* end, bool zero_flag, int widt
     return true;
 }
 
-bool is_other_report_line(const char* text, size_t n) {
+bool is_other_report_line(const char* text, size_t n, bool partial = false) {
     for (const char* format : OTHER_REPORT_LINES)
-        if (printed_by(text, n, format))
+        if (printed_by(text, n, format, partial))
             return true;
     return false;
 }
@@ -86,11 +95,13 @@ int refuse(report_reader* r, const char* text, size_t n) {
 
 }  // namespace
 
-bool printed_by(const char* text, size_t n, const char* format) {
+bool printed_by(const char* text, size_t n, const char* format, bool partial) {
     const char* end = text + n;
     for (const char* f = format; *f != '\0'; ++f) {
         if (*f == '\n' && f[1] == '\0')
             break;
+        if (partial && text == end)
+            return true;
         if (*f != '%') {
             if (text == end || *text != *f)
                 return false;
@@ -113,7 +124,7 @@ bool printed_by(const char* text, size_t n, const char* format) {
             if (text == end || *text < '0' || *text > 'o')
                 return false;
             ++text;
-        } else if (!printed_number(&text, end, zero_flag, width, max_digits, *f == 'x')) {
+        } else if (!printed_number(&text, end, zero_flag, width, max_digits, *f == 'x', partial)) {
             return false;
         }
     }
@@ -163,7 +174,10 @@ int reader_next(report_reader* r, uint8_t q[Q_SIZE]) {
             --length;
         if (parse_raw(text, length, q))
             return READER_SECTOR;
-        if (!is_other_report_line(text, length))
-            return refuse(r, text, length);
+        if (is_other_report_line(text, length))
+            continue;
+        if (newline == NULL && (printed_by(text, length, RAW_LINE, true) || is_other_report_line(text, length, true)))
+            return READER_CUT;
+        return refuse(r, text, length);
     }
 }

@@ -10,8 +10,8 @@
 #include "subchannel.h"
 
 enum {
-    // Longer than any line qscan prints (the longest, a catalogue-number
-    // line with three-digit fields, has 43 characters), line end not counted.
+    // Longer than any line qscan prints (the longest, an ISRC line with
+    // three-digit fields, has 45 characters), line end not counted.
     REPORT_LINE_LIMIT = 64,
     READER_BUFFER_SIZE = 1 << 16,
     REFUSED_LINE_SHOWN = 40  // characters of a refused line quoted in the message
@@ -21,6 +21,7 @@ enum reader_result {
     READER_SECTOR,      // q holds the next sector's 12 Q bytes
     READER_END,         // the input has ended
     READER_NOT_REPORT,  // line `line` is not a line of qscan's report; its start is in refused
+    READER_CUT,         // the input ends in the middle of line `line`: a scan that was interrupted
     READER_FAILED       // the input could not be read; errno says why
 };
 
@@ -37,8 +38,11 @@ struct report_reader {
 void reader_start(report_reader* r, FILE* in);
 
 // Reads on to the next raw Q line, passing over the lines of qscan's other
-// reports. Line ends are LF or CRLF; the last line may lack one. After
-// READER_NOT_REPORT or READER_FAILED the reader is done with.
+// reports. Line ends are LF or CRLF; the last line may lack one, and may be
+// the start of a line, as a scan stopped with Ctrl-C leaves it (READER_CUT).
+// A raw line may lack its last blank and have upper-case hex, as an editor
+// leaves it. After READER_NOT_REPORT, READER_CUT or READER_FAILED the reader
+// is done with.
 int reader_next(report_reader* r, uint8_t q[Q_SIZE]);
 
 // Whether text (n characters, no line end) is a line that printf prints
@@ -46,7 +50,8 @@ int reader_next(report_reader* r, uint8_t q[Q_SIZE]);
 // characters a code's nibbles or 6-bit values yield ('0' to 'o'), %d and %u
 // an unsigned byte (1 to 3 digits), %llu up to 20 digits, a width padded with
 // blanks or, after a 0 flag, zeros; %x lower-case hex. The format's
-// closing line end is not matched.
-bool printed_by(const char* text, size_t n, const char* format);
+// closing line end is not matched. With `partial`, whether text is the start
+// of such a line.
+bool printed_by(const char* text, size_t n, const char* format, bool partial = false);
 
 #endif

@@ -1,18 +1,48 @@
-// The disc's sheet, gathered one decoded sector at a time: counters and
-// first sightings in fixed-size records, majorities worked out at the end.
+// The disc's sheet, gathered one block at a time: counters, first sightings
+// waiting for agreement, and what each block held, in fixed-size records;
+// the drive's Q offset, majorities and counts by block range at the end.
 #include "sheet/sheet.h"
 
 #include <string.h>
 
 namespace {
 
-int64_t frames_of(const msf* t) {
-    return (int64_t)t->m * FRAMES_PER_MINUTE + (int64_t)t->s * FRAMES_PER_SECOND + t->f;
-}
+// What a block held, kept four bits a block.
+enum block_state {
+    BLOCK_NOT_READ = 0,
+    BLOCK_UNREADABLE,
+    BLOCK_CRC_ERROR,
+    BLOCK_OTHER,     // a good frame that places nothing: codes, other modes, malformed and stray position frames
+    BLOCK_POSITION   // ... and up: a position frame, by offset_class
+};
+const int FAR_CLASS = 2 * SHEET_OFFSET_RANGE + 1;  // a Q offset beyond the range told apart
+const unsigned LEAD_OUT_ORDER = 100;               // the lead-out comes after track 99
 
-bool is_track(unsigned number) {
+bool is_track(int number) {
     return number >= 1 && number <= SHEET_TRACKS;
 }
+
+int offset_class(int64_t offset) {
+    return offset >= -SHEET_OFFSET_RANGE && offset <= SHEET_OFFSET_RANGE ? (int)offset + SHEET_OFFSET_RANGE
+                                                                          : FAR_CLASS;
+}
+
+int8_t small_offset(int64_t offset) {
+    return offset < -127 ? -127 : offset > 127 ? 127 : (int8_t)offset;
+}
+
+void set_state(sheet* s, uint32_t b, int state) {
+    if (b >= SHEET_BLOCKS)
+        return;
+    uint8_t* byte = &s->blocks[b / 2];
+    *byte = b % 2 ? (uint8_t)((*byte & 0x0F) | state << 4) : (uint8_t)((*byte & 0xF0) | state);
+}
+
+int state_of(const sheet* s, uint32_t b) {
+    return b % 2 ? s->blocks[b / 2] >> 4 : s->blocks[b / 2] & 0x0F;
+}
+
+typedef sheet_position position;
 
 // Counts a frame of the code; returns its place in codes, SHEET_CODES for
 // one that comes when all places are taken.
@@ -54,8 +84,6 @@ void merge_bins(sheet* s) {
     for (uint32_t i = 0; i < SHEET_BINS / 2; ++i) {
         sheet_bin merged = s->bins[2 * i];
         const sheet_bin* next = &s->bins[2 * i + 1];
-        merged.crc_errors += next->crc_errors;
-        merged.out_of_place += next->out_of_place;
         merged.mcns |= next->mcns;
         merged.more_isrcs |= next->more_isrcs;
         for (uint16_t ref : next->isrcs)
@@ -78,8 +106,8 @@ void vote(sheet_votes* v, int64_t block) {
     if (block < 0 || block > UINT32_MAX)
         return;  // no block: times that cannot be right
     for (unsigned i = 0; i < v->count; ++i) {
-        if (v->block[i] == block) {
-            ++v->frames[i];
+        if (v->vote[i].block == block) {
+            ++v->vote[i].frames;
             return;
         }
     }
@@ -87,130 +115,265 @@ void vote(sheet_votes* v, int64_t block) {
         ++v->uncounted;
         return;
     }
-    v->block[v->count] = block;
-    v->frames[v->count++] = 1;
+    v->vote[v->count++] = {block, 1};
 }
 
-int code_majority(const sheet_codes* codes) {
-    int best = -1;
-    for (unsigned i = 0; i < codes->count; ++i)
-        if (best < 0 || codes->code[i].frames > codes->code[best].frames)
-            best = (int)i;
-    return best;
-}
-
-// The first sighting of index `number` of track t at block b, from a good
-// position frame that is in place or not. Pinned to the block when the block
-// before carries a good position frame, both in place, of what comes before
-// it: an earlier index of the same track, or for index 0 an earlier track.
-void first_sighting(sheet* s, unsigned t, unsigned number, uint32_t b, bool in_place) {
-    sheet_index* index = &s->track[t].index[number];
-    bool before_fits = number == 0 ? is_track(s->before_track) && s->before_track < t
-                                   : s->before_track == t && s->before_index < number;
-    index->seen = true;
-    index->block = b;
-    index->exact = s->before_was_position && s->before_in_place && in_place && before_fits;
-    index->earliest = index->exact ? b : s->any_position ? s->last_position_block + 1 : 0;
-}
-
-void take_position(sheet* s, uint32_t b, const timing* p) {
-    int64_t disc = frames_of(&p->abs), start = disc - frames_of(&p->rel) - BLOCK_0_FRAMES;
-    bool in_place = disc == (int64_t)b + BLOCK_0_FRAMES;
-    if (!in_place) {
-        ++s->out_of_place;
-        ++bin_for(s, b)->out_of_place;
+void count_isrc(sheet* s, int track, uint32_t b, const char* code) {
+    if (!is_track(track)) {
+        ++s->isrc_outside;
+        return;
     }
-    if (p->track == LEAD_OUT_TRACK) {
-        vote(&s->lead_out_votes, start);
-    } else if (is_track(p->track) && p->index < SHEET_INDEXES) {
+    unsigned place = count_code(&s->track[track].isrcs, code, ISRC_LENGTH, b);
+    add_isrc_ref(bin_for(s, b), isrc_ref(track, place));
+}
+
+// The held ISRC frames go to a track now known (0: to none).
+void release_held(sheet* s, int track) {
+    for (unsigned i = 0; i < s->held_count; ++i)
+        count_isrc(s, track, s->held[i].block, s->held[i].code);
+    s->held_count = 0;
+}
+
+// Whether the frame shows something the sheet has not believed yet.
+bool shows_something_new(const sheet* s, const position* p) {
+    if (p->track == 0)
+        return !s->lead_out_confirmed;
+    const sheet_track* t = &s->track[p->track];
+    return !t->seen || (p->index != 1 && !t->index[p->index].seen);
+}
+
+// The first sighting of an index, with what the block before it held; placed
+// on the disc's time by sheet_finish.
+void record_sighting(sheet* s, const position* p) {
+    sheet_index* index = &s->track[p->track].index[p->index];
+    bool before = s->any_position && s->last_block + 1 == p->block;
+    int before_track = (int)(s->last_order / 100);
+    index->seen = true;
+    index->seen_at = p->block;
+    index->offset = small_offset(p->offset);
+    index->before_offset = before ? s->last_offset : NO_OFFSET;
+    index->before_fits = before && (p->index == 0 ? is_track(before_track) && before_track < p->track
+                                                  : before_track == p->track && s->last_order % 100 < p->index);
+    index->after = s->any_position ? s->last_block + 1 : 0;
+}
+
+// Takes a position frame as evidence: its block, its offset, its vote, and
+// the sighting of whatever it shows first.
+void accept(sheet* s, const position* p) {
+    int cls = offset_class(p->offset);
+    set_state(s, p->block, BLOCK_POSITION + cls);
+    ++(p->block < SHEET_BLOCKS ? s->offsets : s->beyond_offsets)[cls];
+    if (p->track == 0) {
+        s->lead_out_confirmed = true;
+        vote(&s->lead_out_votes, p->start);
+    } else {
         sheet_track* t = &s->track[p->track];
         t->seen = true;
+        if (p->index != 1 && !t->index[p->index].seen)
+            record_sighting(s, p);
         // The track time counts up from index 1 on and does not restart at
         // index 2, so every frame of index 1 and above knows where index 1
         // began, whichever of its blocks were read.
         if (p->index >= 1)
-            vote(&t->index1, start);
-        if (p->index != 1 && !t->index[p->index].seen)
-            first_sighting(s, p->track, p->index, b, in_place);
+            vote(&t->index1, p->start);
+        ++t->control_frames[p->control];
     }
-    s->before_was_position = true;
-    s->before_in_place = in_place;
-    s->before_track = p->track;
-    s->before_index = p->index;
+    // Track and index never go back on a disc: a frame that does is taken
+    // for its vote and its offset, but the disc is not where it says.
+    if (!s->any_position || p->order >= s->order) {
+        s->order = p->order;
+        s->running_track = p->track;
+    }
     s->any_position = true;
-    s->last_position_block = b;
+    s->last_block = p->block;
+    s->last_offset = small_offset(p->offset);
+    s->last_order = p->order;
+    if (s->held_count > 0)
+        release_held(s, p->track);
+    s->after_gap = false;
 }
 
-}  // namespace
-
-void sheet_start(sheet* s) {
-    memset(s, 0, sizeof *s);
-    s->running = START_POSITION;
-    s->seconds_per_bin = 1;
+// A frame that showed something new and that nothing confirms: counted,
+// listed, used for nothing.
+void reject(sheet* s, const position* p) {
+    if (s->stray < SHEET_STRAYS_LISTED)
+        s->stray_block[s->stray] = p->block;
+    ++s->stray;
+    set_state(s, p->block, BLOCK_OTHER);
+    if (!s->after_gap && s->held_count > 0)
+        release_held(s, s->running_track);
 }
 
-uint16_t isrc_ref(int track, unsigned place) {
-    return (uint16_t)(track * (SHEET_CODES + 1) + place + 1);
+// The pending frame is confirmed by the next good position frame when that
+// one is what may follow it on a disc (the same track and index, a later
+// index, a later track) at a disc time that differs as their blocks do.
+bool confirms(const position* next, const position* pending) {
+    return next->order >= pending->order && next->disc - pending->disc == (int64_t)next->block - pending->block;
 }
 
-uint32_t bin_of_block(const sheet* s, uint32_t b) {
-    return (uint32_t)(((uint64_t)b + BLOCK_0_FRAMES) / FRAMES_PER_SECOND / s->seconds_per_bin);
+void resolve_pending(sheet* s, const position* next) {
+    if (!s->waiting)
+        return;
+    s->waiting = false;
+    if (next != NULL && confirms(next, &s->pending))
+        accept(s, &s->pending);
+    else
+        reject(s, &s->pending);
 }
 
-bool sheet_add(sheet* s, int result, const q_frame* frame) {
-    if (s->sectors == UINT32_MAX)
-        return false;
-    uint32_t b = s->sectors++;
-    timing_follow(&s->running, result, frame);
-    unsigned running_track = s->running.track;
-    sheet_track* t = is_track(running_track) ? &s->track[running_track] : NULL;
-    if (result != 0) {
-        ++s->crc_errors;
-        ++bin_for(s, b)->crc_errors;
-        if (t)
-            ++t->crc_errors;
-        s->before_was_position = false;
-        return true;
+void take_position(sheet* s, uint32_t b, const uint8_t q[Q_SIZE], const timing* t) {
+    position p;
+    p.block = b;
+    p.track = q[1] == Q_LEAD_OUT_TRACK ? 0 : t->track;
+    p.index = t->index;
+    p.order = (p.track == 0 ? LEAD_OUT_ORDER : (unsigned)p.track) * 100 + p.index;
+    p.control = (uint8_t)(q[0] >> 4);
+    p.disc = block_of_disc_frames(msf_frames(&t->abs));
+    p.start = p.disc - msf_frames(&t->rel);
+    p.offset = p.disc - b;
+    resolve_pending(s, &p);
+    if (!shows_something_new(s, &p))
+        accept(s, &p);
+    else if (s->any_position && p.order < s->order)
+        reject(s, &p);  // something new behind where the disc is: no disc goes back
+    else {
+        s->waiting = true;
+        s->pending = p;
     }
-    if (t)
-        ++t->control_frames[frame->adr_control & 0x0F];
-    switch (frame->adr_control >> 4) {
-    case 1:
-        take_position(s, b, &frame->position);
-        return true;
-    case 2: {
-        unsigned place = count_code(&s->mcns, frame->mcn.mcn_digits, MCN_LENGTH, b);
-        if (place < SHEET_CODES)
-            bin_for(s, b)->mcns |= (uint16_t)(1u << place);
-        break;
+}
+
+// The counts of CRC errors and position frames out of place in the scan's
+// blocks [from, to), those beyond the blocks kept one by one included when
+// the range reaches them.
+void count_blocks(const sheet* s, int64_t from, int64_t to, uint32_t* crc_errors, uint32_t* out_of_place) {
+    *crc_errors = *out_of_place = 0;
+    int own = BLOCK_POSITION + offset_class(s->q_offset);
+    int64_t last = to < (int64_t)SHEET_BLOCKS ? to : (int64_t)SHEET_BLOCKS;
+    for (int64_t b = from < 0 ? 0 : from; b < last; ++b) {
+        int state = state_of(s, (uint32_t)b);
+        *crc_errors += state == BLOCK_CRC_ERROR;
+        *out_of_place += state >= BLOCK_POSITION && state != own;
     }
-    case 3:
-        if (t)
-            add_isrc_ref(bin_for(s, b), isrc_ref((int)running_track,
-                                                 count_code(&t->isrcs, frame->isrc.isrc_chars, ISRC_LENGTH, b)));
-        else
-            ++s->isrc_outside;
-        break;
-    default:
-        break;
+    if (to > (int64_t)SHEET_BLOCKS) {
+        *crc_errors += s->beyond_crc_errors;
+        for (int c = 0; c <= FAR_CLASS; ++c)
+            *out_of_place += c == own - BLOCK_POSITION ? 0 : s->beyond_offsets[c];
     }
-    s->before_was_position = false;
-    return true;
 }
 
-int64_t sheet_majority(const sheet_votes* v) {
-    int best = -1;
-    for (unsigned i = 0; i < v->count; ++i)
-        if (best < 0 || v->frames[i] > v->frames[best])
-            best = (int)i;
-    return best < 0 ? -1 : v->block[best];
+// The Q offset most position frames show; a tie goes to the one nearer 0.
+int measure_q_offset(const sheet* s) {
+    int best = 0;
+    uint32_t most = 0;
+    for (int d = 0; d <= SHEET_OFFSET_RANGE; ++d) {
+        for (int offset = -d; offset <= d; offset += d > 0 ? 2 * d : 1) {
+            int c = offset + SHEET_OFFSET_RANGE;
+            uint32_t frames = s->offsets[c] + s->beyond_offsets[c];
+            if (frames > most) {
+                most = frames;
+                best = offset;
+            }
+        }
+    }
+    return best;
 }
 
-bool mcn_is_zero(const sheet_code* c) {
-    return memcmp(c->code, "0000000000000", MCN_LENGTH) == 0;
+uint32_t clamp_block(int64_t block) {
+    return block < 0 ? 0 : block > UINT32_MAX ? UINT32_MAX : (uint32_t)block;
 }
 
-namespace {
+// A first sighting on the disc's own time: exact when the frame and the one
+// in the block before are both in place and that one shows what comes before.
+void place_sighting(sheet_index* index, int q_offset) {
+    index->exact = index->before_offset != NO_OFFSET && index->before_offset == q_offset &&
+                   index->offset == q_offset && index->before_fits;
+    index->block = clamp_block((int64_t)index->seen_at + q_offset);
+    index->earliest = index->exact ? index->block : index->after == 0 ? 0 : clamp_block((int64_t)index->after + q_offset);
+    if (index->earliest > index->block)
+        index->earliest = index->block;
+}
+
+// Nothing on a disc comes before track 1's index 00: when the first track
+// is track 1 and nothing before its first index was read, or its index 01
+// begins after block 0, its index 00 reaches back to block 0 at least (a
+// hidden track, or a long first pregap), however far before it began.
+void place_first_track(sheet* s) {
+    sheet_track* t = &s->track[s->first_track];
+    sheet_index* pregap = &t->index[0];
+    bool from_block_0 = pregap->seen && (pregap->block == 0 || (s->first_track == 1 && pregap->after == 0));
+    bool before_index_1 = !t->index[1].seen || t->index[1].block > 0;
+    if (from_block_0 && before_index_1)
+        *pregap = {true, false, 0, 0, pregap->seen_at, 0, pregap->offset, NO_OFFSET, false};
+    else if (s->first_track == 1 && !pregap->seen && t->index[1].seen && t->index[1].block > 0)
+        *pregap = {true, false, 0, 0, 0, 0, (int8_t)s->q_offset, NO_OFFSET, false};
+}
+
+// Index points rise through the disc. One that does not lie after the point
+// before it is dropped: an index 00 at or after its own index 01 (a drive
+// whose Q lags shows track 1's index 00 at block 0 and index 01 there too),
+// or an index that frames placed against the rest.
+void keep_points_rising(sheet* s) {
+    int64_t last = -1;
+    for (int n = 1; n <= SHEET_TRACKS; ++n) {
+        sheet_track* t = &s->track[n];
+        if (!t->seen)
+            continue;
+        int64_t track_start = last;
+        for (int i = 0; i < SHEET_INDEXES; ++i) {
+            sheet_index* index = &t->index[i];
+            if (!index->seen)
+                continue;
+            if (i == 1 && index->block <= last && t->index[0].seen && t->index[0].block >= index->block &&
+                (int64_t)index->block > track_start) {
+                t->index[0].seen = false;  // the pregap is not before its own index 01
+                last = track_start;
+            }
+            if ((int64_t)index->block <= last)
+                index->seen = false;
+            else
+                last = index->block;
+        }
+    }
+}
+
+// Each track's end, and its counts by block range: from its first index to
+// the next track's (a pregap belongs to its own track; the blocks where an
+// inexact start may lie to the track before, as the rows show it).
+void place_track_ends(sheet* s) {
+    uint32_t end = s->lead_out;
+    for (int n = s->last_track; n >= s->first_track && n > 0; --n) {
+        sheet_track* t = &s->track[n];
+        const sheet_index* first = first_index(t);
+        if (!t->seen || first == NULL)
+            continue;
+        t->end = end;
+        count_blocks(s, (int64_t)first->block - s->q_offset, (int64_t)end - s->q_offset, &t->crc_errors,
+                     &t->out_of_place);
+        end = first->block;
+    }
+    uint32_t out_of_place;
+    count_blocks(s, 0, (int64_t)end - s->q_offset, &s->crc_errors_before, &out_of_place);
+}
+
+void place_codes(sheet_codes* codes, int q_offset) {
+    for (unsigned i = 0; i < codes->count; ++i) {
+        codes->code[i].first_block = clamp_block((int64_t)codes->code[i].first_block + q_offset);
+        codes->code[i].last_block = clamp_block((int64_t)codes->code[i].last_block + q_offset);
+    }
+}
+
+// The picture's counts per second, on the disc's own time.
+void fill_bins(sheet* s) {
+    int own = BLOCK_POSITION + offset_class(s->q_offset);
+    uint32_t last = s->end < (uint32_t)SHEET_BLOCKS ? s->end : (uint32_t)SHEET_BLOCKS;
+    for (uint32_t b = 0; b < last; ++b) {
+        int state = state_of(s, b);
+        if (state != BLOCK_CRC_ERROR && (state < BLOCK_POSITION || state == own))
+            continue;
+        sheet_bin* bin = bin_for(s, clamp_block((int64_t)b + s->q_offset));
+        ++(state == BLOCK_CRC_ERROR ? bin->crc_errors : bin->out_of_place);
+    }
+}
 
 bool all_digits(const char* text, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -221,15 +384,116 @@ bool all_digits(const char* text, size_t n) {
 
 }  // namespace
 
+void sheet_start(sheet* s) {
+    memset(s, 0, sizeof *s);
+    s->seconds_per_bin = 1;
+}
+
+uint16_t isrc_ref(int track, unsigned place) {
+    return (uint16_t)(track * (SHEET_CODES + 1) + place + 1);
+}
+
+uint32_t bin_of_block(const sheet* s, uint32_t b) {
+    return (uint32_t)(disc_frames_of_block(b) / FRAMES_PER_SECOND / s->seconds_per_bin);
+}
+
+// Every block starts as one that places nothing; a gap in the blocks fed
+// means the block before is unknown, and so is the track of what follows
+// until a position frame says it.
+static bool feed(sheet* s, uint32_t b) {
+    if (b == UINT32_MAX || (s->sectors > 0 && b < s->end))
+        return false;
+    if (s->sectors > 0 && b != s->end)
+        s->after_gap = true;
+    ++s->sectors;
+    s->end = b + 1;
+    return true;
+}
+
+bool sheet_add_unreadable(sheet* s, uint32_t b) {
+    if (!feed(s, b))
+        return false;
+    ++s->unreadable;
+    set_state(s, b, BLOCK_UNREADABLE);
+    return true;
+}
+
+bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]) {
+    if (!feed(s, b))
+        return false;
+    q_frame frame;
+    if (decode_q(q, &frame) != 0) {
+        ++s->crc_errors;
+        if (b >= SHEET_BLOCKS)
+            ++s->beyond_crc_errors;
+        set_state(s, b, BLOCK_CRC_ERROR);
+        return true;
+    }
+    set_state(s, b, BLOCK_OTHER);
+    switch (frame.adr_control >> 4) {
+    case 1:
+        if (q_position_valid(q))
+            take_position(s, b, q, &frame.position);
+        else
+            ++s->malformed;
+        break;
+    case 2: {
+        unsigned place = count_code(&s->mcns, frame.mcn.mcn_digits, MCN_LENGTH, b);
+        if (place < SHEET_CODES)
+            bin_for(s, b)->mcns |= (uint16_t)(1u << place);
+        break;
+    }
+    case 3:
+        // Its track is the one the position frames before it are in, unless
+        // one of them waits for agreement or none was read since a gap.
+        if ((s->waiting || s->after_gap) && s->held_count < SHEET_HELD) {
+            sheet_held* h = &s->held[s->held_count++];
+            h->block = b;
+            memcpy(h->code, frame.isrc.isrc_chars, ISRC_LENGTH);
+        } else {
+            count_isrc(s, s->running_track, b, frame.isrc.isrc_chars);
+        }
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+int majority(const uint32_t* frames, unsigned count, size_t stride) {
+    int best = -1;
+    uint32_t most = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        uint32_t f = *(const uint32_t*)((const char*)frames + i * stride);
+        if (best < 0 || f > most) {
+            best = (int)i;
+            most = f;
+        }
+    }
+    return best;
+}
+
+int64_t sheet_majority(const sheet_votes* v) {
+    int best = majority(&v->vote[0].frames, v->count, sizeof v->vote[0]);
+    return best < 0 ? -1 : v->vote[best].block;
+}
+
+bool code_is_zero(const sheet_code* c, int length) {
+    for (int i = 0; i < length; ++i)
+        if (c->code[i] != '0')
+            return false;
+    return true;
+}
+
 bool isrc_well_formed(const sheet_code* c) {
     for (int i = 0; i < 5; ++i)
         if (!all_digits(c->code + i, 1) && (c->code[i] < 'A' || c->code[i] > 'Z'))
             return false;
-    return all_digits(c->code + 5, 7);
+    return all_digits(c->code + 5, ISRC_LENGTH - 5) && !code_is_zero(c, ISRC_LENGTH);
 }
 
 bool mcn_well_formed(const sheet_code* c) {
-    return all_digits(c->code, MCN_LENGTH);
+    return all_digits(c->code, MCN_LENGTH) && !code_is_zero(c, MCN_LENGTH);
 }
 
 int track_flags(const sheet_track* t, const char* flags[3]) {
@@ -244,7 +508,25 @@ int track_flags(const sheet_track* t, const char* flags[3]) {
     return n;
 }
 
+const sheet_index* first_index(const sheet_track* t) {
+    for (int i = 0; i < SHEET_INDEXES; ++i)
+        if (t->index[i].seen)
+            return &t->index[i];
+    return NULL;
+}
+
+bool track_length(const sheet_track* t, uint32_t* blocks) {
+    if (!t->index[1].seen || t->end < t->index[1].block)
+        return false;
+    *blocks = t->end - t->index[1].block;
+    return true;
+}
+
 void sheet_finish(sheet* s) {
+    resolve_pending(s, NULL);
+    release_held(s, s->after_gap ? 0 : s->running_track);
+    s->q_offset = measure_q_offset(s);
+
     s->first_track = s->last_track = 0;
     for (int n = 1; n <= SHEET_TRACKS; ++n) {
         sheet_track* t = &s->track[n];
@@ -253,32 +535,37 @@ void sheet_finish(sheet* s) {
         if (s->first_track == 0)
             s->first_track = n;
         s->last_track = n;
+        for (int i = 0; i < SHEET_INDEXES; ++i)
+            if (i != 1 && t->index[i].seen)
+                place_sighting(&t->index[i], s->q_offset);
+        // Index 01 comes from the frames' own times, whatever the drive's offset.
         int64_t start = sheet_majority(&t->index1);
         if (start >= 0)
-            t->index[1] = {true, true, (uint32_t)start, (uint32_t)start};
-        t->control = 0;
-        for (uint8_t c = 1; c < 16; ++c)
-            if (t->control_frames[c] > t->control_frames[t->control])
-                t->control = c;
-        t->isrc = code_majority(&t->isrcs);
+            t->index[1] = {true, true, (uint32_t)start, (uint32_t)start, 0, 0, 0, NO_OFFSET, false};
+        t->control = (uint8_t)majority(t->control_frames, 16, sizeof t->control_frames[0]);
+        t->isrc = majority(&t->isrcs.code[0].frames, t->isrcs.count, sizeof(sheet_code));
+        place_codes(&t->isrcs, s->q_offset);
     }
-    // The scan starts at block 0: a first track seen in its pregap there
-    // may have begun at block 0 or before, for all that Q can tell.
-    if (s->first_track != 0 && s->track[s->first_track].index[0].seen)
-        s->track[s->first_track].index[0] = {true, false, 0, 0};
+    if (s->first_track != 0)
+        place_first_track(s);
+    keep_points_rising(s);
 
-    int64_t lead_out = sheet_majority(&s->lead_out_votes);
+    int64_t lead_out = s->lead_out_confirmed ? sheet_majority(&s->lead_out_votes) : -1;
+    const sheet_index* last = NULL;
+    for (int i = 0; s->last_track > 0 && i < SHEET_INDEXES; ++i)
+        if (s->track[s->last_track].index[i].seen)
+            last = &s->track[s->last_track].index[i];
+    if (last != NULL && lead_out >= 0 && lead_out <= (int64_t)last->block)
+        lead_out = -1;  // a lead-out before the last track's points: the frames contradict each other
     s->lead_out_seen = lead_out >= 0;
-    s->lead_out = s->lead_out_seen ? (uint32_t)lead_out : s->sectors;
-    uint32_t end = s->lead_out;
-    for (int n = s->last_track; n >= s->first_track && n > 0; --n) {
-        sheet_track* t = &s->track[n];
-        if (!t->seen)
-            continue;
-        t->end = end;
-        for (int i = SHEET_INDEXES - 1; i >= 0; --i)
-            if (t->index[i].seen && t->index[i].block < end)
-                end = t->index[i].block;
-    }
-    s->mcn = code_majority(&s->mcns);
+    s->lead_out = s->lead_out_seen ? (uint32_t)lead_out : clamp_block((int64_t)s->end + s->q_offset);
+    place_track_ends(s);
+
+    s->out_of_place = 0;
+    for (int c = 0; c <= FAR_CLASS; ++c)
+        if (c != offset_class(s->q_offset))
+            s->out_of_place += s->offsets[c] + s->beyond_offsets[c];
+    s->mcn = majority(&s->mcns.code[0].frames, s->mcns.count, sizeof(sheet_code));
+    place_codes(&s->mcns, s->q_offset);
+    fill_bins(s);
 }

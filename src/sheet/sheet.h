@@ -1,9 +1,12 @@
-// The disc's sheet: what a whole scan's Q frames say about the disc (tracks,
-// index points, lead-out, ISRCs and catalogue number by majority, flags,
-// CRC errors), gathered one decoded sector at a time in fixed-size records.
+// The disc's sheet: what the Q frames of a disc say about it (tracks, index
+// points, lead-out, ISRCs and catalogue number by majority, flags, CRC
+// errors), gathered one block at a time in fixed-size records. One frame is
+// no evidence: a track, an index's start and the lead-out count only when
+// the next good position frame agrees with the frame that shows them first.
 #ifndef QSCAN_SHEET_SHEET_H
 #define QSCAN_SHEET_SHEET_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "subchannel.h"
@@ -15,8 +18,12 @@ enum {
     SHEET_VOTES = 8,          // distinct start blocks counted per track, and for the lead-out
     SHEET_BINS = 6000,        // seconds of disc time: 100 minutes; a longer scan merges them in pairs
     BIN_CODES = 2,            // distinct ISRCs a bin tells apart
-    ISRC_LENGTH = 12,
-    MCN_LENGTH = 13
+    // Blocks whose frames are kept one by one, for the counts by block
+    // range: every block a disc time can name (99:59.74 is the last).
+    SHEET_BLOCKS = 100 * FRAMES_PER_MINUTE - BLOCK_0_FRAMES,
+    SHEET_OFFSET_RANGE = 5,   // Q offsets told apart: -5 to +5 blocks
+    SHEET_STRAYS_LISTED = 16, // stray frames listed by block
+    SHEET_HELD = 16           // ISRC frames held until the sheet knows their track
 };
 
 // The CONTROL nibble's bits.
@@ -28,7 +35,8 @@ enum {
 };
 
 // One code (an ISRC's 12 characters or a catalogue number's 13 digits, not
-// terminated) and the frames that carried it.
+// terminated) and the frames that carried it. Blocks are the scan's until
+// sheet_finish, the disc's own after it.
 struct sheet_code {
     char code[MCN_LENGTH];
     uint32_t frames;
@@ -46,21 +54,33 @@ struct sheet_codes {
 
 // Start blocks that frames computed from their own times, and how many gave
 // each; the same bound as above.
+struct sheet_vote {
+    int64_t block;
+    uint32_t frames;
+};
 struct sheet_votes {
-    int64_t block[SHEET_VOTES];
-    uint32_t frames[SHEET_VOTES];
+    sheet_vote vote[SHEET_VOTES];
     unsigned count;
     uint32_t uncounted;
 };
 
+// No position frame: the value of an offset that is not there.
+const int8_t NO_OFFSET = INT8_MIN;
+
 struct sheet_index {
     bool seen;
     // The start is known to the block: computed from the frames' times, or
-    // the block before carries a good position frame of what came before.
+    // the block before carries a good position frame, in place, of what came
+    // before. Worked out by sheet_finish.
     bool exact;
-    uint32_t block;
-    // When not exact: the earliest block at which it may begin.
-    uint32_t earliest;
+    uint32_t block;     // the disc's own block (sheet_finish)
+    uint32_t earliest;  // when not exact: the earliest block at which it may begin
+    // The evidence, in the scan's blocks, until sheet_finish places it.
+    uint32_t seen_at;        // the block of the first frame that shows it
+    uint32_t after;          // the block after the last position frame before it; 0 for none
+    int8_t offset;           // that first frame's Q offset
+    int8_t before_offset;    // the Q offset of a position frame in the block before, or NO_OFFSET
+    bool before_fits;        // ... which shows what comes before this index
 };
 
 // What one stretch of disc time (seconds_per_bin seconds) holds, for the
@@ -75,79 +95,137 @@ struct sheet_bin {
 };
 
 struct sheet_track {
-    bool seen;  // good position frames carry its number
+    bool seen;  // a position frame of it was confirmed by the next one
     sheet_index index[SHEET_INDEXES];
     sheet_votes index1;               // disc time minus track time, index 1 and above
-    uint32_t control_frames[16];      // good frames by CONTROL nibble
+    uint32_t control_frames[16];      // its believed position frames by CONTROL nibble
     sheet_codes isrcs;
-    uint32_t crc_errors;
 
     // Filled in by sheet_finish:
-    uint8_t control;   // the nibble most good frames carry
-    int isrc;          // the code in isrcs most frames carry (the first of a tie), or -1
-    uint32_t end;      // the block after its last: the next track's first index, the lead-out or the scan's end
+    uint8_t control;       // the nibble most of its position frames carry
+    int isrc;              // the code in isrcs most frames carry (the first of a tie), or -1
+    uint32_t end;          // the block after its last: the next track's first index, the lead-out or the scan's end
+    uint32_t crc_errors;   // in its blocks, from its first index to the next track's
+    uint32_t out_of_place; // position frames in its blocks whose Q offset is not the disc's
+};
+
+// A good position frame as the sheet weighs it.
+struct sheet_position {
+    uint32_t block;   // the scan's block that carried it
+    int track;        // 1-99; 0 for the lead-out
+    unsigned index;
+    unsigned order;   // track * 100 + index, the lead-out after every track
+    uint8_t control;
+    int64_t disc;     // its disc time, as a block
+    int64_t start;    // disc time minus track time, as a block
+    int64_t offset;   // disc time minus the block's own: its Q offset
+};
+
+// An ISRC frame whose track waits on a pending frame or on the first
+// position frame after a gap in the blocks read.
+struct sheet_held {
+    uint32_t block;
+    char code[ISRC_LENGTH];
 };
 
 struct sheet {
-    uint32_t sectors;  // sectors fed in: block 0 to sectors - 1
+    uint32_t sectors;      // blocks fed in, readable or not
+    uint32_t unreadable;   // ... of which the drive could not read
+    uint32_t end;          // the block after the last fed in: the end of the scan
     uint32_t crc_errors;
-    uint32_t out_of_place;    // good position frames whose disc time is not their block's
-    uint32_t isrc_outside;    // good ISRC frames where the running position is in no track
+    uint32_t malformed;    // good position frames that carry no position (not BCD, track 00)
+    uint32_t stray;        // position frames that showed something new and that nothing confirmed
+    uint32_t stray_block[SHEET_STRAYS_LISTED];
+    uint32_t isrc_outside; // good ISRC frames in no track: before any, or in the lead-out
     sheet_track track[SHEET_TRACKS + 1];  // by number; track[0] is not used
     sheet_votes lead_out_votes;
+    bool lead_out_confirmed;
     sheet_codes mcns;
     sheet_bin bins[SHEET_BINS];
     uint32_t seconds_per_bin;
 
-    // The running position, and what the block before carried.
-    timing running;
-    bool before_was_position;  // a good position frame
-    bool before_in_place;      // ... whose disc time is its block's
-    uint8_t before_track, before_index;
-    bool any_position;
-    uint32_t last_position_block;  // the last block with a good position frame
+    // What each block held (a block_state), two to a byte, in the scan's
+    // blocks; and what the blocks beyond SHEET_BLOCKS held, counted.
+    uint8_t blocks[SHEET_BLOCKS / 2];
+    uint32_t beyond_crc_errors;
+    uint32_t offsets[2 * SHEET_OFFSET_RANGE + 2];  // position frames by Q offset; the last: further off
+    uint32_t beyond_offsets[2 * SHEET_OFFSET_RANGE + 2];
+
+    // Following the disc. The order of a position is track * 100 + index,
+    // the lead-out after every track.
+    bool any_position;        // a position frame has been believed
+    unsigned order;           // ... the order of the last one believed
+    int running_track;        // the track the last believed frame is in; 0 for none or the lead-out
+    uint32_t last_block;      // the block of the last position frame taken (believed or not new)
+    int8_t last_offset;
+    unsigned last_order;
+    bool after_gap;           // blocks before this were not read: the track is unknown until a position frame
+    // A frame that shows something for the first time (a track, an index,
+    // the lead-out), waiting for the next good position frame to agree.
+    bool waiting;
+    sheet_position pending;
+    sheet_held held[SHEET_HELD];
+    unsigned held_count;
 
     // Filled in by sheet_finish:
+    int q_offset;                 // the Q offset most position frames show: disc time minus the block's own
     int first_track, last_track;  // 0 when no track was seen
     int mcn;                      // index in mcns of the majority, or -1
     bool lead_out_seen;
-    uint32_t lead_out;
+    uint32_t lead_out;            // the lead-out's first block, or the end of the scan
+    uint32_t out_of_place;        // position frames whose Q offset is not the disc's
+    uint32_t crc_errors_before;   // CRC errors before the first track's first index
 };
 
 // Starts an empty sheet.
 void sheet_start(sheet* s);
 
-// Feeds block s->sectors: decode_q's result and frame for it. The running
-// position moves on by the rule qscan's reports follow. Returns false, and
-// takes nothing in, when the sheet holds as many blocks as a block number
-// can count.
-bool sheet_add(sheet* s, int result, const q_frame* frame);
+// Feeds the Q bytes of block b. Blocks come in ascending order, each at most
+// once; a block that does not follow the last one fed starts a new stretch,
+// as a targeted read leaves them. Returns false, and takes nothing in, when
+// the sheet holds as many blocks as a block number can count.
+bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]);
 
-// Works out the majorities, the track ends and the lead-out, once all
-// blocks are in.
+// Feeds block b as one the drive could not read.
+bool sheet_add_unreadable(sheet* s, uint32_t b);
+
+// Works out the Q offset, the majorities, the track ends, the counts by
+// block range and the lead-out, once all blocks are in.
 void sheet_finish(sheet* s);
 
-// The majority among the votes: the value most frames gave, the first of a
-// tie; -1 when there are none.
+// The place among `count` items, laid out `stride` bytes apart, of the one
+// whose count of frames (at `frames`, then every `stride` bytes) is largest:
+// the first of a tie; -1 when there are none.
+int majority(const uint32_t* frames, unsigned count, size_t stride);
+
+// The majority among the votes: the value most frames gave; -1 when there are none.
 int64_t sheet_majority(const sheet_votes* v);
 
 // An ISRC in a bin: track n's code at `place` in its codes (SHEET_CODES for
 // one not counted one by one).
 uint16_t isrc_ref(int track, unsigned place);
 
-// The bin of disc time that block b falls in.
+// The bin of disc time that the disc's block b falls in.
 uint32_t bin_of_block(const sheet* s, uint32_t b);
 
-// A code of thirteen zeros: carried, but no catalogue number.
-bool mcn_is_zero(const sheet_code* c);
+// A catalogue number of thirteen zeros, an ISRC of twelve: carried, but no code.
+bool code_is_zero(const sheet_code* c, int length);
 
-// Whether a code is what the standard allows, as cue sheet readers demand:
-// an ISRC of five letters or digits and seven digits; thirteen digits.
+// Whether a code is one the standard allows and that names something, as
+// cue sheet readers and databases take it: an ISRC of five letters or digits
+// and seven digits; thirteen digits; neither all zeros.
 bool isrc_well_formed(const sheet_code* c);
 bool mcn_well_formed(const sheet_code* c);
 
 // The flags of a track as cue sheets name them, in the order DCP 4CH PRE
 // (a data track has neither of the last two); returns how many.
 int track_flags(const sheet_track* t, const char* flags[3]);
+
+// The first index a track shows (its start in the rows), or NULL.
+const sheet_index* first_index(const sheet_track* t);
+
+// The length of a track in blocks, from its index 01 to its end; false when
+// its index 01 was not seen or its end does not lie after it.
+bool track_length(const sheet_track* t, uint32_t* blocks);
 
 #endif

@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+#include <string>
+
 #include "sheet/sheet.h"
 
 // A table of the tracks and their index points, then one line for each
@@ -16,14 +18,23 @@ void write_text(const sheet* s, FILE* out);
 bool cue_can_hold(const sheet_track* t);
 
 // A cue sheet for the image `image_name` holding the disc from block 0, of
-// the tracks it can hold. Returns false, writing nothing, when there are none.
-bool write_cue(const sheet* s, const char* image_name, FILE* out);
+// the tracks it can hold, and on `notes` a line for each thing the cue sheet
+// cannot say: a track left out, track numbers not seen, an index point that
+// is not exact. Returns false, writing nothing, when there are none.
+bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes);
 
 // One JSON object.
 void write_json(const sheet* s, FILE* out);
 
 // An SVG picture of the disc, 1200 pixels wide.
 void write_svg(const sheet* s, FILE* out);
+
+// The track numbers between the first track and the last that were not
+// seen, as a sentence ("Tracks 3 to 9 were not seen."); empty for none.
+std::string missing_tracks_text(const sheet* s);
+
+// A track's flags as the text shows them: "data", then DCP, 4CH, PRE.
+void track_flags_text(const sheet_track* t, char text[16]);
 
 // Frames as minutes, seconds and frames: "03:58.12" (separator '.') or
 // "03:58:12" (':').

@@ -1,27 +1,35 @@
 // The sheet as a cue sheet for an image of the disc from block 0, in the
-// standard commands alone, as the strictest readers accept it.
+// standard commands alone, as the strictest readers accept it; what it
+// cannot say goes to the notes.
 #include "sheet/sheet_writers.h"
+
+#include <inttypes.h>
 
 bool cue_can_hold(const sheet_track* t) {
     return t->seen && t->index[1].seen;
 }
 
-bool write_cue(const sheet* s, const char* image_name, FILE* out) {
+bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
     bool any = false;
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         any = any || cue_can_hold(&s->track[n]);
     if (!any)
         return false;
-    if (s->mcn >= 0) {
-        const sheet_code* mcn = &s->mcns.code[s->mcn];
-        if (mcn_well_formed(mcn) && !mcn_is_zero(mcn))
-            fprintf(out, "CATALOG %.13s\n", mcn->code);
-    }
+    std::string missing = missing_tracks_text(s);
+    if (!missing.empty())
+        fprintf(notes, "qscan-sheet: %s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
+    if (s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]))
+        fprintf(out, "CATALOG %.13s\n", s->mcns.code[s->mcn].code);
     fprintf(out, "FILE \"%s\" BINARY\n", image_name);
+    bool first_point = true;
     for (int n = s->first_track; n <= s->last_track; ++n) {
         const sheet_track* t = &s->track[n];
-        if (!cue_can_hold(t))
+        if (!t->seen)
             continue;
+        if (!cue_can_hold(t)) {
+            fprintf(notes, "qscan-sheet: track %d left out of the cue sheet: its index 01 was not seen\n", n);
+            continue;
+        }
         fprintf(out, "  TRACK %02d %s\n", n, (t->control & CONTROL_DATA) ? "MODE1/2352" : "AUDIO");
         const char* flags[3];
         int count = track_flags(t, flags);
@@ -35,11 +43,25 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out) {
         if (t->isrc >= 0 && isrc_well_formed(&t->isrcs.code[t->isrc]))
             fprintf(out, "    ISRC %.12s\n", t->isrcs.code[t->isrc].code);
         for (int i = 0; i < SHEET_INDEXES; ++i) {
-            if (!t->index[i].seen)
+            const sheet_index* index = &t->index[i];
+            if (!index->seen)
                 continue;
+            // The image begins with the first track: its first index is at 00:00:00.
+            uint32_t block = first_point ? 0 : index->block;
             char time[TIME_TEXT_SIZE];
-            format_frames(time, t->index[i].block, ':');
+            format_frames(time, block, ':');
             fprintf(out, "    INDEX %02d %s\n", i, time);
+            if (block != index->block)
+                fprintf(notes, "qscan-sheet: track %d index %02d written at %s, where the image begins: the sheet "
+                               "places it at block %" PRIu32 "%s\n", n, i, time, index->block,
+                        index->exact ? "" : ", not exact");
+            else if (!index->exact && index->earliest < index->block)
+                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin as early as "
+                               "block %" PRIu32 "\n", n, i, time, index->earliest);
+            else if (!index->exact)
+                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin %s\n", n, i, time,
+                        block == 0 ? "before block 0, where the scan starts" : "a block or so away");
+            first_point = false;
         }
     }
     return true;

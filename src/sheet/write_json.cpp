@@ -14,7 +14,8 @@ json code_object(const sheet_code* c, int length) {
     return {{"code", std::string(c->code, (size_t)length)},
             {"frames", c->frames},
             {"first_block", c->first_block},
-            {"last_block", c->last_block}};
+            {"last_block", c->last_block},
+            {"well_formed", length == ISRC_LENGTH ? isrc_well_formed(c) : mcn_well_formed(c)}};
 }
 
 // The majority code, or null; and every other code, in order of first block.
@@ -41,9 +42,8 @@ json track_object(int n, const sheet_track* t) {
                                {"earliest_block", t->index[i].earliest}});
     json isrc, others;
     codes(&t->isrcs, t->isrc, ISRC_LENGTH, &isrc, &others);
-    json length = nullptr;
-    if (t->index[1].seen && t->end >= t->index[1].block)
-        length = t->end - t->index[1].block;
+    uint32_t blocks;
+    json length = track_length(t, &blocks) ? json(blocks) : json(nullptr);
     return {{"number", n},
             {"control", t->control},
             {"flags", flags},
@@ -53,7 +53,8 @@ json track_object(int n, const sheet_track* t) {
             {"other_isrcs", others},
             {"crc_errors", t->crc_errors},
             {"length", length},
-            {"isrc_frames_uncounted", t->isrcs.uncounted}};
+            {"isrc_frames_uncounted", t->isrcs.uncounted},
+            {"frames_out_of_place", t->out_of_place}};
 }
 
 }  // namespace
@@ -65,6 +66,13 @@ void write_json(const sheet* s, FILE* out) {
             tracks.push_back(track_object(n, &s->track[n]));
     json mcn, mcn_others;
     codes(&s->mcns, s->mcn, MCN_LENGTH, &mcn, &mcn_others);
+    json missing = json::array();
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
+        if (!s->track[n].seen)
+            missing.push_back(n);
+    json strays = json::array();
+    for (uint32_t i = 0; i < s->stray && i < SHEET_STRAYS_LISTED; ++i)
+        strays.push_back(s->stray_block[i]);
     json sheet_object = {{"sectors", s->sectors},
                          {"lead_out", s->lead_out_seen ? json(s->lead_out) : json(nullptr)},
                          {"crc_errors", s->crc_errors},
@@ -73,7 +81,13 @@ void write_json(const sheet* s, FILE* out) {
                          {"mcn_others", mcn_others},
                          {"tracks", tracks},
                          {"mcn_frames_uncounted", s->mcns.uncounted},
-                         {"isrc_frames_outside_tracks", s->isrc_outside}};
+                         {"isrc_frames_outside_tracks", s->isrc_outside},
+                         {"complete", s->lead_out_seen},
+                         {"q_offset", s->q_offset},
+                         {"missing_tracks", missing},
+                         {"stray_frames", {{"count", s->stray}, {"blocks", strays}}},
+                         {"malformed_position_frames", s->malformed},
+                         {"crc_errors_before_first_track", s->crc_errors_before}};
     // Codes are what the disc carries, any byte: never let one stop the output.
     std::string text = sheet_object.dump(2, ' ', true, json::error_handler_t::replace);
     fprintf(out, "%s\n", text.c_str());

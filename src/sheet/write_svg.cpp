@@ -32,9 +32,8 @@ const char OUT_OF_PLACE_COLOUR[] = "#d98c1f";
 const char LEAD_OUT_FILL[] = "#8a8a8a";
 const char TEXT_FONT[] = "font-family=\"sans-serif\"";
 
-// Disc time in frames, from 00:00.00.
 uint64_t disc_frames(uint32_t block) {
-    return (uint64_t)block + BLOCK_0_FRAMES;
+    return (uint64_t)disc_frames_of_block(block);
 }
 
 struct picture {
@@ -94,22 +93,16 @@ void write_axis(const picture* p) {
     }
 }
 
-uint32_t first_index_block(const sheet_track* t) {
-    for (int i = 0; i < SHEET_INDEXES; ++i)
-        if (t->index[i].seen)
-            return t->index[i].block;
-    return 0;
-}
-
 void write_tracks(const picture* p) {
     const sheet* s = p->s;
     text(p, 8, TRACKS_Y + 22, "start", 12, "", "Tracks");
     int shade = 0;
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
         const sheet_track* t = &s->track[n];
-        if (!t->seen)
+        const sheet_index* first = first_index(t);
+        if (!t->seen || first == NULL || t->end <= first->block)
             continue;
-        double x0 = x_of(p, disc_frames(first_index_block(t))), x1 = x_of(p, disc_frames(t->end));
+        double x0 = x_of(p, disc_frames(first->block)), x1 = x_of(p, disc_frames(t->end));
         char id[32];
         snprintf(id, sizeof id, "track-%d", n);
         rect(p, "track", id, x0, TRACKS_Y, x1 - x0, TRACKS_HEIGHT, TRACK_SHADES[shade]);

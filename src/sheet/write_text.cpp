@@ -1,25 +1,63 @@
-// The sheet for a person: the catalogue number, one row per track (its
-// pregap, its start, its length, its ISRC, flags and CRC errors; further
-// indexes in rows below), then a line for each thing worth a second look.
-// Rows are 79 characters at most, so 99 tracks read well in a terminal.
+// The sheet for a person: the catalogue number, the lead-out and whether the
+// scan reached it, one row per track (its pregap, its start, its length, its
+// ISRC, flags and CRC errors; further indexes in rows below), then a line for
+// each thing worth a second look. Rows are 79 characters at most, so 99
+// tracks read well in a terminal.
 #include "sheet/sheet_writers.h"
 
 #include <inttypes.h>
 #include <string.h>
 
+#include <string>
+
 namespace {
 
 const char NOT_EXACT = '*';
-const int CELL_SIZE = 40;  // room for an index cell (16 characters) whatever its block
-// One row of the table: track, index 00 and index 01 cells, length, ISRC,
-// flags, CRC errors.
-const char ROW[] = "%3s  %-16s %-16s  %-8s  %-15s  %-8s%4s";
+const int ROW_LIMIT = 79;
+const int CELL_SIZE = 40;    // room for an index cell (16 characters) whatever its block
+const int FLAGS_SIZE = 16;   // "data DCP", "DCP 4CH PRE" and their terminator
+const uint32_t THOUSANDS_FROM = 100000;  // CRC counts from here on are shown in thousands ("123k")
+
+// The table's columns: the track, its index 00 and index 01 cells, length,
+// ISRC, flags and CRC errors; `gap` blanks after every column but the two
+// index cells, which one blank parts. Flags and CRC errors widen for a disc
+// that needs it, and the gaps narrow to keep a row within ROW_LIMIT.
+struct layout {
+    int track, gap, flags, crc;
+};
+
+layout layout_for(const sheet* s) {
+    layout l = {3, 2, 8, 4};
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+        const sheet_track* t = &s->track[n];
+        if (!t->seen)
+            continue;
+        char flags[FLAGS_SIZE], crc[16];
+        track_flags_text(t, flags);
+        int width = (int)strlen(flags);
+        if (width > l.flags)
+            l.flags = width;
+        int digits = snprintf(crc, sizeof crc, "%" PRIu32, t->crc_errors < THOUSANDS_FROM ? t->crc_errors : 999);
+        if (t->crc_errors >= THOUSANDS_FROM)
+            ++digits;
+        if (digits + 1 > l.crc)
+            l.crc = digits + 1;
+    }
+    // Track, gap, two cells of 16 parted by one blank, length (8), ISRC (15).
+    while (l.track + 16 + 1 + 16 + 8 + 15 + 4 * l.gap + l.flags + l.crc > ROW_LIMIT && l.gap > 1)
+        --l.gap;
+    if (l.track + 16 + 1 + 16 + 8 + 15 + 4 * l.gap + l.flags + l.crc > ROW_LIMIT)
+        l.track = 2;  // track numbers have two digits at most
+    return l;
+}
 
 // One row of the table, with no blanks at its end.
-void write_row_cells(FILE* out, const char* number, const char* pregap, const char* start, const char* length,
-                     const char* isrc, const char* flags, const char* crc_errors) {
+void write_row_cells(FILE* out, const layout* l, const char* number, const char* pregap, const char* start,
+                     const char* length, const char* isrc, const char* flags, const char* crc_errors) {
     char row[160];
-    int n = snprintf(row, sizeof row, ROW, number, pregap, start, length, isrc, flags, crc_errors);
+    int n = snprintf(row, sizeof row, "%*s%*s%-16s %-16s%*s%-8s%*s%-15s%*s%-*s%*s", l->track, number, l->gap, "",
+                     pregap, start, l->gap, "", length, l->gap, "", isrc, l->gap, "", l->flags, flags, l->crc,
+                     crc_errors);
     while (n > 0 && row[n - 1] == ' ')
         --n;
     fprintf(out, "%.*s\n", n, row);
@@ -38,39 +76,35 @@ void index_cell(char text[CELL_SIZE], const sheet_index* index) {
         return;
     }
     char time[TIME_TEXT_SIZE];
-    format_frames(time, (uint64_t)index->block + BLOCK_0_FRAMES, '.');
+    format_frames(time, (uint64_t)disc_frames_of_block(index->block), '.');
     snprintf(text, CELL_SIZE, "%s %6" PRIu32 "%c", time, index->block, index->exact ? ' ' : NOT_EXACT);
 }
 
-void write_row(const sheet* s, int n, FILE* out) {
+void write_row(const sheet* s, const layout* l, int n, FILE* out) {
     const sheet_track* t = &s->track[n];
-    char pregap[CELL_SIZE], start[CELL_SIZE], length[TIME_TEXT_SIZE] = "       -", isrc[16] = "-", flags[16] = "";
+    char pregap[CELL_SIZE], start[CELL_SIZE], length[TIME_TEXT_SIZE] = "       -", isrc[16] = "-", flags[FLAGS_SIZE];
     index_cell(pregap, &t->index[0]);
     index_cell(start, &t->index[1]);
-    if (t->index[1].seen && t->end >= t->index[1].block)
-        format_frames(length, t->end - t->index[1].block, '.');
+    uint32_t blocks;
+    if (track_length(t, &blocks))
+        format_frames(length, blocks, '.');
     if (t->isrc >= 0)
         grouped_isrc(isrc, &t->isrcs.code[t->isrc]);
-    const char* words[3];
-    int count = track_flags(t, words);
-    if (t->control & CONTROL_DATA)
-        strcat(flags, "data");
-    for (int i = 0; i < count; ++i) {
-        if (flags[0] != '\0')
-            strcat(flags, " ");
-        strcat(flags, words[i]);
-    }
+    track_flags_text(t, flags);
     char number[8], crc_errors[16];
     snprintf(number, sizeof number, "%d", n);
-    snprintf(crc_errors, sizeof crc_errors, "%" PRIu32, t->crc_errors);
-    write_row_cells(out, number, pregap, start, length, isrc, flags, crc_errors);
+    if (t->crc_errors < THOUSANDS_FROM)
+        snprintf(crc_errors, sizeof crc_errors, "%" PRIu32, t->crc_errors);
+    else
+        snprintf(crc_errors, sizeof crc_errors, "%" PRIu32 "k", t->crc_errors / 1000);
+    write_row_cells(out, l, number, pregap, start, length, isrc, flags, crc_errors);
     for (int i = 2; i < SHEET_INDEXES; ++i) {
         if (!t->index[i].seen)
             continue;
         char label[16];
         snprintf(label, sizeof label, "index %02d", i);
         index_cell(start, &t->index[i]);
-        write_row_cells(out, "", label, start, "", "", "", "");
+        write_row_cells(out, l, "", label, start, "", "", "", "");
     }
 }
 
@@ -82,10 +116,33 @@ void write_code_list(const char* code, int length, const sheet_code* c, FILE* ou
                 c->first_block, c->last_block);
 }
 
+void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, FILE* out) {
+    if (n == s->first_track && i == 0 && index->block == 0) {
+        if ((int64_t)index->seen_at + s->q_offset <= 0)
+            fprintf(out, "%c Track %d index 00 is seen from block 0, where the scan starts: a hidden track or a "
+                         "long first pregap, which may begin before it.\n", NOT_EXACT, n);
+        else
+            fprintf(out, "%c Track %d index 00 reaches back to block 0, where the scan starts, though no position "
+                         "frame before block %" PRId64 " shows it: nothing on a disc comes before it. A hidden "
+                         "track or a long first pregap, which may begin before block 0.\n", NOT_EXACT, n,
+                    (int64_t)index->seen_at + s->q_offset);
+    } else if (index->earliest < index->block) {
+        fprintf(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the block%s before block %" PRIu32
+                     " carr%s no position frame.\n", NOT_EXACT, n, i, index->earliest,
+                index->block - index->earliest > 1 ? "s" : "", index->block,
+                index->block - index->earliest > 1 ? "y" : "ies");
+    } else {
+        fprintf(out, "%c Track %d index %02d may lie a block or so off: the frames at its start are out of "
+                     "place or out of order.\n", NOT_EXACT, n, i);
+    }
+}
+
 void write_track_notes(const sheet* s, int n, FILE* out) {
     const sheet_track* t = &s->track[n];
     if (t->isrc < 0) {
         fprintf(out, "Track %d has no ISRC.\n", n);
+    } else if (code_is_zero(&t->isrcs.code[t->isrc], ISRC_LENGTH)) {
+        fprintf(out, "Track %d: its ISRC is twelve zeros, which is no code, and the cue sheet leaves it out.\n", n);
     } else if (!isrc_well_formed(&t->isrcs.code[t->isrc])) {
         fprintf(out, "Track %d: its ISRC is not a well-formed code, and the cue sheet leaves it out.\n", n);
     }
@@ -103,22 +160,9 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
                 n, SHEET_CODES, t->isrcs.uncounted);
     if (!t->index[1].seen)
         fprintf(out, "Track %d: index 01 was not seen.\n", n);
-    for (int i = 0; i < SHEET_INDEXES; ++i) {
-        const sheet_index* index = &t->index[i];
-        if (!index->seen || index->exact)
-            continue;
-        if (n == s->first_track && i == 0)
-            fprintf(out, "%c Track %d index 00 is seen from block 0, where the scan starts: a hidden track or a "
-                         "long first pregap, which may begin before it.\n", NOT_EXACT, n);
-        else if (index->earliest < index->block)
-            fprintf(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the block%s before block %" PRIu32
-                         " carr%s no position frame.\n", NOT_EXACT, n, i, index->earliest,
-                    index->block - index->earliest > 1 ? "s" : "", index->block,
-                    index->block - index->earliest > 1 ? "y" : "ies");
-        else
-            fprintf(out, "%c Track %d index %02d may lie a block or so off: the frames at its start are out of "
-                         "place or out of order.\n", NOT_EXACT, n, i);
-    }
+    for (int i = 0; i < SHEET_INDEXES; ++i)
+        if (t->index[i].seen && !t->index[i].exact)
+            write_inexact_note(s, n, i, &t->index[i], out);
     if (t->control & CONTROL_DATA)
         fprintf(out, "Track %d is a data track: the Q subchannel does not tell its sector mode (the cue sheet says "
                      "MODE1/2352).\n", n);
@@ -127,7 +171,7 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
 void write_mcn_notes(const sheet* s, FILE* out) {
     if (s->mcn < 0)
         return;
-    if (mcn_is_zero(&s->mcns.code[s->mcn]))
+    if (code_is_zero(&s->mcns.code[s->mcn], MCN_LENGTH))
         fprintf(out, "The catalogue number is thirteen zeros: the disc carries no real number.\n");
     else if (!mcn_well_formed(&s->mcns.code[s->mcn]))
         fprintf(out, "The catalogue number is not thirteen digits, and the cue sheet leaves it out.\n");
@@ -143,11 +187,60 @@ void write_mcn_notes(const sheet* s, FILE* out) {
                      "counted one by one.\n", SHEET_CODES, s->mcns.uncounted);
 }
 
+void write_evidence_notes(const sheet* s, FILE* out) {
+    if (s->stray > 0) {
+        fprintf(out, "%" PRIu32 " position frame%s showed a track, an index or the lead-out that the next one did "
+                     "not confirm, and %s not used: block%s", s->stray, s->stray == 1 ? "" : "s",
+                s->stray == 1 ? "is" : "are", s->stray == 1 ? "" : "s");
+        uint32_t listed = s->stray < SHEET_STRAYS_LISTED ? s->stray : (uint32_t)SHEET_STRAYS_LISTED;
+        for (uint32_t i = 0; i < listed; ++i)
+            fprintf(out, "%s %" PRIu32, i == 0 ? "" : ",", s->stray_block[i]);
+        fprintf(out, "%s.\n", s->stray > listed ? ", ..." : "");
+    }
+    if (s->malformed > 0)
+        fprintf(out, "%" PRIu32 " position frame%s a track, an index or a time that is no BCD number, and %s not "
+                     "used.\n", s->malformed, s->malformed == 1 ? " carries" : "s carry", s->malformed == 1 ? "is" : "are");
+    if (s->isrc_outside)
+        fprintf(out, "%" PRIu32 " ISRC frames lie in no track (the lead-out, or before any track).\n", s->isrc_outside);
+    if (s->first_track != 0 && s->crc_errors_before > 0)
+        fprintf(out, "%" PRIu32 " CRC errors lie before track %d begins.\n", s->crc_errors_before, s->first_track);
+}
+
 }  // namespace
 
 void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator) {
     snprintf(text, TIME_TEXT_SIZE, "%02" PRIu64 ":%02u%c%02u", frames / FRAMES_PER_MINUTE,
              (unsigned)(frames / FRAMES_PER_SECOND % 60), separator, (unsigned)(frames % FRAMES_PER_SECOND));
+}
+
+void track_flags_text(const sheet_track* t, char text[16]) {
+    const char* words[3];
+    int count = track_flags(t, words);
+    text[0] = '\0';
+    if (t->control & CONTROL_DATA)
+        strcat(text, "data");
+    for (int i = 0; i < count; ++i) {
+        if (text[0] != '\0')
+            strcat(text, " ");
+        strcat(text, words[i]);
+    }
+}
+
+std::string missing_tracks_text(const sheet* s) {
+    std::string numbers;
+    int runs = 0, count = 0;
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+        if (s->track[n].seen || (n > s->first_track && !s->track[n - 1].seen))
+            continue;  // seen, or inside a run already written
+        int last = n;
+        while (last + 1 <= s->last_track && !s->track[last + 1].seen)
+            ++last;
+        numbers += (runs++ ? ", " : "") + std::to_string(n) + (last > n ? " to " + std::to_string(last) : "");
+        count += last - n + 1;
+    }
+    if (count == 0)
+        return "";
+    return (count == 1 ? "Track " : "Tracks ") + numbers + (count == 1 ? " was" : " were") + " not seen.";
 }
 
 void write_text(const sheet* s, FILE* out) {
@@ -157,32 +250,41 @@ void write_text(const sheet* s, FILE* out) {
         fprintf(out, "Catalogue number: none\n");
     char time[TIME_TEXT_SIZE];
     if (s->lead_out_seen) {
-        format_frames(time, (uint64_t)s->lead_out + BLOCK_0_FRAMES, '.');
+        format_frames(time, (uint64_t)disc_frames_of_block(s->lead_out), '.');
         fprintf(out, "Lead-out: %s, block %" PRIu32 "\n", time, s->lead_out);
+        fprintf(out, "The scan reached the lead-out: the last track is whole.\n");
     } else {
-        format_frames(time, (uint64_t)s->sectors - 1 + BLOCK_0_FRAMES, '.');
+        format_frames(time, (uint64_t)disc_frames_of_block(s->end - 1), '.');
         fprintf(out, "Lead-out: not seen; the last track ends where the scan did, after block %" PRIu32 " (%s)\n",
-                s->sectors - 1, time);
+                s->end - 1, time);
+        fprintf(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
+                     "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
     }
     fprintf(out, "Sectors read: %" PRIu32 "\n\n", s->sectors);
 
     if (s->first_track == 0) {
-        fprintf(out, "No track: no good position frame carries a track number.\n");
+        fprintf(out, "No track: no good position frame carries a track number that the next one confirms.\n");
     } else {
-        write_row_cells(out, "", "Pregap, index 00", "Start, index 01", "", "", "", "");
-        write_row_cells(out, "Trk", "time      block", "time      block", "Length", "ISRC", "Flags", "CRC");
+        layout l = layout_for(s);
+        write_row_cells(out, &l, "", "Pregap, index 00", "Start, index 01", "", "", "", "");
+        write_row_cells(out, &l, "Trk", "time      block", "time      block", "Length", "ISRC", "Flags", "CRC");
         for (int n = s->first_track; n <= s->last_track; ++n)
             if (s->track[n].seen)
-                write_row(s, n, out);
+                write_row(s, &l, n, out);
         fprintf(out, "\n");
     }
 
+    if (s->q_offset != 0)
+        fprintf(out, "This drive's Q %s the block by %d: index points and counts are placed on the disc's own "
+                     "time.\n", s->q_offset < 0 ? "lags" : "leads", s->q_offset < 0 ? -s->q_offset : s->q_offset);
+    std::string missing = missing_tracks_text(s);
+    if (!missing.empty())
+        fprintf(out, "%s\n", missing.c_str());
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
             write_track_notes(s, n, out);
     write_mcn_notes(s, out);
-    if (s->isrc_outside)
-        fprintf(out, "%" PRIu32 " ISRC frames lie in no track (the lead-out, or before any track).\n", s->isrc_outside);
+    write_evidence_notes(s, out);
     fprintf(out, "CRC errors: %" PRIu32 " in all. Frames out of place (disc time not their block's): %" PRIu32 ".\n",
             s->crc_errors, s->out_of_place);
 }

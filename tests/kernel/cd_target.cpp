@@ -12,8 +12,6 @@
 
 namespace {
 
-const uint8_t GOOD = 0x00;
-const uint8_t CHECK_CONDITION = 0x02;
 const uint32_t BLOCK_SIZE = 2048;  // what READ CAPACITY and READ(10) count in
 
 uint32_t be16(const uint8_t* p) {
@@ -32,7 +30,7 @@ void put32(uint8_t* p, uint32_t v) {
 }
 
 void check_condition(target_response* r, sense_code code) {
-    r->status = CHECK_CONDITION;
+    r->status = SCSI_STATUS_CHECK_CONDITION;
     r->length = 0;
     write_fixed_sense(r->sense, code, 0);
     r->sense_length = FIXED_SENSE_SIZE;
@@ -202,7 +200,7 @@ void read_cd(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room
 void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
                     target_response* r) {
     memset(r, 0, sizeof *r);
-    r->status = GOOD;
+    r->status = SCSI_STATUS_GOOD;
     uint32_t count = 0;
     bool present = emulated_disc_present(&count);
     switch (cdb[0]) {

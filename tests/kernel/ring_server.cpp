@@ -14,7 +14,6 @@
 
 namespace {
 
-const uint8_t CHECK_CONDITION = 0x02;
 const size_t CDB_MAX = 16;
 
 uint32_t get32(const uint8_t* p) {
@@ -107,7 +106,7 @@ void serve(ring_server* s, uint8_t* entry, uint32_t length) {
             at += v.length;
         }
     } else {
-        response.status = CHECK_CONDITION;
+        response.status = SCSI_STATUS_CHECK_CONDITION;
         write_fixed_sense(response.sense, INTERNAL_TARGET_FAILURE, 0);
         response.sense_length = FIXED_SENSE_SIZE;
         if (s->log)
