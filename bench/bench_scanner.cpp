@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "drive.h"
+#include "drive/drive.h"
 #include "main.h"
 #include "emulated/disc_synth.h"
 #include "emulated/disc_image.h"

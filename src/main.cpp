@@ -5,7 +5,7 @@
 #include <errno.h>
 #include <stdio.h>
 
-#include "drive.h"
+#include "drive/drive.h"
 #include "platform/terminal.h"
 #include "progress.h"
 #include "report_lines.h"

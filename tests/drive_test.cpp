@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "drive.h"
+#include "drive/drive.h"
 #include "emulated/emulated_drive.h"
 
 namespace {

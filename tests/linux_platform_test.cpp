@@ -12,7 +12,7 @@
 #include <functional>
 #include <map>
 
-#include "drive.h"
+#include "drive/drive.h"
 #include "platform/linux.h"
 #include "support.h"
 

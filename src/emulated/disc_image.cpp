@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "drive.h"
+#include "drive/drive.h"
 #include "emulated/emulated_drive.h"
 
 #ifndef O_BINARY

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "drive.h"
+#include "drive/drive.h"
 
 enum {
     SYNTH_PREGAP_FRAMES = 150,

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/drive_paths.h"
-#include "scsi_sense.h"
+#include "drive/scsi_sense.h"
 
 namespace {
 

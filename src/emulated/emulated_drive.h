@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "drive.h"
+#include "drive/drive.h"
 #include "emulated/disc_synth.h"
 #include "platform/win32.h"
 

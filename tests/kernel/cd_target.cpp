@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "drive.h"
+#include "drive/drive.h"
 #include "emulated/emulated_drive.h"
-#include "scsi_sense.h"
+#include "drive/scsi_sense.h"
 
 namespace {
 

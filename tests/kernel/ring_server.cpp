@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "scsi_sense.h"
+#include "drive/scsi_sense.h"
 #include "tests/kernel/cd_target.h"
 #include "tests/kernel/tcmu_ring.h"
 

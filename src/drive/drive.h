@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "scsi_sense.h"
+#include "drive/scsi_sense.h"
 #include "subchannel.h"
 
 // What one read delivers: a sector's 2352 main-channel bytes, then its 96

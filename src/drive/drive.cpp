@@ -1,6 +1,6 @@
 // Drive operations over the Windows kernel services: drive-type check,
 // device open, and READ CD with raw P-W subchannel through SCSI pass-through.
-#include "drive.h"
+#include "drive/drive.h"
 
 #include <errno.h>
 #include <stddef.h>

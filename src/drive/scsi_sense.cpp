@@ -1,6 +1,6 @@
 // Sense data: reading both formats by their own lengths, what a failed read
 // means, the words for a person, and the fixed format the emulated drives write.
-#include "scsi_sense.h"
+#include "drive/scsi_sense.h"
 
 #include <string.h>
 
