@@ -178,8 +178,9 @@ TEST_F(DriveTest, ReadFailures) {
 
 // Answers that are not a read's last word. UNIT ATTENTION and ABORTED
 // COMMAND mean the command did not run: the same read goes out again, up to
-// three more times, and the last answer counts. RECOVERED ERROR delivered
-// the data, corrected: it is used as read.
+// three more times, and the last answer counts; but a disc change after
+// block 0 is a read error. RECOVERED ERROR delivered the data, corrected:
+// it is used as read.
 TEST_F(DriveTest, AnswersThatAreNotFinal) {
     const uint8_t attention[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00};
     const std::vector<uint8_t> image = numbered_image(10);
@@ -189,8 +190,8 @@ TEST_F(DriveTest, AnswersThatAreNotFinal) {
         int result;
         unsigned reads;
     } cases[] = {
-        {"unit attention once", [] { emulated_inject_fault(5, FAULT_UNIT_ATTENTION); }, 0, 2},
-        {"unit attention for ever", [&] { emulated_inject_sense(5, attention, 18, 18); }, EIO, 4},
+        {"a disc change after block 0", [] { emulated_inject_fault(5, FAULT_UNIT_ATTENTION); }, EIO, 1},
+        {"a reset for ever", [&] { emulated_inject_sense(5, attention, 18, 18); }, EIO, 4},
         {"aborted once", [] { emulated_inject_fault(5, FAULT_ABORTED); }, 0, 2},
         {"aborted for ever", [] { emulated_inject_fault(5, FAULT_ABORTED_ALWAYS); }, EIO, 4},
         {"recovered", [] { emulated_inject_fault(5, FAULT_RECOVERED); }, 0, 1},
@@ -382,8 +383,8 @@ TEST_F(StrictDriveTest, RefusesEveryOtherRequestRecord) {
 
 TEST_F(StrictDriveTest, ChecksEveryByteOfTheCommandBlock) {
     for (int byte = 0; byte < 12; ++byte) {
-        if (byte >= 2 && byte <= 5)
-            continue;  // the block address
+        if (byte >= 2 && byte <= 8)
+            continue;  // the block address and the transfer length, which the request's room must match
         for (int bit = 0; bit < 8; ++bit) {
             SetUp();
             request.Cdb[byte] ^= (UCHAR)(1 << bit);

@@ -122,7 +122,10 @@ TEST_F(EmuProgramTest, FaultLists) {
         std::string out, err;
     } cases[] = {
         {"", 0, sample_c, ""},
-        {"0:unit-attention,2:unit-attention", 0, sample_c, ""},
+        {"0:unit-attention", 0, sample_c, ""},
+        {"2:unit-attention", 1, "", "failed to read sector 2: Input/output error\n"
+                                    "drive reports: unit attention, not ready to ready change, medium may have changed "
+                                    "(06/28/00)\n"},
         {"2:medium", 1, "", medium_at_2},
         {"4294967295:medium,2:medium", 1, "", medium_at_2},
         {"30:not-ready,40:medium", 1, expected_output(synth_sample_disc(), options_from("c"), 30),
@@ -140,7 +143,7 @@ TEST_F(EmuProgramTest, FaultLists) {
         {"2:bad", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '2:bad': unknown kind 'bad' "
                          "(kinds: medium, hardware, not-ready, unit-attention, illegal, no-subchannel, "
                          "no-sense, call, short, invalid-opcode, end-of-area, illegal-mode, blank, recovered, "
-                         "aborted, aborted-always, deferred, short-sense)\n"},
+                         "aborted, aborted-always, deferred, short-sense, becoming-ready, toc-refused)\n"},
         {"-1:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '-1:medium': expected "
                              "a block address in decimal, a colon and a fault kind\n"},
         {"4294967296:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault "

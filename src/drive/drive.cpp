@@ -1,5 +1,6 @@
 // Drive operations over the Windows kernel services: drive-type check,
-// device open, and READ CD with raw P-W subchannel through SCSI pass-through.
+// device open, READ CD with raw P-W subchannel and READ TOC through SCSI
+// pass-through, and the words for a failed read.
 #include "drive/drive.h"
 
 #include <errno.h>
@@ -43,57 +44,75 @@ static_assert(offsetof(pass_through_with_sense, sense) == (WIDE ? 60 : 48), "sen
 static_assert(sizeof(pass_through_with_sense) == (WIDE ? 96 : 80), "request size");
 
 const UCHAR READ_CD_CDB_LENGTH = 12;
+const UCHAR READ_TOC_CDB_LENGTH = 10;
 const ULONG READ_TIMEOUT_SECONDS = 60;
 
 // A read the drive did not run (UNIT ATTENTION, ABORTED COMMAND) is sent
 // again this often at most: a reset and a disc change can queue more than one.
 const int SEND_AGAIN_TIMES = 3;
 
-// Fills the 12-byte READ CD command block for one block with its raw P-W
-// subchannel.
-void build_read_cd(UCHAR cdb[READ_CD_CDB_LENGTH], uint32_t lba) {
+// Fills the 12-byte READ CD command block for `count` blocks from lba with
+// their raw P-W subchannel.
+void build_read_cd(UCHAR cdb[READ_CD_CDB_LENGTH], uint32_t lba, unsigned count) {
     cdb[0] = 0xBE;                   // operation code: READ CD
     cdb[1] = 0x00;                   // expected sector type: any; no DAP
     cdb[2] = (UCHAR)(lba >> 24);     // starting logical block address, MSB first
     cdb[3] = (UCHAR)(lba >> 16);
     cdb[4] = (UCHAR)(lba >> 8);
     cdb[5] = (UCHAR)lba;
-    cdb[6] = 0x00;                   // transfer length in blocks, MSB first: 1
-    cdb[7] = 0x00;
-    cdb[8] = 0x01;
+    cdb[6] = (UCHAR)(count >> 16);   // transfer length in blocks, MSB first
+    cdb[7] = (UCHAR)(count >> 8);
+    cdb[8] = (UCHAR)count;
     cdb[9] = 0xF8;                   // sync, all headers, user data, EDC/ECC; no C2
     cdb[10] = 0x01;                  // sub-channel selection: raw P-W
     cdb[11] = 0x00;                  // control
 }
 
-// One READ CD through pass-through. Returns a read_failure_kind and, after
-// CHECK CONDITION, the sense data in *failure.
-int send_read_cd(HANDLE handle, uint32_t lba, uint8_t* buffer, read_failure* failure) {
+// Fills the 10-byte READ TOC/PMA/ATIP command block.
+void build_read_toc(UCHAR cdb[READ_TOC_CDB_LENGTH], uint8_t format, uint8_t number, uint16_t allocation) {
+    cdb[0] = 0x43;                      // operation code: READ TOC/PMA/ATIP
+    cdb[1] = 0x00;                      // MSF 0: addresses as block addresses
+    cdb[2] = (UCHAR)(format & 0x0F);    // format
+    cdb[3] = 0x00;                      // reserved
+    cdb[4] = 0x00;
+    cdb[5] = 0x00;
+    cdb[6] = number;                    // track or session number to start at
+    cdb[7] = (UCHAR)(allocation >> 8);  // allocation length, MSB first
+    cdb[8] = (UCHAR)allocation;
+    cdb[9] = 0x00;                      // control
+}
+
+// One command that reads `length` bytes into `data`, through pass-through.
+// Returns a read_failure_kind (READ_OK whatever the count of bytes that
+// arrived, which *failure gives) and, after CHECK CONDITION, the sense data
+// in *failure.
+int send_command(HANDLE handle, const UCHAR* cdb, UCHAR cdb_length, uint8_t* data, uint32_t length,
+                 read_failure* failure) {
     pass_through_with_sense request;
     memset(&request, 0, sizeof request);  // PathId, TargetId, Lun, Cdb tail, sense area: 0
     SCSI_PASS_THROUGH_DIRECT* r = &request.record;
     r->Length = sizeof *r;
-    r->CdbLength = READ_CD_CDB_LENGTH;
+    r->CdbLength = cdb_length;
     r->SenseInfoLength = SENSE_AREA_SIZE;
     r->DataIn = SCSI_IOCTL_DATA_IN;
-    r->DataTransferLength = SECTOR_BUFFER_SIZE;
+    r->DataTransferLength = length;
     r->TimeOutValue = READ_TIMEOUT_SECONDS;
-    r->DataBuffer = buffer;  // direct: the drive's data lands in the caller's buffer
+    r->DataBuffer = data;  // direct: the drive's data lands in the caller's buffer
     r->SenseInfoOffset = offsetof(pass_through_with_sense, sense);
-    build_read_cd(r->Cdb, lba);
+    memcpy(r->Cdb, cdb, cdb_length);
 
     DWORD bytes_returned = 0;
     BOOL ok = DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request,
                               &request, sizeof request, &bytes_returned, NULL);
     if (!ok)
         return READ_CALL_FAILED;
+    failure->transferred = r->DataTransferLength;
     if (r->ScsiStatus == SCSI_STATUS_CHECK_CONDITION) {
         // Systems update SenseInfoLength to what they wrote, but disagree on
         // the bytes-returned count that goes with sense data: trust only the
         // length, and never beyond the area.
-        unsigned length = r->SenseInfoLength < SENSE_AREA_SIZE ? r->SenseInfoLength : (unsigned)SENSE_AREA_SIZE;
-        parse_sense(request.sense, length, &failure->sense);
-        failure->transferred = r->DataTransferLength;
+        unsigned sense_length = r->SenseInfoLength < SENSE_AREA_SIZE ? r->SenseInfoLength : (unsigned)SENSE_AREA_SIZE;
+        parse_sense(request.sense, sense_length, &failure->sense);
         return READ_CHECK_CONDITION;
     }
     if (bytes_returned != sizeof *r) {
@@ -104,19 +123,52 @@ int send_read_cd(HANDLE handle, uint32_t lba, uint8_t* buffer, read_failure* fai
         failure->scsi_status = r->ScsiStatus;
         return READ_BAD_STATUS;
     }
-    // A short transfer with GOOD status would leave part of the subchannel
-    // from an earlier read in the buffer, so it is a failure too.
-    if (r->DataTransferLength < SECTOR_BUFFER_SIZE) {
-        failure->transferred = r->DataTransferLength;
-        return READ_SHORT_TRANSFER;
-    }
     return READ_OK;
+}
+
+// Sends a command until the drive has run it (UNIT ATTENTION and ABORTED
+// COMMAND are sent again) and judges it: 0, READ_NO_SUCH_BLOCK or EIO, as
+// read_sector says. `expected` bytes must arrive; a read of several blocks
+// from lba (`is_read`) may end at the disc's end.
+int run_command(HANDLE handle, const UCHAR* cdb, UCHAR cdb_length, uint8_t* data, uint32_t length,
+                uint32_t expected, bool is_read, uint32_t lba, read_failure* failure) {
+    for (int attempt = 0;; ++attempt) {
+        memset(failure, 0, sizeof *failure);
+        failure->expected = expected;
+        failure->kind = send_command(handle, cdb, cdb_length, data, length, failure);
+        if (failure->kind == READ_OK || failure->kind == READ_CHECK_CONDITION) {
+            int verdict = failure->kind == READ_OK ? VERDICT_DELIVERED : read_verdict_of(&failure->sense);
+            // A disc change after the read began: what follows may come from another disc.
+            if (verdict == VERDICT_SEND_AGAIN && is_read && lba > 0 && sense_is(&failure->sense, MEDIUM_MAY_HAVE_CHANGED))
+                verdict = VERDICT_READ_ERROR;
+            switch (verdict) {
+            case VERDICT_DELIVERED:  // used as read, if all of it arrived
+                if (failure->transferred >= expected) {
+                    failure->kind = READ_OK;
+                    return 0;
+                }
+                // A short transfer would leave part of the subchannel from
+                // an earlier read in the buffer, so it is a failure too.
+                failure->kind = READ_SHORT_TRANSFER;
+                return EIO;
+            case VERDICT_SEND_AGAIN:
+                if (attempt < SEND_AGAIN_TIMES)
+                    continue;
+                return EIO;
+            case VERDICT_END_OF_DISC:
+                return is_read ? READ_NO_SUCH_BLOCK : EIO;
+            default:
+                return EIO;
+            }
+        }
+        return EIO;
+    }
 }
 
 }  // namespace
 
 int open_drive(const char* name, drive_handle* handle) {
-    if (name[0] == '\0' || name[1] != ':' || name[2] != '\0')
+    if (!is_drive_name(name))
         return EINVAL;
 
     const char root_path[4] = {name[0], ':', '\\', '\0'};
@@ -133,29 +185,60 @@ int open_drive(const char* name, drive_handle* handle) {
     return 0;
 }
 
+bool is_drive_name(const char* name) {
+    return name[0] != '\0' && name[1] == ':' && name[2] == '\0';
+}
+
 int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_SIZE],
                 read_failure* failure) {
-    for (int attempt = 0;; ++attempt) {
-        memset(failure, 0, sizeof *failure);
-        failure->kind = send_read_cd(handle, lba, buffer, failure);
-        if (failure->kind == READ_OK)
-            return 0;
-        if (failure->kind != READ_CHECK_CONDITION)
-            return EIO;
-        switch (read_verdict_of(&failure->sense)) {
-        case VERDICT_DELIVERED:  // used as read, if all of it arrived
-            if (failure->transferred >= SECTOR_BUFFER_SIZE)
-                return 0;
-            failure->kind = READ_SHORT_TRANSFER;
-            return EIO;
-        case VERDICT_SEND_AGAIN:
-            if (attempt < SEND_AGAIN_TIMES)
-                continue;
-            return EIO;
-        case VERDICT_END_OF_DISC:
-            return READ_NO_SUCH_BLOCK;
-        default:
-            return EIO;
-        }
+    return read_cd(handle, lba, 1, buffer, failure);
+}
+
+int read_cd(drive_handle handle, uint32_t lba, unsigned count, uint8_t* buffer, read_failure* failure) {
+    UCHAR cdb[READ_CD_CDB_LENGTH];
+    build_read_cd(cdb, lba, count);
+    uint32_t length = (uint32_t)count * SECTOR_BUFFER_SIZE;
+    return run_command(handle, cdb, READ_CD_CDB_LENGTH, buffer, length, length, true, lba, failure);
+}
+
+int read_toc(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answer, uint16_t allocation,
+             uint32_t* length, read_failure* failure) {
+    UCHAR cdb[READ_TOC_CDB_LENGTH];
+    build_read_toc(cdb, format, number, allocation);
+    int rc = run_command(handle, cdb, READ_TOC_CDB_LENGTH, answer, allocation, 0, false, 0, failure);
+    *length = failure->transferred < allocation ? failure->transferred : allocation;
+    return rc;
+}
+
+void print_read_failure(FILE* out, const read_failure* f, bool first_read) {
+    const sense_data* sense = &f->sense;
+    if (f->kind == READ_CHECK_CONDITION && sense->has_key) {
+        const char* words = additional_sense_words(sense);
+        if (sense->has_asc)
+            fprintf(out, "drive reports: %s%s%s (%02x/%02x/%02x)", sense_key_words(sense->key), words ? ", " : "",
+                    words ? words : "", sense->key, sense->asc, sense->ascq);
+        else
+            fprintf(out, "drive reports: %s (%02x)", sense_key_words(sense->key), sense->key);
+        fprintf(out, "%s\n", sense->deferred ? ", a deferred error (about an earlier command)" : "");
+        if (first_read && suggests_no_raw_subchannel(sense))
+            fprintf(out, "the drive may not support reading raw subchannel data\n");
+        return;
+    }
+    switch (f->kind) {
+    case READ_CALL_FAILED:
+        fprintf(out, "the pass-through call to the drive failed\n");
+        break;
+    case READ_WRONG_COUNT:
+        fprintf(out, "the pass-through call returned an unexpected count of bytes (%lu)\n", (unsigned long)f->returned);
+        break;
+    case READ_BAD_STATUS:
+        fprintf(out, "drive answered with SCSI status %02x\n", f->scsi_status);
+        break;
+    case READ_CHECK_CONDITION:
+        fprintf(out, "drive reports an error but not which (no sense data)\n");
+        break;
+    case READ_SHORT_TRANSFER:
+        fprintf(out, "%lu of %lu bytes arrived\n", (unsigned long)f->transferred, (unsigned long)f->expected);
+        break;
     }
 }

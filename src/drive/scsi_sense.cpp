@@ -62,11 +62,11 @@ const struct {
     {SENSE_KEY_ABORTED_COMMAND, ANY, ANY, "the drive or its connection gave up on the command"},
 };
 
-bool is(const sense_data* s, sense_code code) {
+}  // namespace
+
+bool sense_is(const sense_data* s, sense_code code) {
     return s->has_asc && s->key == code.key && s->asc == code.asc && s->ascq == code.ascq;
 }
-
-}  // namespace
 
 bool parse_sense(const uint8_t* sense, unsigned length, sense_data* out) {
     memset(out, 0, sizeof *out);
@@ -109,7 +109,7 @@ int read_verdict_of(const sense_data* s) {
     case SENSE_KEY_BLANK_CHECK:
         return VERDICT_END_OF_DISC;
     case SENSE_KEY_ILLEGAL_REQUEST:
-        return is(s, LBA_OUT_OF_RANGE) || is(s, END_OF_USER_AREA) || is(s, ILLEGAL_MODE_FOR_TRACK)
+        return sense_is(s, LBA_OUT_OF_RANGE) || sense_is(s, END_OF_USER_AREA) || sense_is(s, ILLEGAL_MODE_FOR_TRACK)
                    ? VERDICT_END_OF_DISC
                    : VERDICT_READ_ERROR;
     default:
@@ -132,7 +132,7 @@ const char* additional_sense_words(const sense_data* s) {
 }
 
 bool suggests_no_raw_subchannel(const sense_data* s) {
-    return is(s, INVALID_OPCODE) || is(s, INVALID_FIELD_IN_CDB);
+    return sense_is(s, INVALID_OPCODE) || sense_is(s, INVALID_FIELD_IN_CDB);
 }
 
 void write_fixed_sense(uint8_t sense[FIXED_SENSE_SIZE], sense_code code, uint32_t lba, uint8_t response_code) {

@@ -63,6 +63,9 @@ struct sense_data {
 // no known response code.
 bool parse_sense(const uint8_t* sense, unsigned length, sense_data* out);
 
+// Whether the sense data says exactly this key, ASC and ASCQ.
+bool sense_is(const sense_data* sense, sense_code code);
+
 // What a read the drive answered with CHECK CONDITION means.
 enum read_verdict {
     VERDICT_DELIVERED,    // RECOVERED ERROR: the data arrived, corrected; use it

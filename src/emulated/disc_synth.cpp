@@ -59,11 +59,44 @@ void put_msf(bit_writer* w, uint32_t frames) {
 
 }  // namespace
 
-uint32_t synth_sector_count(const synth_disc& disc) {
+uint32_t synth_lead_out_start(const synth_disc& disc) {
     uint32_t n = 0;
     for (const synth_track& t : disc.tracks)
         n += t.pregap + t.length;
-    return n + disc.lead_out;
+    return n;
+}
+
+uint32_t synth_sector_count(const synth_disc& disc) {
+    if (disc.second_session == 0)
+        return synth_lead_out_start(disc) + disc.lead_out;
+    return synth_lead_out_start(disc) + SESSION_GAP_BLOCKS + disc.second_session;
+}
+
+void synth_session_gap(const synth_disc& disc, uint32_t* first, uint32_t* count) {
+    *first = synth_lead_out_start(disc) + disc.lead_out;
+    *count = disc.second_session == 0 ? 0 : synth_lead_out_start(disc) + SESSION_GAP_BLOCKS - *first;
+}
+
+disc_toc synth_toc(const synth_disc& disc) {
+    disc_toc toc = {};
+    uint32_t start = 0;
+    for (const synth_track& t : disc.tracks) {
+        toc.track[toc.track_count] = {(uint8_t)(toc.track_count + 1), t.control, 1, (int32_t)(start + t.pregap)};
+        ++toc.track_count;
+        start += t.pregap + t.length;
+    }
+    toc.sessions = 1;
+    toc.first_session_end = toc.lead_out = (int32_t)start;
+    if (disc.second_session > 0) {
+        uint32_t second = start + SESSION_GAP_BLOCKS;
+        toc.track[toc.track_count] = {(uint8_t)(toc.track_count + 1), 0x4, 2, (int32_t)second};
+        ++toc.track_count;
+        toc.sessions = 2;
+        toc.lead_out = (int32_t)(second + disc.second_session);
+    }
+    toc.first_track = 1;
+    toc.last_track = (uint8_t)toc.track_count;
+    return toc;
 }
 
 synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
@@ -93,7 +126,13 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
         previous = &t;
         start += t.pregap + t.length;
     }
-    if (track == nullptr) {
+    uint32_t second = start + SESSION_GAP_BLOCKS;
+    if (track == nullptr && disc.second_session > 0 && lba >= second) {
+        info.track = (unsigned)disc.tracks.size() + 1;  // the second session's data track
+        info.index = 1;
+        info.control = 0x4;
+        info.rel_frames = lba - second;
+    } else if (track == nullptr) {
         info.track = SYNTH_LEAD_OUT_TRACK;
         info.index = 1;
         info.rel_frames = lba - start;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "drive/drive.h"
+#include "drive/toc.h"
 
 enum {
     SYNTH_PREGAP_FRAMES = 150,
@@ -42,6 +43,11 @@ struct synth_disc {
     // Blocks of lead-out after the last track: position frames of track AA,
     // index 01, the track time counting up from 00:00.00.
     uint32_t lead_out = 0;
+    // Blocks of a second session's one data track, which begins
+    // SESSION_GAP_BLOCKS after the first session's lead-out does, as on an
+    // enhanced CD; 0 for a disc of one session. Nothing between the first
+    // session's readable lead-out blocks and that track can be read.
+    uint32_t second_session = 0;
 
     // One catalogue-number frame in every mcn_period frames, at the blocks
     // whose number modulo the period is mcn_phase; the same for ISRC frames,
@@ -81,8 +87,19 @@ struct synth_sector_info {
     std::string code;         // the catalogue number or ISRC of an SYNTH_MCN or SYNTH_ISRC block
 };
 
-// The disc's length in blocks. The functions below take a block below it.
+// The disc's length in blocks, to the end of its last session. The
+// functions below take a block below it.
 uint32_t synth_sector_count(const synth_disc& disc);
+
+// Where the first session's lead-out begins: the end of its last track.
+uint32_t synth_lead_out_start(const synth_disc& disc);
+
+// The blocks between the sessions that cannot be read: [*first, *first + *count).
+void synth_session_gap(const synth_disc& disc, uint32_t* first, uint32_t* count);
+
+// The disc's table of contents, as a drive reads it from the lead-in:
+// each track's index 01, its CONTROL and session, the lead-outs.
+disc_toc synth_toc(const synth_disc& disc);
 synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba);
 
 // The 12 Q bytes of a block as laid down, damage and shift included.

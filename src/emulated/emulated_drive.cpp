@@ -1,6 +1,6 @@
-// The emulated platform: GetDriveTypeA, CreateFileA and DeviceIoControl over
-// one emulated CD drive, D:, which refuses every request or command block
-// that is not exactly the raw-subchannel READ CD the scanner is meant to send.
+// The emulated platform: the Win32 kernel services over one emulated CD
+// drive, D:, which refuses every request or command block that is not
+// exactly a raw-subchannel READ CD or a READ TOC as the programs send them.
 #include "emulated/emulated_drive.h"
 
 #include <string.h>
@@ -12,8 +12,9 @@
 #include <set>
 #include <thread>
 
-#include "platform/drive_paths.h"
 #include "drive/scsi_sense.h"
+#include "emulated/toc_answers.h"
+#include "platform/drive_paths.h"
 
 namespace {
 
@@ -88,10 +89,30 @@ const struct {
     {"aborted-always", FAULT_ABORTED_ALWAYS},
     {"deferred", FAULT_DEFERRED},
     {"short-sense", FAULT_SHORT_SENSE},
+    {"becoming-ready", FAULT_BECOMING_READY},
+    {"toc-refused", FAULT_TOC_REFUSED},
 };
 
-// The READ CD block the drive accepts, but for the address in bytes 2-5.
-const uint8_t EXPECTED_CDB[12] = {0xBE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0xF8, 0x01, 0x00};
+const uint8_t READ_CD = 0xBE, READ_TOC = 0x43;
+const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10;
+// The READ CD block the drive accepts, but for the address in bytes 2-5 and
+// the transfer length in bytes 6-8.
+const uint8_t EXPECTED_READ_CD[READ_CD_LENGTH] = {READ_CD, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x01, 0x00};
+const unsigned BECOMING_READY_COMMANDS = 5;
+const sense_code BECOMING_READY = {SENSE_KEY_NOT_READY, 0x04, 0x01};
+const sense_code TOC_UNRECOVERABLE = {SENSE_KEY_MEDIUM_ERROR, 0x57, 0x00};
+
+uint32_t be32(const uint8_t* p) {
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+// The blocks a READ CD block asks for, and the bytes a READ TOC block has room for.
+uint32_t read_cd_count(const uint8_t* cdb) {
+    return (uint32_t)cdb[6] << 16 | (uint32_t)cdb[7] << 8 | cdb[8];
+}
+uint32_t read_toc_allocation(const uint8_t* cdb) {
+    return (uint32_t)cdb[7] << 8 | cdb[8];
+}
 
 struct drive_state {
     double speed = 0;  // times 75 sectors a second; 0: unpaced
@@ -99,7 +120,14 @@ struct drive_state {
     uint64_t paced_sectors = 0;
     bool loaded = false;
     emulated_disc disc;
+    bool toc_looked_for = false;  // the disc's Q frames were searched for its table of contents
     std::map<uint32_t, fault_entry> faults;
+    unsigned becoming_ready = 0;  // commands still answered "becoming ready"
+    bool toc_refused = false;
+    unsigned max_sectors = 0;
+    emulated_statistics stats{};
+    uint32_t next_block = 0;      // the block after the last READ CD's last
+    uint64_t slept_ms = 0;
     emulated_call last{};
     emulated_counters counts{};
 };
@@ -116,15 +144,22 @@ bool is_drive_d(char c) {
     return c == 'D' || c == 'd';
 }
 
-// Every field the scanner sets, at exactly its value; anything else the
-// pass-through layer of a strict system refuses before the drive sees it.
+// Every field the programs set, at exactly its value: READ CD and READ TOC
+// with the command block's own length and room for exactly what it asks
+// for (any other command goes to the drive, which refuses it); anything else
+// the pass-through layer of a strict system refuses before the drive sees it.
 bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
-    bool cdb_tail_clear = r->Cdb[12] == 0 && r->Cdb[13] == 0 && r->Cdb[14] == 0 && r->Cdb[15] == 0;
-    return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 &&
-           r->CdbLength == 12 && r->SenseInfoLength == EMULATED_SENSE_SIZE &&
-           r->DataIn == SCSI_IOCTL_DATA_IN && r->DataTransferLength == SECTOR_BUFFER_SIZE &&
-           r->TimeOutValue == 60 && r->DataBuffer != NULL &&
-           r->SenseInfoOffset == SENSE_AREA_OFFSET && cdb_tail_clear;
+    bool read_cd = r->Cdb[0] == READ_CD && r->CdbLength == READ_CD_LENGTH &&
+                   r->DataTransferLength == read_cd_count(r->Cdb) * SECTOR_BUFFER_SIZE;
+    bool read_toc = r->Cdb[0] == READ_TOC && r->CdbLength == READ_TOC_LENGTH &&
+                    r->DataTransferLength == read_toc_allocation(r->Cdb);
+    bool other = r->Cdb[0] != READ_CD && r->Cdb[0] != READ_TOC && r->CdbLength == READ_CD_LENGTH;
+    bool cdb_tail_clear = true;
+    for (unsigned i = r->CdbLength; i < sizeof r->Cdb; ++i)
+        cdb_tail_clear = cdb_tail_clear && r->Cdb[i] == 0;
+    return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 && (read_cd || read_toc || other) &&
+           r->SenseInfoLength == EMULATED_SENSE_SIZE && r->DataIn == SCSI_IOCTL_DATA_IN && r->TimeOutValue == 60 &&
+           r->DataBuffer != NULL && r->SenseInfoOffset == SENSE_AREA_OFFSET && cdb_tail_clear;
 }
 
 // CHECK CONDITION with fixed-format sense data, as a drive answers.
@@ -195,56 +230,45 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
     return ok ? (HANDLE)&device_object : INVALID_HANDLE_VALUE;
 }
 
-void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
-                      emulated_response* r) {
-    memset(r, 0, sizeof *r);
-    r->status = SCSI_STATUS_GOOD;
-    if (cdb_length != sizeof EXPECTED_CDB || cdb[0] != EXPECTED_CDB[0]) {
-        check_condition(r, cdb_length && cdb[0] == EXPECTED_CDB[0] ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
-        return;
-    }
-    for (size_t i = 1; i < sizeof EXPECTED_CDB; ++i) {
-        if (i >= 2 && i <= 5)
-            continue;  // the address
-        if (cdb[i] != EXPECTED_CDB[i]) {
-            check_condition(r, INVALID_FIELD_IN_CDB, 0);
-            return;
-        }
-    }
-    uint32_t lba = (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | cdb[5];
+namespace {
 
-    drive_state& d = drive();
+// One block of a READ CD into `into`. Returns false when the command stops
+// at this block, the response saying why (with `delivered`, its data arrived).
+bool read_block(drive_state& d, uint32_t lba, uint8_t* into, uint32_t room, bool* recovered, emulated_response* r) {
     fault_entry fault = fault_at(lba);
     const check_condition_fault* refusal = check_condition_for(fault.kind);
     if (refusal && !refusal->delivered) {
         check_condition(r, refusal, lba);
-        return;
+        return false;
     }
     switch (fault.kind) {
     case FAULT_CALL_FAILS:
         r->call_fails = true;
-        return;
+        return false;
     case FAULT_NO_SENSE:
         r->status = SCSI_STATUS_CHECK_CONDITION;
-        return;
+        return false;
     case FAULT_CUSTOM_SENSE:
         r->status = SCSI_STATUS_CHECK_CONDITION;
         if (!fault.sense.empty())
             memcpy(r->sense, fault.sense.data(), fault.sense.size());
         r->sense_length = (unsigned)fault.sense.size();
         r->reported_sense_length = fault.reported_length;
-        return;
+        return false;
     default:
         break;
     }
-
     if (!d.loaded) {
         check_condition(r, MEDIUM_NOT_PRESENT, lba);
-        return;
+        return false;
     }
     if (lba >= d.disc.sector_count) {
         check_condition(r, LBA_OUT_OF_RANGE, lba);
-        return;
+        return false;
+    }
+    if (lba - d.disc.gap_first < d.disc.gap_count) {
+        check_condition(r, END_OF_USER_AREA, lba);
+        return false;
     }
     // The sector goes straight into the caller's buffer, as a direct
     // transfer does; a short transfer stops after the main channel.
@@ -252,18 +276,104 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
     if (room < length)
         length = room;
     uint8_t whole[SECTOR_BUFFER_SIZE];
-    uint8_t* into = length == SECTOR_BUFFER_SIZE ? data : whole;
-    if (!d.disc.fetch(lba, into)) {
+    uint8_t* target = length == SECTOR_BUFFER_SIZE ? into : whole;
+    if (!d.disc.fetch(lba, target)) {
         check_condition(r, UNRECOVERED_READ_ERROR, lba);
+        return false;
+    }
+    if (target != into && length > 0)
+        memcpy(into, whole, length);
+    r->transferred += length;
+    pace(&d);
+    r->count_wrong = r->count_wrong || fault.kind == FAULT_WRONG_BYTES_RETURNED;
+    if (refusal && refusal->fault == FAULT_RECOVERED) {
+        *recovered = true;
+        return true;
+    }
+    if (refusal) {  // the data arrived, and the status says more
+        check_condition(r, refusal, lba);
+        return false;
+    }
+    return length == SECTOR_BUFFER_SIZE;
+}
+
+void execute_read_cd(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
+    for (size_t i = 1; i < READ_CD_LENGTH; ++i) {
+        if ((i >= 2 && i <= 8))
+            continue;  // the address and the transfer length
+        if (cdb[i] != EXPECTED_READ_CD[i]) {
+            check_condition(r, INVALID_FIELD_IN_CDB, 0);
+            return;
+        }
+    }
+    uint32_t lba = be32(cdb + 2), count = read_cd_count(cdb);
+    ++d.stats.read_cd_commands;
+    d.stats.blocks += count;
+    if (d.stats.read_cd_commands == 1 || lba != d.next_block)
+        ++d.stats.seeks;
+    d.next_block = lba + count;
+    bool recovered = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t offset = i * SECTOR_BUFFER_SIZE;
+        if (!read_block(d, lba + i, data + offset, room > offset ? room - offset : 0, &recovered, r))
+            return;
+    }
+    if (recovered)
+        check_condition(r, RECOVERED_WITH_RETRIES, lba);
+}
+
+void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
+    if (d.toc_refused) {
+        check_condition(r, INVALID_OPCODE, 0);
         return;
     }
-    if (into != data && length > 0)
-        memcpy(data, whole, length);
+    if (!d.loaded) {
+        check_condition(r, MEDIUM_NOT_PRESENT, 0);
+        return;
+    }
+    if (!d.disc.has_toc && !d.toc_looked_for) {
+        d.toc_looked_for = true;
+        d.disc.has_toc = toc_from_frames(d.disc.sector_count, d.disc.fetch, &d.disc.toc);
+    }
+    if (!d.disc.has_toc) {
+        check_condition(r, TOC_UNRECOVERABLE, 0);
+        return;
+    }
+    std::vector<uint8_t> answer;
+    bool msf = cdb[1] & 0x02;
+    if ((cdb[1] & ~0x02) != 0 || !toc_answer(d.disc.toc, cdb[2] & 0x0F, msf, cdb[6], &answer)) {
+        check_condition(r, INVALID_FIELD_IN_CDB, 0);
+        return;
+    }
+    uint32_t length = std::min<uint32_t>((uint32_t)answer.size(), std::min(room, read_toc_allocation(cdb)));
+    memcpy(data, answer.data(), length);
     r->transferred = length;
-    pace(&d);
-    if (refusal)  // the data arrived, and the status says more
-        check_condition(r, refusal, lba);
-    r->count_wrong = fault.kind == FAULT_WRONG_BYTES_RETURNED;
+}
+
+}  // namespace
+
+void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
+                      emulated_response* r) {
+    memset(r, 0, sizeof *r);
+    r->status = SCSI_STATUS_GOOD;
+    drive_state& d = drive();
+    ++d.stats.commands;
+    bool read_cd = cdb_length == READ_CD_LENGTH && cdb[0] == READ_CD;
+    bool read_toc = cdb_length == READ_TOC_LENGTH && cdb[0] == READ_TOC;
+    if (!read_cd && !read_toc) {
+        bool known = cdb_length > 0 && (cdb[0] == READ_CD || cdb[0] == READ_TOC);
+        check_condition(r, known ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
+        return;
+    }
+    if (d.becoming_ready > 0) {
+        --d.becoming_ready;
+        check_condition(r, BECOMING_READY, 0);
+        return;
+    }
+    if (read_cd)
+        execute_read_cd(d, cdb, data, room, r);
+    else
+        execute_read_toc(d, cdb, data, room, r);
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
@@ -294,6 +404,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
         return FALSE;
 
     SCSI_PASS_THROUGH_DIRECT* r = (SCSI_PASS_THROUGH_DIRECT*)in_buffer;
+    if (d.max_sectors > 0 && r->DataTransferLength > d.max_sectors * SECTOR_BUFFER_SIZE)
+        return FALSE;  // more than the system takes in one transfer
     emulated_response response;
     emulated_execute(r->Cdb, r->CdbLength, (uint8_t*)r->DataBuffer, r->DataTransferLength, &response);
     if (response.call_fails)
@@ -318,6 +430,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
 void emulated_insert_disc(emulated_disc disc) {
     drive().disc = std::move(disc);
     drive().loaded = true;
+    drive().toc_looked_for = false;
 }
 
 void emulated_insert_image(std::vector<uint8_t> image) {
@@ -334,6 +447,9 @@ void emulated_insert_image(std::vector<uint8_t> image) {
 void emulated_insert_synth_disc(const synth_disc& disc) {
     emulated_disc d;
     d.sector_count = synth_sector_count(disc);
+    d.has_toc = true;
+    d.toc = synth_toc(disc);
+    synth_session_gap(disc, &d.gap_first, &d.gap_count);
     d.fetch = [disc](uint32_t lba, uint8_t* sector) {
         synth_sector(disc, lba, sector);
         return true;
@@ -357,6 +473,14 @@ void emulated_eject() {
 }
 
 void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
+    if (fault == FAULT_BECOMING_READY) {
+        drive().becoming_ready = BECOMING_READY_COMMANDS;
+        return;
+    }
+    if (fault == FAULT_TOC_REFUSED) {
+        drive().toc_refused = true;
+        return;
+    }
     if (fault == FAULT_NONE) {
         drive().faults.erase(lba);
         return;
@@ -437,4 +561,31 @@ const emulated_counters* emulated_counts() {
 
 void emulated_reset() {
     drive() = drive_state{};
+}
+
+void emulated_set_max_sectors(unsigned sectors) {
+    drive().max_sectors = sectors;
+}
+
+const emulated_statistics* emulated_stats() {
+    return &drive().stats;
+}
+
+uint64_t emulated_slept_ms() {
+    return drive().slept_ms;
+}
+
+void Sleep(DWORD milliseconds) {
+    drive().slept_ms += milliseconds;
+}
+
+DWORD GetTickCount(void) {
+    uint64_t now = (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                       .count();
+    return (DWORD)(now + drive().slept_ms);
+}
+
+bool open_failure_reason(char*, unsigned) {
+    return false;  // the emulated drive opens whenever the name is D:
 }

@@ -1,6 +1,7 @@
-// The emulated platform: the three Win32 kernel services over one emulated CD
-// drive, D:, that executes READ CD as a strict MMC drive does; and the test
-// interface that loads discs into it, injects faults and shows what it got.
+// The emulated platform: the Win32 kernel services over one emulated CD
+// drive, D:, that executes READ CD and READ TOC as a strict MMC drive does;
+// and the test interface that loads discs into it, injects faults and shows
+// what it got.
 #ifndef QSCAN_EMULATED_EMULATED_DRIVE_H
 #define QSCAN_EMULATED_EMULATED_DRIVE_H
 
@@ -12,15 +13,22 @@
 #include <vector>
 
 #include "drive/drive.h"
+#include "drive/toc.h"
 #include "emulated/disc_synth.h"
 #include "platform/win32.h"
 
 // A disc: its number of blocks, and how to fetch one whole sector. fetch
 // returns false for a block that cannot be read (the drive reports a medium
-// error); it is called only for blocks below sector_count.
+// error); it is called only for blocks below sector_count and outside the
+// gap between sessions, which the drive refuses as the end of the user area.
+// Its table of contents, when it comes with one; else the drive finds it
+// from the disc's Q frames when first asked.
 struct emulated_disc {
     uint32_t sector_count = 0;
     std::function<bool(uint32_t lba, uint8_t* sector)> fetch;
+    bool has_toc = false;
+    disc_toc toc = {};
+    uint32_t gap_first = 0, gap_count = 0;
 };
 
 void emulated_insert_disc(emulated_disc disc);
@@ -64,13 +72,30 @@ enum emulated_fault {
     FAULT_DEFERRED,              // [deferred] CHECK CONDITION 03/11/05 in deferred fixed format (71h)
     FAULT_SHORT_SENSE,           // [short-sense] CHECK CONDITION 03/11/05, fixed format whose byte 7 says 4
     FAULT_WRONG_BYTES_RETURNED,  // success, but fewer bytes returned than the record's size
-    FAULT_CUSTOM_SENSE           // CHECK CONDITION with the sense bytes of emulated_inject_sense
+    FAULT_CUSTOM_SENSE,          // CHECK CONDITION with the sense bytes of emulated_inject_sense
+    // Of the drive, whatever the block:
+    FAULT_BECOMING_READY,        // [becoming-ready] CHECK CONDITION 02/04/01 to the first five commands
+    FAULT_TOC_REFUSED            // [toc-refused] READ TOC answered 05/20/00
 };
 
 // Every read of block lba meets the fault (but for FAULT_UNIT_ATTENTION and
 // FAULT_ABORTED, which meet the first read only), until FAULT_NONE is
-// injected there or the drive is reset.
+// injected there or the drive is reset. The drive's own faults take no
+// block: lba is not looked at.
 void emulated_inject_fault(uint32_t lba, emulated_fault fault);
+
+// A system that refuses pass-through transfers of more than `sectors`
+// sectors (0: no limit), failing the call as one does.
+void emulated_set_max_sectors(unsigned sectors);
+
+// What the drive did since the last reset, for the modelled time of a read:
+// commands of any kind, READ CD commands, the blocks they asked for, and
+// seeks: READ CDs whose first block is not the one after the last block of
+// the READ CD before (the first READ CD is one).
+struct emulated_statistics {
+    uint64_t commands, read_cd_commands, blocks, seeks;
+};
+const emulated_statistics* emulated_stats();
 
 // CHECK CONDITION at block lba, with `length` sense bytes (at most the 32 of
 // the sense area) written into the sense area and SenseInfoLength set to
@@ -102,10 +127,12 @@ struct emulated_response {
 };
 
 // Executes one command block as the drive does: READ CD exactly as the
-// scanner sends it, one block with raw P-W subchannel, into `data`, which
-// has room for `room` bytes; any other block is refused with ILLEGAL
-// REQUEST. DeviceIoControl is a thin wrapper over it; the kernel rig's
-// drive calls it directly.
+// programs send it, blocks with raw P-W subchannel, and READ TOC/PMA/ATIP
+// formats 0000b, 0001b and 0010b, into `data`, which has room for `room`
+// bytes; any other block is refused with ILLEGAL REQUEST. A READ CD that
+// meets a fault or the end of the disc stops there: the blocks before it
+// arrive. DeviceIoControl is a thin wrapper over it; the kernel rig's drive
+// calls it directly.
 void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
                       emulated_response* response);
 
@@ -132,7 +159,12 @@ struct emulated_counters {
 const emulated_call* emulated_last_call();
 const emulated_counters* emulated_counts();
 
-// Back to the start: empty drive, no faults, no calls seen.
+// Back to the start: empty drive, no faults, no calls seen, no limit.
 void emulated_reset();
+
+// How far Sleep has moved the drive's clock, which GetTickCount reads: the
+// emulated platform waits for nothing, so that a drive becoming ready is
+// waited for at once.
+uint64_t emulated_slept_ms();
 
 #endif

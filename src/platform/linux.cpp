@@ -2,6 +2,7 @@
 // over /dev/srN and the SG_IO ioctl, a small stand-in for what Windows does.
 #include "platform/linux.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdint.h>
@@ -9,10 +10,12 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <linux/major.h>
 
+#include "drive/drive.h"
 #include "platform/drive_paths.h"
 
 namespace {
@@ -41,6 +44,10 @@ int real_dup_above(int fd, int lowest) {
 int real_close(int fd) {
     return close(fd);
 }
+
+// The last open that failed where the node exists: its node and errno.
+char failed_node[16];
+int failed_errno = 0;
 
 }  // namespace
 
@@ -124,6 +131,8 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
         !linux_drive_node(device_path_letter(file_name), node, sizeof node))
         return INVALID_HANDLE_VALUE;
     int fd = linux_calls.open(node, LINUX_DRIVE_OPEN_FLAGS);
+    failed_errno = fd < 0 ? errno : 0;
+    memcpy(failed_node, node, sizeof failed_node);
     // With a standard stream closed, open() hands out its number and the
     // reports meant for that stream would be written to the drive. Keep the
     // drive above the three, so those writes fail as they should.
@@ -160,4 +169,27 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
         return FALSE;
     int result = linux_calls.sg_io((int)(intptr_t)device, &hdr);
     return linux_request_from_sg(result, &hdr, request, bytes_returned);
+}
+
+bool open_failure_reason(char* text, unsigned size) {
+    if (failed_errno == 0)
+        return false;
+    if (failed_errno == EACCES || failed_errno == EPERM)
+        snprintf(text, size, "%s: %s: reading a CD needs read access to it, usually by membership of the group cdrom",
+                 failed_node, strerror(failed_errno));
+    else
+        snprintf(text, size, "%s: %s", failed_node, strerror(failed_errno));
+    return true;
+}
+
+void Sleep(DWORD milliseconds) {
+    struct timespec t = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+DWORD GetTickCount(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (DWORD)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
 }

@@ -77,7 +77,7 @@ typedef struct _SCSI_PASS_THROUGH_DIRECT {
     UCHAR Cdb[16];
 } SCSI_PASS_THROUGH_DIRECT, *PSCSI_PASS_THROUGH_DIRECT;
 
-// The three kernel services. Each platform layer defines them.
+// The kernel services. Each platform layer defines them.
 UINT GetDriveTypeA(LPCSTR root_path);
 HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
@@ -85,6 +85,10 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
                      LPVOID out_buffer, DWORD out_buffer_size, LPDWORD bytes_returned,
                      LPOVERLAPPED overlapped);
+// A wait, and a clock in milliseconds that wraps after 49 days (differences
+// of two readings are right across the wrap): for a drive becoming ready.
+void Sleep(DWORD milliseconds);
+DWORD GetTickCount(void);
 
 #endif
 
