@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "drive/drive.h"
+#include "drive/toc.h"
 #include "platform/terminal.h"
 #include "progress.h"
 #include "report_lines.h"
@@ -41,40 +42,9 @@ void print_raw(const uint8_t q[Q_SIZE]) {
     printf(RAW_LINE, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
-// The line after a failed read's message, on standard error: what the drive
-// said, or what the system saw when the drive said nothing.
-void print_failure_reason(const read_failure* f, bool first_read) {
-    const sense_data* sense = &f->sense;
-    if (f->kind == READ_CHECK_CONDITION && sense->has_key) {
-        const char* words = additional_sense_words(sense);
-        if (sense->has_asc)
-            fprintf(stderr, "drive reports: %s%s%s (%02x/%02x/%02x)", sense_key_words(sense->key),
-                    words ? ", " : "", words ? words : "", sense->key, sense->asc, sense->ascq);
-        else
-            fprintf(stderr, "drive reports: %s (%02x)", sense_key_words(sense->key), sense->key);
-        fprintf(stderr, "%s\n", sense->deferred ? ", a deferred error (about an earlier command)" : "");
-        if (first_read && suggests_no_raw_subchannel(sense))
-            fprintf(stderr, "the drive may not support reading raw subchannel data\n");
-        return;
-    }
-    switch (f->kind) {
-    case READ_CALL_FAILED:
-        fprintf(stderr, "the pass-through call to the drive failed\n");
-        break;
-    case READ_WRONG_COUNT:
-        fprintf(stderr, "the pass-through call returned an unexpected count of bytes (%lu)\n",
-                (unsigned long)f->returned);
-        break;
-    case READ_BAD_STATUS:
-        fprintf(stderr, "drive answered with SCSI status %02x\n", f->scsi_status);
-        break;
-    case READ_CHECK_CONDITION:
-        fprintf(stderr, "drive reports an error but not which (no sense data)\n");
-        break;
-    case READ_SHORT_TRANSFER:
-        fprintf(stderr, "%lu of %d bytes arrived\n", (unsigned long)f->transferred, SECTOR_BUFFER_SIZE);
-        break;
-    }
+// The progress line's word while the drive is becoming ready.
+void show_waiting(void* bar) {
+    progress_note((progress*)bar, "waiting for the drive");
 }
 
 }  // namespace
@@ -139,6 +109,9 @@ int qscan_main(int argc, char** argv) {
     if (rc != 0) {
         errno = rc;
         perror("failed to open device");
+        char reason[160];
+        if (open_failure_reason(reason, sizeof reason))
+            fprintf(stderr, "%s\n", reason);
         return 1;
     }
 
@@ -150,17 +123,23 @@ int qscan_main(int argc, char** argv) {
     uint32_t lba = 0;
     bool in_lead_out = false;  // the last good position frame is the lead-out's
 
-    // A first read that fails means no disc, an unreadable one, or a drive
-    // that refuses raw subchannel reads: that must not pass for a disc that
-    // carries no codes.
+    // The table of contents says where the disc's first session ends; a
+    // drive that refuses it is scanned as ever, to its first failed read.
     read_failure failure;
     progress bar;
     progress_start(&bar, stderr_is_terminal(), steady_clock_ns, stderr);
+    static disc_toc toc;
+    bool toc_known = read_disc_toc(drive, &toc, &failure, show_waiting, &bar) == 0;
+
+    // A first read that fails means no disc, an unreadable one, or a drive
+    // that refuses raw subchannel reads: that must not pass for a disc that
+    // carries no codes.
     rc = read_sector(drive, lba, sector_buffer, &failure);
     if (rc != 0) {
+        progress_end(&bar);
         errno = EIO;
         perror("failed to read device");
-        print_failure_reason(&failure, true);
+        print_read_failure(stderr, &failure, true);
         return 1;
     }
     do {
@@ -179,12 +158,14 @@ int qscan_main(int argc, char** argv) {
     } while (rc == 0);
     progress_end(&bar);
 
-    // The drive saying the block is not there is the end of the disc. So is
-    // any failure once the scan is in the lead-out, where some drives read
-    // on and then fail with a medium error. Any other failure cut the scan
-    // short, and the user must not take the report for the whole disc.
+    // The drive saying the block is not there is the end of the disc, unless
+    // the table of contents puts the end further on. So is any failure once
+    // the scan is in the lead-out, where some drives read on and then fail
+    // with a medium error. Any other failure cut the scan short, and the
+    // user must not take the report for the whole disc.
     int status = 0;
-    bool cut_short = rc != READ_NO_SUCH_BLOCK && !in_lead_out;
+    bool before_the_end = toc_known && (int64_t)lba < toc.first_session_end;
+    bool cut_short = rc == READ_NO_SUCH_BLOCK ? before_the_end : !in_lead_out;
 
     // Reports that could not be written (a full disk, a closed standard
     // output) must not end in a status that says the scan succeeded. Flushed
@@ -201,7 +182,9 @@ int qscan_main(int argc, char** argv) {
         snprintf(what, sizeof what, "failed to read sector %lu", (unsigned long)lba);
         errno = EIO;
         perror(what);
-        print_failure_reason(&failure, false);
+        print_read_failure(stderr, &failure, false);
+        if (rc == READ_NO_SUCH_BLOCK)
+            fprintf(stderr, "the disc's table of contents puts its end at block %ld\n", (long)toc.first_session_end);
         status = 1;
     }
     return status;

@@ -12,6 +12,16 @@ const uint64_t CHECK_AT_LEAST = 30 * MS;
 const uint64_t CHECK_AT_MOST = 120 * MS;
 const uint32_t CHECK_MASK_LIMIT = 4095;
 
+// Writes text over what is on the screen, blanks where it is shorter.
+void show(progress* p, const char* text) {
+    int n = fprintf(p->out, "%s", text);
+    if (n < p->width)
+        fprintf(p->out, "%*s", p->width - n, "");
+    fprintf(p->out, "\r");
+    p->shown = true;
+    p->width = n;
+}
+
 }  // namespace
 
 uint64_t steady_clock_ns(void) {
@@ -28,6 +38,7 @@ void progress_start(progress* p, bool enabled, progress_clock clock, FILE* out) 
     p->mask = 0;
     p->checked = p->printed = enabled ? clock() : 0;
     p->printed_lba = 0;
+    p->width = 0;
 }
 
 void progress_update(progress* p, uint32_t lba, const timing* running) {
@@ -46,14 +57,21 @@ void progress_update(progress* p, uint32_t lba, const timing* running) {
     if (speed > TOP_SPEED)
         speed = TOP_SPEED;
     fflush(stdout);
-    fprintf(p->out, "%02u:%02u %4.1fx\r", running->abs.m, running->abs.s, speed);
-    p->shown = true;
+    char line[32];
+    snprintf(line, sizeof line, "%02u:%02u %4.1fx", running->abs.m, running->abs.s, speed);
+    show(p, line);
     p->printed = now;
     p->printed_lba = lba;
 }
 
+void progress_note(progress* p, const char* text) {
+    if (p->enabled)
+        show(p, text);
+}
+
 void progress_end(progress* p) {
     if (p->shown)
-        fprintf(p->out, "%*s\r", PROGRESS_WIDTH, "");
+        fprintf(p->out, "%*s\r", p->width > PROGRESS_WIDTH ? p->width : (int)PROGRESS_WIDTH, "");
     p->shown = false;
+    p->width = 0;
 }

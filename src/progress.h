@@ -13,7 +13,8 @@
 enum {
     // Never more than this many characters: one fewer than the shortest
     // report line ("0 unknown mode"), so that a report line printed after
-    // it covers it whole.
+    // it covers it whole. A note, which comes before any report line, may
+    // be longer; the line after it covers it.
     PROGRESS_WIDTH = 13
 };
 
@@ -32,6 +33,7 @@ struct progress {
     uint64_t checked;       // the last look at the clock
     uint64_t printed;       // the last line, or the scan's start
     uint32_t printed_lba;   // the block at that time
+    int width;              // characters of what is on the screen
 };
 
 // Starts the line's timing; nothing is written unless `enabled`.
@@ -44,6 +46,10 @@ void progress_start(progress* p, bool enabled, progress_clock clock, FILE* out);
 // formatted on standard output go out first, so that the line starts at the
 // beginning of a line of its own.
 void progress_update(progress* p, uint32_t lba, const timing* running);
+
+// Shows a few words instead of the line ("waiting for the drive"), at
+// once; the next line covers them whole.
+void progress_note(progress* p, const char* text);
 
 // Leaves nothing of the line on the screen, not even a blank line.
 void progress_end(progress* p);

@@ -123,6 +123,7 @@ TEST_F(EmuProgramTest, FaultLists) {
     } cases[] = {
         {"", 0, sample_c, ""},
         {"0:unit-attention", 0, sample_c, ""},
+        {"0:becoming-ready", 0, sample_c, ""},
         {"2:unit-attention", 1, "", "failed to read sector 2: Input/output error\n"
                                     "drive reports: unit attention, not ready to ready change, medium may have changed "
                                     "(06/28/00)\n"},
@@ -135,7 +136,11 @@ TEST_F(EmuProgramTest, FaultLists) {
          "failed to read device: Input/output error\n"
          "drive reports: illegal request, invalid field in command block (05/24/00)\n"
          "the drive may not support reading raw subchannel data\n"},
-        {"100:illegal", 0, expected_output(synth_sample_disc(), options_from("c"), 100), ""},
+        {"100:illegal", 1, expected_output(synth_sample_disc(), options_from("c"), 100),
+         "failed to read sector 100: Input/output error\n"
+         "drive reports: illegal request, logical block address out of range (05/21/00)\n"
+         "the disc's table of contents puts its end at block 8925\n"},
+        {"100:illegal,0:toc-refused", 0, expected_output(synth_sample_disc(), options_from("c"), 100), ""},
         {"3000:no-subchannel", 1, expected_output(synth_sample_disc(), options_from("c"), 3000),
          "failed to read sector 3000: Input/output error\n"
          "drive reports: illegal request, invalid field in command block (05/24/00)\n"},

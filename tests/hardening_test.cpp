@@ -167,8 +167,10 @@ TEST_F(HardeningTest, ManyOptions) {
 // Every fault, at block 0, at block 1 and in the middle, with the default
 // report, every report switch, and -r: exact output (every block before the
 // fault reported), error lines and status. A drive that says the block is
-// not there ends the scan as the end of the disc does; every other failure
-// is told, with what the drive said, and the status says the scan failed.
+// not there ends the scan as the end of the disc does when it refuses its
+// table of contents, and is a read error before the end the table puts it
+// at; every other failure is told, with what the drive said, and the status
+// says the scan failed.
 TEST_F(HardeningTest, FaultMatrix) {
     const uint32_t count = synth_sector_count(disc);
     const std::string wrong_count = "the pass-through call returned an unexpected count of bytes (" +
@@ -203,36 +205,45 @@ TEST_F(HardeningTest, FaultMatrix) {
          "command)\n"},
         {FAULT_SHORT_SENSE, false, "drive reports: medium error (03)\n"},
     };
+    const std::string toc_end =
+        "the disc's table of contents puts its end at block " + std::to_string(synth_lead_out_start(disc)) + "\n";
     int cases = 0;
     for (const auto& f : faults) {
         for (uint32_t at : {0u, 1u, count / 2}) {
             for (const char* switches : {"", "rptcie", "r"}) {
-                emulated_reset();
-                emulated_insert_synth_disc(disc);
-                emulated_inject_fault(at, f.fault);
-                run_result r = run_qscan(arguments_for(switches));
-                std::string where = "fault " + std::to_string(f.fault) + " at " + std::to_string(at) +
-                                    " -" + switches;
-                EXPECT_EQ(expected_output(disc, options_for(switches), at), r.out) << where;
-                if (at == 0) {
-                    EXPECT_EQ(1, r.status) << where;
-                    EXPECT_EQ(READ_FAILED + f.reason, r.err) << where;
-                } else if (f.end_of_disc) {
-                    EXPECT_EQ(0, r.status) << where;
-                    EXPECT_EQ("", r.err) << where;
-                } else {
+                for (bool toc_refused : {false, true}) {
+                    if (toc_refused && (!f.end_of_disc || at == 0))
+                        continue;
+                    emulated_reset();
+                    emulated_insert_synth_disc(disc);
+                    emulated_inject_fault(at, f.fault);
+                    if (toc_refused)
+                        emulated_inject_fault(0, FAULT_TOC_REFUSED);
+                    run_result r = run_qscan(arguments_for(switches));
+                    std::string where = "fault " + std::to_string(f.fault) + " at " + std::to_string(at) + " -" +
+                                        switches + (toc_refused ? ", no table of contents" : "");
+                    EXPECT_EQ(expected_output(disc, options_for(switches), at), r.out) << where;
                     std::string reason = f.reason;
                     if (f.fault == FAULT_NO_SUBCHANNEL || f.fault == FAULT_INVALID_OPCODE)  // the hint: first read only
                         reason = reason.substr(0, reason.find('\n') + 1);
-                    EXPECT_EQ(1, r.status) << where;
-                    EXPECT_EQ("failed to read sector " + std::to_string(at) + ": Input/output error\n" +
-                                  reason, r.err) << where;
+                    if (at == 0) {
+                        EXPECT_EQ(1, r.status) << where;
+                        EXPECT_EQ(READ_FAILED + f.reason, r.err) << where;
+                    } else if (toc_refused) {
+                        EXPECT_EQ(0, r.status) << where;
+                        EXPECT_EQ("", r.err) << where;
+                    } else {
+                        EXPECT_EQ(1, r.status) << where;
+                        EXPECT_EQ("failed to read sector " + std::to_string(at) + ": Input/output error\n" + reason +
+                                      (f.end_of_disc ? toc_end : ""),
+                                  r.err) << where;
+                    }
+                    ++cases;
                 }
-                ++cases;
             }
         }
     }
-    EXPECT_EQ(16 * 3 * 3, cases);
+    EXPECT_EQ(16 * 3 * 3 + 5 * 2 * 3, cases);
 }
 
 // A disc change at block 0 changes nothing: the read

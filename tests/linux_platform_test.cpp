@@ -26,8 +26,10 @@ struct fake_kernel {
     std::vector<std::string> stats;
     std::vector<std::pair<std::string, int>> opens;
     int open_result = FAKE_FD;
+    int open_errno = EACCES;
     std::vector<std::pair<int, int>> dups;
     int dup_result = FAKE_FD;
+    uint64_t now_ms = 1000;
     std::vector<int> closes;
     std::vector<sg_io_hdr_t> sg_calls;
     std::vector<std::vector<uint8_t>> cdbs;
@@ -55,6 +57,8 @@ int fake_stat(const char* path, struct stat* st) {
 
 int fake_open(const char* path, int flags) {
     kernel->opens.push_back({path, flags});
+    if (kernel->open_result < 0)
+        errno = kernel->open_errno;
     return kernel->open_result;
 }
 
@@ -66,6 +70,15 @@ int fake_dup_above(int fd, int lowest) {
 int fake_close(int fd) {
     kernel->closes.push_back(fd);
     return 0;
+}
+
+// Time passes only when the program sleeps.
+void fake_sleep_ms(unsigned milliseconds) {
+    kernel->now_ms += milliseconds;
+}
+
+uint64_t fake_clock_ms() {
+    return kernel->now_ms;
 }
 
 int fake_sg_io(int fd, sg_io_hdr_t* hdr) {
@@ -112,7 +125,7 @@ protected:
     void SetUp() override {
         saved = linux_calls;
         kernel = &fake;
-        linux_calls = {fake_stat, fake_open, fake_sg_io, fake_dup_above, fake_close};
+        linux_calls = {fake_stat, fake_open, fake_sg_io, fake_dup_above, fake_close, fake_sleep_ms, fake_clock_ms};
         fake.nodes["/dev/sr0"] = block_node(11, 0);
         fake.sg_answer = drive_with(synth_sample_disc());
     }
@@ -228,6 +241,22 @@ TEST_F(LinuxTest, RefusedOpens) {
     drive_handle h = (drive_handle)0x77;
     EXPECT_EQ(EINVAL, open_drive("D:", &h));
     EXPECT_EQ((drive_handle)0x77, h);
+
+    // The program's message stays the same; a line after it says why.
+    struct {
+        int error;
+        const char* reason;
+    } reasons[] = {
+        {EACCES, "/dev/sr0: Permission denied: reading a CD needs read access to it, usually by membership of the "
+                 "group cdrom\n"},
+        {EBUSY, "/dev/sr0: Device or resource busy\n"},
+    };
+    for (auto c : reasons) {
+        fake.open_errno = c.error;
+        run_result r = run_qscan({"D:"});
+        EXPECT_EQ(1, r.status);
+        EXPECT_EQ(std::string("failed to open device: Invalid argument\n") + c.reason, r.err);
+    }
 }
 
 TEST_F(LinuxTest, ReadCarriesTheRequestIntoSgIo) {
@@ -414,9 +443,12 @@ TEST_F(LinuxTest, WholeScanThroughSgIo) {
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     EXPECT_EQ(expected_output(d, options_from("cie")), r.out);
-    EXPECT_EQ(synth_sector_count(d) + 1, fake.sg_calls.size());  // the last one finds the end
+    // The table of contents (this drive refuses it), every block, and the one that finds the end.
+    EXPECT_EQ(synth_sector_count(d) + 2, fake.sg_calls.size());
 }
 
+// An empty tray may be a disc going in: the drive is given 30 seconds to
+// become ready before its first read fails.
 TEST_F(LinuxTest, EmptyTray) {
     fake.sg_answer = [](sg_io_hdr_t* h) { return check_condition(h, 0x02, 0x3A, 0x00); };
     run_result r = run_qscan({"D:"});
@@ -425,6 +457,7 @@ TEST_F(LinuxTest, EmptyTray) {
     EXPECT_EQ("failed to read device: Input/output error\n"
               "drive reports: not ready, medium not present (02/3a/00)\n",
               r.err);
+    EXPECT_EQ(1000u + 30000, fake.now_ms);
 }
 
 // The real program on this machine's real kernel.

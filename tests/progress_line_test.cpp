@@ -19,7 +19,8 @@ uint64_t fake_clock() {
 
 // A scan of `sectors` blocks from a drive that takes `ns_per_sector` each;
 // returns what the line wrote.
-std::string scan(uint32_t sectors, uint64_t ns_per_sector, bool enabled = true, uint8_t minutes = 0) {
+std::string scan(uint32_t sectors, uint64_t ns_per_sector, bool enabled = true, uint8_t minutes = 0,
+                 const char* note = NULL) {
     char* text = NULL;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
@@ -27,6 +28,8 @@ std::string scan(uint32_t sectors, uint64_t ns_per_sector, bool enabled = true, 
     clock_looks = 0;
     progress p;
     progress_start(&p, enabled, fake_clock, out);
+    if (note != NULL)
+        progress_note(&p, note);
     timing running = START_POSITION;
     running.abs.m = minutes;
     for (uint32_t lba = 1; lba <= sectors; ++lba) {
@@ -82,6 +85,16 @@ TEST(ProgressLine, ThirteenCharactersAtMostAndErasedAtTheEnd) {
     EXPECT_EQ("", scan(100000, 1000, false));  // not a terminal: nothing at all
     EXPECT_EQ(0u, clock_looks);
     EXPECT_EQ("", scan(10, 1000));  // over before the first update: nothing to erase
+}
+
+// A note before the scan ("waiting for the drive") is covered by the first
+// line, and the note alone is erased whole.
+TEST(ProgressLine, NoteCoveredByTheLineAfterIt) {
+    std::string written = scan(1000000, 1000, true, 0, "waiting for the drive");
+    EXPECT_EQ(0u, written.find("waiting for the drive\r"));
+    size_t first = written.find('\r') + 1;
+    EXPECT_EQ(21u, written.find('\r', first) - first) << written.substr(first, 30);
+    EXPECT_EQ(std::string(21, ' ') + "\r", scan(10, 1000, true, 0, "waiting for the drive").substr(22));
 }
 
 }  // namespace

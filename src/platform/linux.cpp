@@ -45,13 +45,25 @@ int real_close(int fd) {
     return close(fd);
 }
 
+void real_sleep_ms(unsigned milliseconds) {
+    struct timespec t = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+uint64_t real_clock_ms(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000;
+}
+
 // The last open that failed where the node exists: its node and errno.
 char failed_node[16];
 int failed_errno = 0;
 
 }  // namespace
 
-linux_kernel linux_calls = {real_stat, real_open, real_sg_io, real_dup_above, real_close};
+linux_kernel linux_calls = {real_stat, real_open, real_sg_io, real_dup_above, real_close, real_sleep_ms, real_clock_ms};
 
 const int LINUX_DRIVE_OPEN_FLAGS = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
@@ -183,13 +195,9 @@ bool open_failure_reason(char* text, unsigned size) {
 }
 
 void Sleep(DWORD milliseconds) {
-    struct timespec t = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
+    linux_calls.sleep_ms(milliseconds);
 }
 
 DWORD GetTickCount(void) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (DWORD)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
+    return (DWORD)linux_calls.clock_ms();
 }

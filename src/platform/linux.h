@@ -6,6 +6,7 @@
 
 #include <scsi/sg.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <sys/stat.h>
 
 #include "platform/win32.h"
@@ -18,6 +19,8 @@ struct linux_kernel {
     int (*sg_io)(int fd, sg_io_hdr_t* hdr);  // ioctl(fd, SG_IO, hdr)
     int (*dup_above)(int fd, int lowest);    // fcntl(fd, F_DUPFD_CLOEXEC, lowest)
     int (*close)(int fd);
+    void (*sleep_ms)(unsigned milliseconds);  // nanosleep, through interruptions
+    uint64_t (*clock_ms)(void);               // CLOCK_MONOTONIC in milliseconds
 };
 extern linux_kernel linux_calls;
 
