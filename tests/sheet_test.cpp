@@ -14,6 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "emulated/emulated_drive.h"
+#include "sheet/qscan_sheet.h"
 #include "sheet/report_reader.h"
 #include "sheet/sheet.h"
 #include "support.h"
@@ -498,6 +500,156 @@ TEST_F(SheetTest, DamagedDiscWithForgedFrames) {
     EXPECT_EQ(3, got["malformed_position_frames"]);
 }
 
+// qscan-sheet in this process, on the emulated drive with the disc in it.
+run_result sheet_here(const std::vector<std::string>& args) {
+    std::vector<std::string> storage = {"qscan-sheet"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : storage)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return capture([&] { return qscan_sheet_main((int)storage.size(), argv.data()); });
+}
+
+// What a sheet says about the disc, without how it was read: tracks with
+// their flags, index points with `exact`, ISRCs, the catalogue number.
+json essentials(const json& sheet, bool first_session_only) {
+    json tracks = json::array();
+    for (const json& t : sheet["tracks"]) {
+        if (first_session_only && t["from_toc"])
+            continue;
+        json indexes = json::array();
+        for (const json& i : t["indexes"])
+            indexes.push_back({i["number"], i["block"], i["exact"]});
+        tracks.push_back({t["number"], t["flags"], t["data"], indexes, t["isrc"].is_null() ? json() : t["isrc"]["code"]});
+    }
+    return {{"tracks", tracks}, {"mcn", sheet["mcn"].is_null() ? json() : sheet["mcn"]["code"]}};
+}
+
+synth_disc with_lead_out(synth_disc d) {
+    d.lead_out = 150;
+    return d;
+}
+
+// The three ways to a disc's sheet give the same one: qscan -r's report,
+// qscan-sheet D: (targeted) and qscan-sheet --full D:; the drive's reads
+// know the lead-out even where the drive refuses to read it, and the tracks
+// of a later session from the table of contents.
+TEST_F(SheetTest, ThreeReadsOneSheet) {
+    synth_disc hidden_minutes = with_lead_out(synth_sample_disc());
+    hidden_minutes.tracks[0].pregap = 2 * 60 * 75;
+    synth_disc deep_indexes = with_lead_out(synth_album_disc(20 * 60 * 75));
+    deep_indexes.tracks[1].indexes = {9000, 9001, 17000};
+    deep_indexes.tracks[4].indexes = {1};
+    synth_disc two_sessions = with_lead_out(synth_sample_disc());
+    two_sessions.second_session = 3000;
+    synth_disc damaged = with_lead_out(synth_sample_disc());
+    damage(&damaged, 2990, 3010);
+    damage(&damaged, 6600, 6700);
+    synth_disc codes_at_the_end = with_lead_out(synth_album_disc(12 * 60 * 75));
+    codes_at_the_end.tracks[1].second_isrc = "ZZQSC2600099";
+    codes_at_the_end.tracks[1].second_isrc_from = 5000;
+    struct {
+        const char* name;
+        synth_disc disc;
+    } cases[] = {
+        {"the sample disc, whose lead-out the drive refuses", synth_sample_disc()},
+        {"hidden track, indexes 2 and 3, pregaps of 1 to 165 counting down to 1, a data track",
+         synth_sheet_disc()},
+        {"pregaps counting down to 0, indexes 2 and 3", with_lead_out(pregaps_and_indexes(false))},
+        {"codes on the first blocks of indexes", with_lead_out(codes_on_first_blocks())},
+        {"the previous track's code at a track's start", with_lead_out(isrcs())},
+        {"two minutes of hidden audio before track 1's index 01", hidden_minutes},
+        {"indexes deep in a track, one a block long", deep_indexes},
+        {"a second code from the middle of a track on", codes_at_the_end},
+        {"a data session after the audio", two_sessions},
+        {"damaged stretches across a start", damaged},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emulated_reset();
+        emulated_insert_synth_disc(c.disc);
+        json report = sheet_json(file("disc.q", run_qscan({"-r", "D:"}).out));
+        json reads[2];
+        for (int full = 0; full < 2; ++full) {
+            emulated_reset();
+            emulated_insert_synth_disc(c.disc);
+            run_result r = sheet_here(full ? std::vector<std::string>{"--json", "--full", "D:"}
+                                           : std::vector<std::string>{"--json", "D:"});
+            ASSERT_EQ(0, r.status) << r.err;
+            reads[full] = json::parse(r.out);
+            EXPECT_EQ(essentials(report, false), essentials(reads[full], true)) << (full ? "--full" : "targeted");
+            EXPECT_TRUE(reads[full]["complete"]);
+            EXPECT_EQ(synth_lead_out_start(c.disc), reads[full]["lead_out"]);
+        }
+        EXPECT_EQ(essentials(reads[0], false), essentials(reads[1], false));
+        if (c.disc.lead_out > 0) {
+            EXPECT_EQ(report["lead_out"], reads[0]["lead_out"]);
+        }
+        EXPECT_GT(reads[0]["read"]["commands"], 0);
+    }
+}
+
+// What a drive does that is not a clean read, and how qscan-sheet D: takes
+// it: the status, the first line on standard error, and what the sheet says.
+TEST_F(SheetTest, DrivesThatDoNotJustRead) {
+    const synth_disc disc = with_lead_out(synth_sample_disc());
+    emulated_reset();
+    emulated_insert_synth_disc(disc);
+    const json clean = essentials(json::parse(sheet_here({"--json", "D:"}).out), false);
+    struct {
+        const char* name;
+        std::function<void()> setup;
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // its first line; "" for none
+        std::function<void(const json&)> check;
+    } cases[] = {
+        {"a drive that refuses its table of contents is read whole", [] { emulated_inject_fault(0, FAULT_TOC_REFUSED); },
+         {"--json", "D:"}, 0, "qscan-sheet: the drive gave no table of contents, so the whole disc is read",
+         [&](const json& s) {
+             EXPECT_EQ("full", s["read"]["method"]);
+             EXPECT_EQ(clean, essentials(s, false));
+             EXPECT_TRUE(s["toc"].is_null());
+         }},
+        {"a drive still becoming ready is waited for", [] { emulated_inject_fault(0, FAULT_BECOMING_READY); },
+         {"--json", "D:"}, 0, "", [&](const json& s) { EXPECT_EQ(clean, essentials(s, false)); }},
+        {"a system that takes five sectors a transfer", [] { emulated_set_max_sectors(5); }, {"--json", "--full", "D:"}, 0,
+         "",
+         [&](const json& s) {
+             EXPECT_EQ(clean, essentials(s, false));
+             EXPECT_GE(s["read"]["commands"].get<uint32_t>(), synth_sector_count(disc) / 5);
+         }},
+        {"blocks the drive cannot read", [] { for (uint32_t b : {3100u, 3101u, 5000u}) emulated_inject_fault(b, FAULT_MEDIUM); },
+         {"--json", "--full", "D:"}, 1, "qscan-sheet: some blocks of the disc could not be read: the sheet says which",
+         [&](const json& s) {
+             EXPECT_EQ(json::parse("[[3100, 3101], [5000, 5000]]"), s["read"]["unreadable"]);
+             EXPECT_EQ(clean, essentials(s, false));
+         }},
+        {"an end of the disc before the one its table of contents gives", [] { emulated_inject_fault(3100, FAULT_ILLEGAL); },
+         {"--json", "D:"}, 1, "qscan-sheet: some blocks of the disc could not be read: the sheet says which",
+         [&](const json& s) { EXPECT_EQ(json::parse("[[3100, 3100]]"), s["read"]["unreadable"]); }},
+        {"a disc change in the middle", [] { emulated_inject_fault(3100, FAULT_UNIT_ATTENTION); }, {"--json", "D:"}, 1,
+         "qscan-sheet: the drive says at block 3100 that the disc may have changed: a sheet would mix two discs", NULL},
+        {"an empty drive", [] { emulated_eject(); }, {"D:"}, 1, "failed to read device: Input/output error", NULL},
+        {"a drive that is not there", [] {}, {"E:"}, 1, "failed to open device: Invalid argument", NULL},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emulated_reset();
+        emulated_insert_synth_disc(disc);
+        c.setup();
+        run_result r = sheet_here(c.args);
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_EQ(c.err, r.err.substr(0, r.err.find('\n'))) << r.err;
+        if (c.check)
+            c.check(json::parse(r.out));
+        else
+            EXPECT_EQ("", r.out);
+    }
+    EXPECT_EQ(2, sheet("--full '" + file("disc.q", raw_report(disc)) + "'").status);  // --full goes with a drive
+}
+
 TEST_F(SheetTest, FlagsAndLength) {
     json s = sheet_json(scan(flags_and_damage()));
     std::vector<std::string> flags;
@@ -607,7 +759,7 @@ TEST_F(SheetTest, Refusals) {
 }
 
 TEST_F(SheetTest, CommandLine) {
-    const std::string usage = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [FILE]\n";
+    const std::string usage = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
     run_result r = sheet("--help");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(usage, r.out.substr(0, usage.size()));

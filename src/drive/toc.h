@@ -73,6 +73,11 @@ int read_disc_toc(drive_handle handle, disc_toc* toc, read_failure* failure, rea
                   void* context);
 
 // The track of that number in the table of contents, or NULL.
-const toc_track* toc_find(const disc_toc* toc, unsigned number);
+inline const toc_track* toc_find(const disc_toc* toc, unsigned number) {
+    for (unsigned i = 0; i < toc->track_count; ++i)
+        if (toc->track[i].number == number)
+            return &toc->track[i];
+    return nullptr;
+}
 
 #endif

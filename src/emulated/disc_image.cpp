@@ -14,6 +14,7 @@
 
 #include "drive/drive.h"
 #include "emulated/emulated_drive.h"
+#include "emulated/toc_answers.h"
 
 #ifndef O_BINARY
 #define O_BINARY 0  // only Windows tells binary files from text files
@@ -24,6 +25,7 @@ namespace {
 // A .subcode file starts in the lead-in: its first record is block -45150.
 const uint64_t SUBCODE_RECORDS_BEFORE_BLOCK_0 = 45150;
 const size_t READ_AHEAD = 1 << 20;
+const size_t RANDOM_WINDOW = 32;  // records read around one asked for out of order
 
 bool ends_with(const std::string& name, const char* ending) {
     size_t n = strlen(ending);
@@ -54,8 +56,8 @@ std::string companion(const std::string& stem, const char* ending) {
 }
 
 // One file of fixed-size records, read through a large buffer: a scan asks
-// for block after block, so it reads ahead and seeks only when asked out of
-// order.
+// for block after block, so it reads ahead; a record asked for out of order
+// (a seek, a probe) gets a small window read around it.
 struct record_file {
     std::string path;
     int fd = -1;
@@ -115,7 +117,8 @@ struct record_file {
     bool read(uint64_t index, uint8_t* out) {
         uint64_t offset = index * record_size;
         if (offset < buffer_offset || offset + record_size > buffer_offset + buffered) {
-            buffer.resize(READ_AHEAD - READ_AHEAD % record_size);
+            bool in_order = offset == buffer_offset + buffered;
+            buffer.resize(in_order ? READ_AHEAD - READ_AHEAD % record_size : RANDOM_WINDOW * record_size);
             if (lseek64(fd, (int64_t)offset, SEEK_SET) < 0)
                 return false;
             buffer_offset = offset;
@@ -212,6 +215,37 @@ bool starts_with_clonecd_header(const std::string& path, std::string* error) {
     return true;
 }
 
+// A CloneCD control file's table of contents, when it lists one; a file
+// that lists no entry leaves the drive to find it from the Q frames.
+bool read_clonecd_toc(const std::string& path, emulated_disc* disc, std::string* error) {
+    record_file ccd;
+    if (!ccd.open_file(path, 1, error))
+        return false;
+    std::string text((size_t)ccd.records, '\0');
+    for (uint64_t i = 0; i < ccd.records; ++i)
+        if (!ccd.read(i, (uint8_t*)&text[(size_t)i])) {
+            *error = "cannot read " + path;
+            return false;
+        }
+    if (text.find("[Entry ") == std::string::npos)
+        return true;
+    if (!toc_from_clonecd(text, &disc->toc, error)) {
+        *error = "CloneCD control file " + path + " has no table of contents: " + *error;
+        return false;
+    }
+    disc->has_toc = true;
+    return true;
+}
+
+// A set with its control file beside it takes its table of contents from it.
+bool open_set_with_toc(const std::string& stem, const std::string& img, const std::string& sub, emulated_disc* disc,
+                       std::string* error) {
+    if (!open_set(img, sub, disc, error))
+        return false;
+    std::string ccd = companion(stem, ".ccd");
+    return ccd.empty() || read_clonecd_toc(ccd, disc, error);
+}
+
 }  // namespace
 
 bool emulated_open_image_file(const char* path, emulated_disc* disc, std::string* error) {
@@ -226,15 +260,15 @@ bool emulated_open_image_file(const char* path, emulated_disc* disc, std::string
                      " is missing";
             return false;
         }
-        return open_set(img, sub, disc, error);
+        return open_set_with_toc(stem, img, sub, disc, error);
     }
     if (ends_with(name, ".img")) {
         std::string sub = companion(stem, ".sub");
-        return sub.empty() ? open_raw(name, disc, error) : open_set(name, sub, disc, error);
+        return sub.empty() ? open_raw(name, disc, error) : open_set_with_toc(stem, name, sub, disc, error);
     }
     if (ends_with(name, ".sub")) {
         std::string img = companion(stem, ".img");
-        return img.empty() ? open_subchannel(name, true, 0, disc, error) : open_set(img, name, disc, error);
+        return img.empty() ? open_subchannel(name, true, 0, disc, error) : open_set_with_toc(stem, img, name, disc, error);
     }
     if (ends_with(name, ".subcode"))
         return open_subchannel(name, false, SUBCODE_RECORDS_BEFORE_BLOCK_0, disc, error);

@@ -1,11 +1,16 @@
-// Entry point of qscan-sheet: reads qscan's raw report (qscan -r) from a file
-// or standard input and prints the disc's sheet as text, a cue sheet, JSON
-// or a picture.
+// qscan-sheet: reads a disc's Q frames, from a drive or from qscan's raw
+// report (qscan -r) in a file or on standard input, and prints the disc's
+// sheet as text, a cue sheet, JSON or a picture.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "drive/drive.h"
 #include "platform/binary_input.h"
+#include "platform/terminal.h"
+#include "progress.h"
+#include "sheet/qscan_sheet.h"
+#include "sheet/read_drive.h"
 #include "sheet/report_reader.h"
 #include "sheet/sheet.h"
 #include "sheet/sheet_writers.h"
@@ -13,17 +18,19 @@
 namespace {
 
 const char PROGRAM[] = "qscan-sheet";
-const char USAGE[] = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [FILE]\n";
+const char USAGE[] = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
 const char HELP[] =
-    "Reads qscan's raw report (qscan -r) from FILE, or from standard input when FILE is\n"
-    "missing or '-', and prints the disc's sheet: its catalogue number, and per track\n"
-    "the index points, length, ISRC, flags and CRC errors.\n"
+    "Reads the disc in DRIVE (a drive letter and a colon, D:), or qscan's raw report\n"
+    "(qscan -r) from FILE, or from standard input when neither is given or FILE is '-',\n"
+    "and prints the disc's sheet: its catalogue number, and per track the index points,\n"
+    "length, ISRC, flags and CRC errors.\n"
     "\n"
     "  (no option)   the sheet as text, for a person\n"
     "  --cue         a cue sheet for an image of the disc from block 0\n"
     "  --image NAME  the image the cue sheet names (default disc.bin)\n"
     "  --json        the sheet as one JSON object\n"
     "  --svg         a picture of the disc: tracks, codes, damage (SVG)\n"
+    "  --full        read every block of the disc, not only those the sheet needs\n"
     "  --help        this text\n"
     "  --version     the program's version\n";
 const char DEFAULT_IMAGE[] = "disc.bin";
@@ -39,8 +46,8 @@ enum { STATUS_FAILED = 1, STATUS_USAGE = 2 };
 struct command_line {
     int form;
     const char* image;  // NULL: not given
-    const char* file;   // NULL: standard input
-    bool help, version;
+    const char* file;   // NULL: standard input; a drive name: that drive
+    bool full, help, version;
 };
 
 int usage_error(const char* what, const char* argument) {
@@ -82,6 +89,8 @@ int parse_command_line(int argc, char** argv, command_line* c) {
             c->help = true;
         } else if (strcmp(a, "--version") == 0) {
             c->version = true;
+        } else if (strcmp(a, "--full") == 0) {
+            c->full = true;
         } else if (form_of(a) != FORM_TEXT) {
             if (c->form != FORM_TEXT && c->form != form_of(a))
                 return usage_error("one form at a time:", a);
@@ -99,7 +108,49 @@ int parse_command_line(int argc, char** argv, command_line* c) {
     }
     if (c->image != NULL && c->form != FORM_CUE)
         return usage_error("--image goes with --cue", NULL);
+    if (c->full && (c->file == NULL || !is_drive_name(c->file)))
+        return usage_error("--full goes with a drive", NULL);
     return 0;
+}
+
+// The sheet of the disc in the drive. Returns 0 when it was made from every
+// block it needed; 1 when some could not be read (the sheet is printed and
+// says which), or after saying why there is no sheet.
+int read_drive(const char* name, bool full, sheet* s, bool* have_sheet) {
+    drive_handle drive = NULL;
+    int rc = open_drive(name, &drive);
+    if (rc != 0) {  // the same words as qscan's
+        errno = rc;
+        perror("failed to open device");
+        char reason[160];
+        if (open_failure_reason(reason, sizeof reason))
+            fprintf(stderr, "%s\n", reason);
+        return STATUS_FAILED;
+    }
+    progress bar;
+    progress_start(&bar, stderr_is_terminal(), steady_clock_ns, stderr);
+    read_failure failure;
+    uint32_t block = 0;
+    sheet_start(s);
+    switch (sheet_read_drive(drive, full, s, &bar, stderr, &failure, &block)) {
+    case READ_NOTHING:
+        errno = EIO;
+        perror("failed to read device");
+        print_read_failure(stderr, &failure, true);
+        return STATUS_FAILED;
+    case READ_DISC_CHANGED:
+        fprintf(stderr, "%s: the drive says at block %lu that the disc may have changed: a sheet would mix two "
+                        "discs\n", PROGRAM, (unsigned long)block);
+        print_read_failure(stderr, &failure, false);
+        return STATUS_FAILED;
+    case READ_GAPS:
+        *have_sheet = true;
+        fprintf(stderr, "%s: some blocks of the disc could not be read: the sheet says which\n", PROGRAM);
+        return STATUS_FAILED;
+    default:
+        *have_sheet = true;
+        return 0;
+    }
 }
 
 // Feeds every sector of the report into *s. Returns 0, or 1 after saying
@@ -141,7 +192,7 @@ int read_report(FILE* in, const char* name, sheet* s) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int qscan_sheet_main(int argc, char** argv) {
     command_line c = {};
     int status = parse_command_line(argc, argv, &c);
     if (status != 0)
@@ -155,24 +206,31 @@ int main(int argc, char** argv) {
         return fflush(stdout) == 0 && !ferror(stdout) ? 0 : STATUS_FAILED;
     }
 
-    FILE* in = stdin;
-    const char* name = "standard input";
-    if (c.file != NULL && strcmp(c.file, "-") != 0) {
-        name = c.file;
-        in = fopen(c.file, "rb");
-        if (in == NULL) {
-            fprintf(stderr, "%s: %s: %s\n", PROGRAM, c.file, strerror(errno));
-            return STATUS_FAILED;
-        }
-    } else {
-        binary_standard_input();
-    }
     static sheet s;  // about 700 KB: not for the stack
-    status = read_report(in, name, &s);
-    if (in != stdin)
-        fclose(in);
-    if (status != 0)
-        return status;
+    if (c.file != NULL && is_drive_name(c.file)) {
+        bool have_sheet = false;
+        status = read_drive(c.file, c.full, &s, &have_sheet);
+        if (!have_sheet)
+            return status;
+    } else {
+        FILE* in = stdin;
+        const char* name = "standard input";
+        if (c.file != NULL && strcmp(c.file, "-") != 0) {
+            name = c.file;
+            in = fopen(c.file, "rb");
+            if (in == NULL) {
+                fprintf(stderr, "%s: %s: %s\n", PROGRAM, c.file, strerror(errno));
+                return STATUS_FAILED;
+            }
+        } else {
+            binary_standard_input();
+        }
+        status = read_report(in, name, &s);
+        if (in != stdin)
+            fclose(in);
+        if (status != 0)
+            return status;
+    }
     sheet_finish(&s);
 
     switch (c.form) {
@@ -200,5 +258,5 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s: write error: %s\n", PROGRAM, strerror(errno != 0 ? errno : EIO));
         return STATUS_FAILED;
     }
-    return 0;
+    return status;
 }

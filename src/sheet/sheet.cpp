@@ -338,7 +338,9 @@ void keep_points_rising(sheet* s) {
 
 // Each track's end, and its counts by block range: from its first index to
 // the next track's (a pregap belongs to its own track; the blocks where an
-// inexact start may lie to the track before, as the rows show it).
+// inexact start may lie to the track before, as the rows show it). A track
+// of a later session ends at the next or at the disc's last lead-out, the
+// first session's last track at the first session's lead-out.
 void place_track_ends(sheet* s) {
     uint32_t end = s->lead_out;
     for (int n = s->last_track; n >= s->first_track && n > 0; --n) {
@@ -346,6 +348,13 @@ void place_track_ends(sheet* s) {
         const sheet_index* first = first_index(t);
         if (!t->seen || first == NULL)
             continue;
+        if (t->from_toc) {
+            t->end = n == s->last_track ? clamp_block(s->reading.toc.lead_out) : end;
+            end = first->block;
+            if (n > 1 && !s->track[n - 1].from_toc)
+                end = s->lead_out;
+            continue;
+        }
         t->end = end;
         count_blocks(s, (int64_t)first->block - s->q_offset, (int64_t)end - s->q_offset, &t->crc_errors,
                      &t->out_of_place);
@@ -515,6 +524,26 @@ const sheet_index* first_index(const sheet_track* t) {
     return NULL;
 }
 
+// The tracks the table of contents lists in later sessions, which are not
+// read: data, as the table of contents gives them.
+void add_later_sessions(sheet* s) {
+    const disc_toc* toc = &s->reading.toc;
+    for (unsigned i = 0; s->reading.toc_known && i < toc->track_count; ++i) {
+        const toc_track* entry = &toc->track[i];
+        sheet_track* t = &s->track[entry->number];
+        if (entry->session <= 1 || t->seen || entry->start < 0)
+            continue;
+        t->seen = t->from_toc = true;
+        t->control = entry->control;
+        t->isrc = -1;
+        t->index[1] = {true, true, (uint32_t)entry->start, (uint32_t)entry->start, 0, 0, 0, NO_OFFSET, false};
+        if (s->first_track == 0 || entry->number < s->first_track)
+            s->first_track = entry->number;
+        if (entry->number > s->last_track)
+            s->last_track = entry->number;
+    }
+}
+
 bool track_length(const sheet_track* t, uint32_t* blocks) {
     if (!t->index[1].seen || t->end < t->index[1].block)
         return false;
@@ -558,7 +587,12 @@ void sheet_finish(sheet* s) {
     if (last != NULL && lead_out >= 0 && lead_out <= (int64_t)last->block)
         lead_out = -1;  // a lead-out before the last track's points: the frames contradict each other
     s->lead_out_seen = lead_out >= 0;
-    s->lead_out = s->lead_out_seen ? (uint32_t)lead_out : clamp_block((int64_t)s->end + s->q_offset);
+    s->lead_out_from_toc = !s->lead_out_seen && s->reading.toc_known;
+    s->lead_out = s->lead_out_seen       ? (uint32_t)lead_out
+                  : s->lead_out_from_toc ? clamp_block(s->reading.toc.first_session_end)
+                                         : clamp_block((int64_t)s->end + s->q_offset);
+    s->complete = s->lead_out_seen || (s->lead_out_from_toc && s->reading.stretches == 0);
+    add_later_sessions(s);
     place_track_ends(s);
 
     s->out_of_place = 0;
@@ -568,4 +602,40 @@ void sheet_finish(sheet* s) {
     s->mcn = majority(&s->mcns.code[0].frames, s->mcns.count, sizeof(sheet_code));
     place_codes(&s->mcns, s->q_offset);
     fill_bins(s);
+}
+
+unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned room) {
+    unsigned n = 0;
+    auto add = [&](int track, int64_t toc_block, int64_t q_block) {
+        if (toc_block != q_block && n < room)
+            out[n++] = {track, toc_block, q_block};
+    };
+    if (!s->reading.toc_known)
+        return 0;
+    const disc_toc* toc = &s->reading.toc;
+    for (int number = 1; number <= SHEET_TRACKS; ++number) {
+        const toc_track* entry = toc_find(toc, (unsigned)number);
+        const sheet_track* t = &s->track[number];
+        if (t->from_toc || (entry != NULL && entry->session > 1))
+            continue;
+        int64_t q_block = t->seen ? (t->index[1].seen ? (int64_t)t->index[1].block : -1) : -1;
+        if (entry != NULL || t->seen)
+            add(number, entry != NULL ? entry->start : -1, q_block);
+    }
+    if (s->lead_out_seen)
+        add(0, toc->first_session_end, s->lead_out);
+    return n;
+}
+
+void sheet_note_unreadable(sheet* s, uint32_t first, uint32_t last) {
+    sheet_reading* r = &s->reading;
+    if (r->stretches > 0 && r->stretches <= SHEET_STRETCHES && r->unreadable[r->stretches - 1][1] + 1 == first) {
+        r->unreadable[r->stretches - 1][1] = last;  // it goes on
+        return;
+    }
+    if (r->stretches < SHEET_STRETCHES) {
+        r->unreadable[r->stretches][0] = first;
+        r->unreadable[r->stretches][1] = last;
+    }
+    ++r->stretches;
 }

@@ -9,6 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "drive/toc.h"
 #include "subchannel.h"
 
 enum {
@@ -23,7 +24,27 @@ enum {
     SHEET_BLOCKS = 100 * FRAMES_PER_MINUTE - BLOCK_0_FRAMES,
     SHEET_OFFSET_RANGE = 5,   // Q offsets told apart: -5 to +5 blocks
     SHEET_STRAYS_LISTED = 16, // stray frames listed by block
-    SHEET_HELD = 16           // ISRC frames held until the sheet knows their track
+    SHEET_HELD = 16,          // ISRC frames held until the sheet knows their track
+    SHEET_STRETCHES = 64      // unreadable stretches listed
+};
+
+// How the blocks came to the sheet.
+enum sheet_method {
+    SHEET_FROM_REPORT,  // a saved scan, qscan -r's report
+    SHEET_TARGETED,     // the drive itself, the blocks the sheet needs
+    SHEET_FULL          // the drive itself, every block
+};
+
+// What reading the drive took, and its table of contents.
+struct sheet_reading {
+    int method;             // a sheet_method
+    uint32_t disc_blocks;   // the blocks of the disc's first session, by its table of contents
+    uint32_t blocks;        // blocks read, each counted once
+    uint32_t commands;      // READ CD commands sent
+    uint32_t stretches;     // stretches of blocks the drive could not read, the first SHEET_STRETCHES listed
+    uint32_t unreadable[SHEET_STRETCHES][2];  // first and last block
+    bool toc_known;
+    disc_toc toc;
 };
 
 // The CONTROL nibble's bits.
@@ -95,7 +116,8 @@ struct sheet_bin {
 };
 
 struct sheet_track {
-    bool seen;  // a position frame of it was confirmed by the next one
+    bool seen;  // a position frame of it was confirmed by the next one, or the table of contents lists it in a later session
+    bool from_toc;  // a track of a later session, not read: as the table of contents gives it
     sheet_index index[SHEET_INDEXES];
     sheet_votes index1;               // disc time minus track time, index 1 and above
     uint32_t control_frames[16];      // its believed position frames by CONTROL nibble
@@ -167,12 +189,16 @@ struct sheet {
     sheet_held held[SHEET_HELD];
     unsigned held_count;
 
+    sheet_reading reading;
+
     // Filled in by sheet_finish:
     int q_offset;                 // the Q offset most position frames show: disc time minus the block's own
     int first_track, last_track;  // 0 when no track was seen
     int mcn;                      // index in mcns of the majority, or -1
-    bool lead_out_seen;
-    uint32_t lead_out;            // the lead-out's first block, or the end of the scan
+    bool lead_out_seen;           // from its own frames
+    bool lead_out_from_toc;       // ... or else from the table of contents
+    uint32_t lead_out;            // the first session's lead-out's first block, or the end of the scan
+    bool complete;                // the blocks reach the lead-out, or the drive's table of contents says where it is and nothing needed was unreadable
     uint32_t out_of_place;        // position frames whose Q offset is not the disc's
     uint32_t crc_errors_before;   // CRC errors before the first track's first index
 };
@@ -227,5 +253,16 @@ const sheet_index* first_index(const sheet_track* t);
 // The length of a track in blocks, from its index 01 to its end; false when
 // its index 01 was not seen or its end does not lie after it.
 bool track_length(const sheet_track* t, uint32_t* blocks);
+
+// Where the table of contents and the Q frames disagree: a track's start
+// (its index 01), a track one of them lacks (-1), or the lead-out (track 0).
+struct toc_disagreement {
+    int track;
+    int64_t toc_block, q_block;
+};
+unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned room);
+
+// Notes a stretch of blocks the drive could not read, [first, last].
+void sheet_note_unreadable(sheet* s, uint32_t first, uint32_t last);
 
 #endif

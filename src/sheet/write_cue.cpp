@@ -6,7 +6,7 @@
 #include <inttypes.h>
 
 bool cue_can_hold(const sheet_track* t) {
-    return t->seen && t->index[1].seen;
+    return t->seen && t->index[1].seen && !t->from_toc;
 }
 
 bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
@@ -27,7 +27,9 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
         if (!t->seen)
             continue;
         if (!cue_can_hold(t)) {
-            fprintf(notes, "qscan-sheet: track %d left out of the cue sheet: its index 01 was not seen\n", n);
+            fprintf(notes, "qscan-sheet: track %d left out of the cue sheet: %s\n", n,
+                    t->from_toc ? "it is in a later session, which an image of the first one does not hold"
+                                : "its index 01 was not seen");
             continue;
         }
         fprintf(out, "  TRACK %02d %s\n", n, (t->control & CONTROL_DATA) ? "MODE1/2352" : "AUDIO");

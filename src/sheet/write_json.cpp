@@ -54,7 +54,39 @@ json track_object(int n, const sheet_track* t) {
             {"crc_errors", t->crc_errors},
             {"length", length},
             {"isrc_frames_uncounted", t->isrcs.uncounted},
-            {"frames_out_of_place", t->out_of_place}};
+            {"frames_out_of_place", t->out_of_place},
+            {"from_toc", t->from_toc}};
+}
+
+const char* const METHODS[] = {"report", "targeted", "full"};
+
+json reading_object(const sheet* s) {
+    const sheet_reading* r = &s->reading;
+    json unreadable = json::array();
+    for (uint32_t i = 0; i < r->stretches && i < SHEET_STRETCHES; ++i)
+        unreadable.push_back({r->unreadable[i][0], r->unreadable[i][1]});
+    bool from_drive = r->method != SHEET_FROM_REPORT;
+    return {{"method", METHODS[r->method]},
+            {"blocks", from_drive ? r->blocks : s->sectors},
+            {"commands", from_drive ? json(r->commands) : json(nullptr)},
+            {"unreadable", unreadable},
+            {"unreadable_stretches", r->stretches}};
+}
+
+json toc_object(const sheet_reading* r) {
+    if (!r->toc_known)
+        return nullptr;
+    json tracks = json::array();
+    for (unsigned i = 0; i < r->toc.track_count; ++i) {
+        const toc_track* t = &r->toc.track[i];
+        tracks.push_back({{"number", t->number}, {"block", t->start}, {"control", t->control}, {"session", t->session}});
+    }
+    return {{"first_track", r->toc.first_track},
+            {"last_track", r->toc.last_track},
+            {"lead_out", r->toc.first_session_end},
+            {"last_lead_out", r->toc.lead_out},
+            {"sessions", r->toc.sessions},
+            {"tracks", tracks}};
 }
 
 }  // namespace
@@ -73,8 +105,15 @@ void write_json(const sheet* s, FILE* out) {
     json strays = json::array();
     for (uint32_t i = 0; i < s->stray && i < SHEET_STRAYS_LISTED; ++i)
         strays.push_back(s->stray_block[i]);
+    toc_disagreement d[SHEET_TRACKS + 1];
+    json disagreements = json::array();
+    unsigned count = sheet_toc_disagreements(s, d, SHEET_TRACKS + 1);
+    for (unsigned i = 0; i < count; ++i)
+        disagreements.push_back({{"track", d[i].track},
+                                 {"toc_block", d[i].toc_block < 0 ? json(nullptr) : json(d[i].toc_block)},
+                                 {"q_block", d[i].q_block < 0 ? json(nullptr) : json(d[i].q_block)}});
     json sheet_object = {{"sectors", s->sectors},
-                         {"lead_out", s->lead_out_seen ? json(s->lead_out) : json(nullptr)},
+                         {"lead_out", s->lead_out_seen || s->lead_out_from_toc ? json(s->lead_out) : json(nullptr)},
                          {"crc_errors", s->crc_errors},
                          {"frames_out_of_place", s->out_of_place},
                          {"mcn", mcn},
@@ -82,12 +121,16 @@ void write_json(const sheet* s, FILE* out) {
                          {"tracks", tracks},
                          {"mcn_frames_uncounted", s->mcns.uncounted},
                          {"isrc_frames_outside_tracks", s->isrc_outside},
-                         {"complete", s->lead_out_seen},
+                         {"complete", s->complete},
                          {"q_offset", s->q_offset},
                          {"missing_tracks", missing},
                          {"stray_frames", {{"count", s->stray}, {"blocks", strays}}},
                          {"malformed_position_frames", s->malformed},
-                         {"crc_errors_before_first_track", s->crc_errors_before}};
+                         {"crc_errors_before_first_track", s->crc_errors_before},
+                         {"lead_out_from_toc", s->lead_out_from_toc},
+                         {"read", reading_object(s)},
+                         {"toc", toc_object(&s->reading)},
+                         {"toc_disagreements", disagreements}};
     // Codes are what the disc carries, any byte: never let one stop the output.
     std::string text = sheet_object.dump(2, ' ', true, json::error_handler_t::replace);
     fprintf(out, "%s\n", text.c_str());

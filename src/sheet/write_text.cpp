@@ -139,7 +139,7 @@ void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, 
 
 void write_track_notes(const sheet* s, int n, FILE* out) {
     const sheet_track* t = &s->track[n];
-    if (t->isrc < 0) {
+    if (t->isrc < 0 && !t->from_toc) {
         fprintf(out, "Track %d has no ISRC.\n", n);
     } else if (code_is_zero(&t->isrcs.code[t->isrc], ISRC_LENGTH)) {
         fprintf(out, "Track %d: its ISRC is twelve zeros, which is no code, and the cue sheet leaves it out.\n", n);
@@ -163,7 +163,9 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
     for (int i = 0; i < SHEET_INDEXES; ++i)
         if (t->index[i].seen && !t->index[i].exact)
             write_inexact_note(s, n, i, &t->index[i], out);
-    if (t->control & CONTROL_DATA)
+    if (t->from_toc)
+        fprintf(out, "Track %d is in a later session: as the table of contents gives it, not read.\n", n);
+    else if (t->control & CONTROL_DATA)
         fprintf(out, "Track %d is a data track: the Q subchannel does not tell its sector mode (the cue sheet says "
                      "MODE1/2352).\n", n);
 }
@@ -185,6 +187,54 @@ void write_mcn_notes(const sheet* s, FILE* out) {
     if (s->mcns.uncounted)
         fprintf(out, "The disc carries more than %d catalogue numbers: %" PRIu32 " frames of the others are not "
                      "counted one by one.\n", SHEET_CODES, s->mcns.uncounted);
+}
+
+// 359850 as "359,850".
+std::string with_commas(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = (int)digits.size() - 3; at > 0; at -= 3)
+        digits.insert((size_t)at, ",");
+    return digits;
+}
+
+void write_reading(const sheet* s, FILE* out) {
+    const sheet_reading* r = &s->reading;
+    if (r->method == SHEET_FROM_REPORT) {
+        fprintf(out, "Sectors read: %" PRIu32 "\n", s->sectors);
+        return;
+    }
+    if (r->method == SHEET_TARGETED)
+        fprintf(out, "Read: targeted, %s of %s blocks in %s commands\n", with_commas(r->blocks).c_str(),
+                with_commas(r->disc_blocks).c_str(), with_commas(r->commands).c_str());
+    else
+        fprintf(out, "Read: whole disc, %s blocks in %s commands\n", with_commas(r->blocks).c_str(),
+                with_commas(r->commands).c_str());
+    if (r->stretches == 0)
+        return;
+    fprintf(out, "Unreadable: ");
+    for (uint32_t i = 0; i < r->stretches && i < SHEET_STRETCHES; ++i) {
+        const uint32_t* u = r->unreadable[i];
+        fprintf(out, u[0] == u[1] ? "%sblock %" PRIu32 : "%sblocks %" PRIu32 " to %" PRIu32, i ? ", " : "", u[0], u[1]);
+    }
+    fprintf(out, "%s; the sheet lacks what they hold.\n", r->stretches > SHEET_STRETCHES ? ", ..." : "");
+}
+
+void write_toc_notes(const sheet* s, FILE* out) {
+    toc_disagreement d[SHEET_TRACKS + 1];
+    unsigned n = sheet_toc_disagreements(s, d, SHEET_TRACKS + 1);
+    for (unsigned i = 0; i < n; ++i) {
+        if (d[i].track == 0)
+            fprintf(out, "The table of contents puts the lead-out at block %" PRId64 ", its frames at block %" PRId64
+                         ": the frames win.\n", d[i].toc_block, d[i].q_block);
+        else if (d[i].q_block < 0 && d[i].toc_block >= 0)
+            fprintf(out, "The table of contents lists track %d at block %" PRId64 ", which no Q frame shows.\n",
+                    d[i].track, d[i].toc_block);
+        else if (d[i].toc_block < 0)
+            fprintf(out, "Track %d is in the Q frames but not in the table of contents.\n", d[i].track);
+        else
+            fprintf(out, "The table of contents puts track %d at block %" PRId64 ", its Q frames at block %" PRId64
+                         ": the Q frames win.\n", d[i].track, d[i].toc_block, d[i].q_block);
+    }
 }
 
 void write_evidence_notes(const sheet* s, FILE* out) {
@@ -249,10 +299,13 @@ void write_text(const sheet* s, FILE* out) {
     else
         fprintf(out, "Catalogue number: none\n");
     char time[TIME_TEXT_SIZE];
+    format_frames(time, (uint64_t)disc_frames_of_block(s->lead_out), '.');
     if (s->lead_out_seen) {
-        format_frames(time, (uint64_t)disc_frames_of_block(s->lead_out), '.');
         fprintf(out, "Lead-out: %s, block %" PRIu32 "\n", time, s->lead_out);
         fprintf(out, "The scan reached the lead-out: the last track is whole.\n");
+    } else if (s->lead_out_from_toc) {
+        fprintf(out, "Lead-out: %s, block %" PRIu32 ", from the table of contents (its frames were not read)\n", time,
+                s->lead_out);
     } else {
         format_frames(time, (uint64_t)disc_frames_of_block(s->end - 1), '.');
         fprintf(out, "Lead-out: not seen; the last track ends where the scan did, after block %" PRIu32 " (%s)\n",
@@ -260,7 +313,8 @@ void write_text(const sheet* s, FILE* out) {
         fprintf(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
                      "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
     }
-    fprintf(out, "Sectors read: %" PRIu32 "\n\n", s->sectors);
+    write_reading(s, out);
+    fprintf(out, "\n");
 
     if (s->first_track == 0) {
         fprintf(out, "No track: no good position frame carries a track number that the next one confirms.\n");
@@ -284,7 +338,11 @@ void write_text(const sheet* s, FILE* out) {
         if (s->track[n].seen)
             write_track_notes(s, n, out);
     write_mcn_notes(s, out);
+    write_toc_notes(s, out);
     write_evidence_notes(s, out);
-    fprintf(out, "CRC errors: %" PRIu32 " in all. Frames out of place (disc time not their block's): %" PRIu32 ".\n",
-            s->crc_errors, s->out_of_place);
+    if (s->reading.method == SHEET_FROM_REPORT)
+        fprintf(out, "CRC errors: %" PRIu32 " in all.", s->crc_errors);
+    else
+        fprintf(out, "CRC errors: %" PRIu32 " in the %s blocks read.", s->crc_errors, with_commas(s->sectors).c_str());
+    fprintf(out, " Frames out of place (disc time not their block's): %" PRIu32 ".\n", s->out_of_place);
 }

@@ -1,0 +1,16 @@
+// The emulated drive as the QSCAN_EMULATED_* variables set it up, for every
+// program linked with it (qscan-emu, qscan-sheet-emu).
+#ifndef QSCAN_EMULATED_EMULATED_ENVIRONMENT_H
+#define QSCAN_EMULATED_EMULATED_ENVIRONMENT_H
+
+// Loads drive D: as the environment says:
+//   QSCAN_EMULATED_DISC         a disc image (disc_image.h), else the sample disc
+//   QSCAN_EMULATED_FAULTS       faults, "BLOCK:KIND,..." (emulated_parse_faults)
+//   QSCAN_EMULATED_SPEED        sectors a second, as a multiple of 75 ("10", "2.5")
+//   QSCAN_EMULATED_MAX_SECTORS  the most sectors one transfer may hold, as a system allows
+//   QSCAN_EMULATED_STATS        a file that gets the drive's statistics, as one
+//                               JSON object, when the program exits
+// Returns 0, or 1 after a message on standard error that begins with `program`.
+int emulated_environment(const char* program);
+
+#endif
