@@ -341,7 +341,9 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
     }
     std::vector<uint8_t> answer;
     bool msf = cdb[1] & 0x02;
-    if ((cdb[1] & ~0x02) != 0 || !toc_answer(d.disc.toc, cdb[2] & 0x0F, msf, cdb[6], &answer)) {
+    // Older initiators give the format in the control byte's top bits.
+    uint8_t format = (cdb[2] & 0x0F) != 0 ? cdb[2] & 0x0F : cdb[9] >> 6;
+    if ((cdb[1] & ~0x02) != 0 || !toc_answer(d.disc.toc, format, msf, cdb[6], &answer)) {
         check_condition(r, INVALID_FIELD_IN_CDB, 0);
         return;
     }

@@ -110,59 +110,6 @@ void event_status(const uint8_t* cdb, bool present, uint8_t* data, uint32_t room
     reply(r, data, room, media, sizeof media, be16(cdb + 7));
 }
 
-// An address in a TOC: a block address, or 0, M, S, F of disc time.
-void put_address(uint8_t* p, uint32_t lba, bool msf) {
-    if (!msf) {
-        put32(p, lba);
-        return;
-    }
-    uint32_t frames = lba + 150;
-    p[0] = 0;
-    p[1] = (uint8_t)(frames / 4500);
-    p[2] = (uint8_t)(frames / 75 % 60);
-    p[3] = (uint8_t)(frames % 75);
-}
-
-// The disc as one audio track from block 0 to its end: the scan reads the
-// disc's own positions from the subchannel, not from the TOC.
-void read_toc(const uint8_t* cdb, uint32_t count, uint8_t* data, uint32_t room, target_response* r) {
-    bool msf = cdb[1] & 0x02;
-    uint8_t format = cdb[2] & 0x0F;
-    uint8_t track = cdb[6];
-    uint8_t answer[4 + 2 * 8] = {};
-    uint32_t size = 4;
-    answer[2] = answer[3] = 1;  // first and last track, or session
-    if (format == 0) {
-        if (track > 1 && track != 0xAA) {
-            check_condition(r, INVALID_FIELD_IN_CDB);
-            return;
-        }
-        if (track <= 1) {
-            uint8_t* d = answer + size;
-            d[1] = 0x10;  // ADR 1, CONTROL 0: audio
-            d[2] = 1;
-            put_address(d + 4, 0, msf);
-            size += 8;
-        }
-        uint8_t* d = answer + size;
-        d[1] = 0x10;
-        d[2] = 0xAA;  // the lead-out
-        put_address(d + 4, count, msf);
-        size += 8;
-    } else if (format == 1) {  // sessions: one, starting with track 1
-        uint8_t* d = answer + size;
-        d[1] = 0x10;
-        d[2] = 1;
-        put_address(d + 4, 0, msf);
-        size += 8;
-    } else {
-        check_condition(r, INVALID_FIELD_IN_CDB);
-        return;
-    }
-    put16(answer, size - 2);
-    reply(r, data, room, answer, size, be16(cdb + 7));
-}
-
 void disc_information(const uint8_t* cdb, uint8_t* data, uint32_t room, target_response* r) {
     uint8_t answer[34] = {};
     put16(answer, sizeof answer - 2);
@@ -175,12 +122,12 @@ void disc_information(const uint8_t* cdb, uint8_t* data, uint32_t room, target_r
     reply(r, data, room, answer, sizeof answer, be16(cdb + 7));
 }
 
-// READ CD goes to the emulated drive itself: the same strictness, sense
-// data and faults as through qscan-emu.
+// READ CD and READ TOC go to the emulated drive itself: the same
+// strictness, table of contents, sense data and faults as through qscan-emu.
 uint64_t read_cd_count = 0;
 
-void read_cd(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room, target_response* r) {
-    ++read_cd_count;
+void emulated(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room, target_response* r) {
+    read_cd_count += cdb[0] == 0xBE;
     emulated_response response;
     emulated_execute(cdb, cdb_length, data, room, &response);
     if (response.call_fails) {
@@ -244,8 +191,8 @@ void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32
         return;
     }
 
-    if (cdb[0] == 0xBE) {  // the emulated drive answers for an empty tray itself
-        read_cd(cdb, cdb_length, data, room, r);
+    if (cdb[0] == 0xBE || cdb[0] == 0x43) {  // the emulated drive answers for an empty tray itself
+        emulated(cdb, cdb_length, data, room, r);
         return;
     }
     if (!present) {
@@ -260,9 +207,6 @@ void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32
         reply(r, data, room, answer, sizeof answer, sizeof answer);
         return;
     }
-    case 0x43:
-        read_toc(cdb, count, data, room, r);
-        return;
     case 0x51:
         disc_information(cdb, data, room, r);
         return;
