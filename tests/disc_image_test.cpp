@@ -11,6 +11,7 @@
 
 #include <fstream>
 
+#include "drive/toc.h"
 #include "emulated/disc_image.h"
 #include "emulated/emulated_drive.h"
 #include "support.h"
@@ -124,6 +125,74 @@ TEST_F(DiscImageTest, EveryLayoutScansAsTheRawImage) {
             EXPECT_EQ("", got.err) << layout << " -" << switches;
             EXPECT_EQ(want.out, got.out) << layout << " -" << switches;
         }
+    }
+}
+
+// A CloneCD control file's entries for a table of contents, as dumping tools
+// write them: A0, A1 and A2 of each session, then its tracks.
+std::string clonecd_entries(const disc_toc& toc) {
+    std::string text = "[CloneCD]\nVersion=3\n[Disc]\nSessions=" + std::to_string(toc.sessions) + "\n";
+    int n = 0;
+    auto entry = [&](unsigned session, unsigned point, unsigned control, int32_t plba) {
+        char lines[160];
+        snprintf(lines, sizeof lines, "[Entry %d]\nSession=%u\nPoint=0x%02x\nADR=0x01\nControl=0x%02x\nTrackNo=0\nPLBA=%d\n",
+                 n++, session, point, control, plba);
+        text += lines;
+    };
+    for (unsigned session = 1; session <= toc.sessions; ++session) {
+        int32_t end = session == 1 ? toc.first_session_end : toc.lead_out;
+        entry(session, 0xA2, 0, end);
+        for (unsigned i = 0; i < toc.track_count; ++i)
+            if (toc.track[i].session == session)
+                entry(session, toc.track[i].number, toc.track[i].control, toc.track[i].start);
+    }
+    return text;
+}
+
+// A table of contents as text: "1@0 c0 s1, 2@1050 c0 s1; lead-out 1750, first session's 1750".
+std::string toc_text(const disc_toc& toc) {
+    std::string text;
+    for (unsigned i = 0; i < toc.track_count; ++i)
+        text += std::to_string(toc.track[i].number) + "@" + std::to_string(toc.track[i].start) + " c" +
+                std::to_string(toc.track[i].control) + " s" + std::to_string(toc.track[i].session) + ", ";
+    return text + "lead-out " + std::to_string(toc.lead_out) + ", first session's " +
+           std::to_string(toc.first_session_end);
+}
+
+// Every layout answers READ TOC: a set with a control file that lists the
+// table of contents from its entries (here a second session the dump does
+// not hold), every other dump from its own Q frames, as the disc has it.
+TEST_F(DiscImageTest, EveryLayoutAnswersItsTableOfContents) {
+    mkdir((dir + "/listed").c_str(), 0755);
+    mkdir((dir + "/unlisted").c_str(), 0755);
+    write_main("listed/disc.img");
+    write_sub("listed/disc.sub");
+    synth_disc two_sessions = disc;
+    two_sessions.second_session = 1000;
+    disc_toc listed = synth_toc(two_sessions);
+    write_text("listed/disc.ccd", clonecd_entries(listed));
+    write_main("unlisted/disc.img");
+    write_sub("unlisted/disc.sub");
+    write_text("unlisted/disc.ccd", "[CloneCD]\nVersion=3\n");
+    disc_toc own = synth_toc(disc);
+    own.lead_out = own.first_session_end = synth_lead_out_start(disc);
+    struct {
+        std::string path;
+        const disc_toc* want;
+    } layouts[] = {{dir + "/listed/disc.ccd", &listed}, {dir + "/unlisted/disc.img", &own},
+                   {write_raw("disc.bin"), &own},        {write_subcode("disc.subcode"), &own}};
+    for (auto& l : layouts) {
+        emulated_reset();
+        emulated_disc d;
+        std::string error;
+        ASSERT_TRUE(emulated_open_image_file(l.path.c_str(), &d, &error)) << error;
+        emulated_insert_disc(std::move(d));
+        drive_handle h = NULL;
+        ASSERT_EQ(0, open_drive("D:", &h));
+        disc_toc got;
+        read_failure f;
+        ASSERT_EQ(0, read_disc_toc(h, &got, &f, NULL, NULL)) << l.path;
+        EXPECT_EQ(toc_text(*l.want), toc_text(got)) << l.path;
     }
 }
 

@@ -21,7 +21,8 @@ protected:
     // `settings`: more of the environment, as NAME='value' pairs.
     run_result run(const char* image, const std::string& args, const std::string& out = "",
                    const std::string& settings = "") {
-        std::string command = "env -u QSCAN_EMULATED_FAULTS -u QSCAN_EMULATED_SPEED ";
+        std::string command =
+            "env -u QSCAN_EMULATED_FAULTS -u QSCAN_EMULATED_SPEED -u QSCAN_EMULATED_MAX_SECTORS -u QSCAN_EMULATED_STATS ";
         command += image ? std::string("QSCAN_EMULATED_DISC='") + image + "' " : "-u QSCAN_EMULATED_DISC ";
         command += settings + " ";
         command += "'" QSCAN_EMU "' " + args + " " + (out.empty() ? ">'" + dir + "/out'" : out) +
@@ -189,6 +190,25 @@ TEST_F(EmuProgramTest, DriveSpeeds) {
         EXPECT_EQ("", r.out) << speed;
         EXPECT_EQ(std::string("qscan-emu: QSCAN_EMULATED_SPEED must be a number of times 75 sectors a second, "
                               "0.1 or more, such as 10 or 2.5, not '") + speed + "'\n", r.err) << speed;
+    }
+}
+
+// QSCAN_EMULATED_MAX_SECTORS: 1 to 26; QSCAN_EMULATED_STATS: the drive's
+// counts when the program ends, one JSON object.
+TEST_F(EmuProgramTest, TransferLimitAndStatistics) {
+    const std::string stats = dir + "/stats.json";
+    run_result r = run(nullptr, "-c D:", "", "QSCAN_EMULATED_MAX_SECTORS=1 QSCAN_EMULATED_STATS='" + stats + "'");
+    EXPECT_EQ(0, r.status) << r.err;
+    uint32_t n = synth_sector_count(synth_sample_disc());
+    // The table of contents (tracks, sessions), every block, the one past the end.
+    EXPECT_EQ("{\"commands\": " + std::to_string(n + 3) + ", \"read_cd_commands\": " + std::to_string(n + 1) +
+                  ", \"blocks\": " + std::to_string(n + 1) + ", \"seeks\": 1}\n",
+              slurp(stats));
+    for (const char* max : {"0", "27", "x", ""}) {
+        r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_MAX_SECTORS='") + max + "'");
+        EXPECT_EQ(1, r.status) << max;
+        EXPECT_EQ(std::string("qscan-emu: QSCAN_EMULATED_MAX_SECTORS must be a number of sectors from 1 to 26, not '") +
+                      max + "'\n", r.err);
     }
 }
 
