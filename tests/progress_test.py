@@ -4,9 +4,10 @@
 qscan-emu scans a 40-second disc with its drive at 30x, standard error on a
 pseudo-terminal: first with standard output in a file, then with both
 streams on the terminal. The screen is played back (carriage returns, line
-feeds, erase-in-line) and compared with what the report must be.
+feeds, erase-in-line) and compared with what the report must be. Then
+qscan-sheet-emu reads the same disc, and says what it reads as it goes.
 
-Usage: progress_test.py QSCAN_EMU SYNTH_IMAGE
+Usage: progress_test.py QSCAN_EMU SYNTH_IMAGE QSCAN_SHEET_EMU
 """
 import os
 import pty
@@ -16,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-EMU, SYNTH = sys.argv[1:3]
+EMU, SYNTH, SHEET_EMU = sys.argv[1:4]
 ARGS = [EMU, "-t", "-c", "-i", "D:"]
 PROGRESS = re.compile(rb"(\d{2,3}):(\d{2}) [ \d]\d\.\dx\r")
 
@@ -46,13 +47,13 @@ def play(data):
     return ["".join(line).rstrip() for line in lines]
 
 
-def run_on_terminal(env, stdout_path):
-    """Runs qscan-emu with standard error (and, without stdout_path, standard
-    output) on a pseudo-terminal; returns what the terminal received and the
-    exit status."""
+def run_on_terminal(env, stdout_path, args=ARGS):
+    """Runs qscan-emu (or args) with standard error (and, without
+    stdout_path, standard output) on a pseudo-terminal; returns what the
+    terminal received and the exit status."""
     master, slave = pty.openpty()
     out = open(stdout_path, "wb") if stdout_path else slave
-    child = subprocess.Popen(ARGS, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=slave)
+    child = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=slave)
     os.close(slave)
     if stdout_path:
         out.close()
@@ -109,6 +110,18 @@ def main():
         while shown and not shown[-1]:
             shown.pop()
         check(shown == plain.stdout.decode().splitlines(), "the screen does not show exactly the report lines")
+
+        # The sheet from the drive: what it reads, then nothing left.
+        sheet = [SHEET_EMU, "D:"]
+        plain = subprocess.run(sheet, env=env, capture_output=True)
+        screen, status = run_on_terminal(env, out_path, sheet)
+        with open(out_path, "rb") as f:
+            check(f.read() == plain.stdout and plain.stderr == b"", "the sheet is the same bytes on a terminal or not")
+        check(status == 0, f"qscan-sheet-emu: status {status}")
+        for said in [b"reading the table of contents\r", b"reading track 1's start", b"reading track 1's codes",
+                     b"reading the lead-out"]:
+            check(said in screen, f"qscan-sheet-emu never said {said!r}")
+        check(not any(play(screen)), f"qscan-sheet-emu leaves the screen not blank: {play(screen)!r}")
     finally:
         shutil.rmtree(work)
 
