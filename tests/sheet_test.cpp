@@ -15,6 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "emulated/emulated_drive.h"
+#include "sheet/cd_text.h"
+#include "sheet/disc_ids.h"
 #include "sheet/qscan_sheet.h"
 #include "sheet/report_reader.h"
 #include "sheet/sheet.h"
@@ -773,6 +775,200 @@ TEST_F(SheetTest, CommandLine) {
         EXPECT_EQ("", r.out) << args;
         EXPECT_EQ(0u, r.err.find("qscan-sheet: ")) << args;
         EXPECT_EQ(usage, r.err.substr(r.err.size() - std::min(r.err.size(), usage.size()))) << args;
+    }
+}
+
+// A layout from index 01 starts and a lead-out, in blocks.
+id_layout layout_of(const std::vector<int32_t>& starts, int32_t lead_out) {
+    id_layout d = {};
+    d.first = 1;
+    d.last = (int)starts.size();
+    for (size_t i = 0; i < starts.size(); ++i)
+        d.start[i + 1] = starts[i];
+    d.lead_out = lead_out;
+    return d;
+}
+
+// The identifiers against published values; an enhanced CD, whose audio
+// session MusicBrainz counts alone.
+TEST(DiscIds, PublishedVectorsAndAnEnhancedCd) {
+    std::vector<int32_t> offsets = {150,    9700,   25887,  39297,  53795,  63735,  77517,  94877,
+                                    107270, 123552, 135522, 148422, 161197, 174790, 192022, 205545,
+                                    218010, 228700, 239590, 255470, 266932, 288750};
+    for (int32_t& o : offsets)
+        o -= 150;
+    disc_ids ids;
+    id_layout published = layout_of(offsets, 303602 - 150);
+    ASSERT_TRUE(compute_disc_ids(&published, &ids));
+    EXPECT_EQ("xUp1F2NkfP8s8jaeFn_Av3jNEI4-", ids.musicbrainz);
+    EXPECT_EQ("370fce16", ids.freedb);
+    EXPECT_EQ("1+22+303602+150+9700+25887+39297+53795+63735+77517+94877+107270+123552+135522+148422+161197+"
+              "174790+192022+205545+218010+228700+239590+255470+266932+288750",
+              ids.musicbrainz_toc);
+    EXPECT_EQ("https://musicbrainz.org/cdtoc/attach?toc=" + ids.musicbrainz_toc + "&tracks=22&id=" + ids.musicbrainz,
+              ids.musicbrainz_url);
+
+    id_layout accuraterip = layout_of({0, 28324, 46110, 66767, 78047, 88735, 109991, 130209, 147045, 162154, 180653,
+                                       198027, 218771}, 238034);
+    ASSERT_TRUE(compute_disc_ids(&accuraterip, &ids));
+    EXPECT_EQ("dBAR-013-0019d4c3-00fe8924-b90c650d.bin", ids.accuraterip_file);
+
+    // The same 13 tracks and a data session: MusicBrainz sees the audio
+    // session (it ends 11,400 blocks before the data track), freedb every
+    // track, AccurateRip the audio tracks, both with the real lead-out.
+    id_layout enhanced = accuraterip;
+    enhanced.last = 14;
+    enhanced.start[14] = 238034 + SESSION_GAP_BLOCKS;
+    enhanced.data[14] = true;
+    enhanced.lead_out = enhanced.start[14] + 20000;
+    enhanced.enhanced = true;
+    disc_ids with_data;
+    ASSERT_TRUE(compute_disc_ids(&enhanced, &with_data));
+    EXPECT_EQ(0u, with_data.musicbrainz_toc.find("1+13+238184+150+28474+"));
+    EXPECT_EQ(ids.musicbrainz_toc, with_data.musicbrainz_toc);
+    EXPECT_EQ(ids.musicbrainz, with_data.musicbrainz);
+    EXPECT_EQ("0e", with_data.freedb.substr(6));  // 14 tracks
+    EXPECT_EQ(0u, with_data.accuraterip_file.find("dBAR-013-"));
+}
+
+// The size information and text packs of a three-track disc, as published.
+TEST(CdText, TheWorkedExample) {
+    const std::vector<uint8_t> packs = from_hex("8f002a000101030006050405070601024865"
+                                                "8f012b0000000000000006032c000000c020"
+                                                "8f022c000000000009000000000000001145"
+                                                "80000000414c42554d00534f4e47310041d2");
+    ASSERT_EQ(4u * CD_TEXT_PACK, packs.size());
+    cd_text text;
+    decode_cd_text(packs.data(), 4, &text);
+    EXPECT_EQ(0u, text.bad_packs);
+    ASSERT_EQ(1u, text.blocks.size());
+    const cd_text_block& b = text.blocks[0];
+    EXPECT_EQ(CHARACTERS_ASCII, b.character_code);
+    EXPECT_EQ(1u, b.first_track);
+    EXPECT_EQ(3u, b.last_track);
+    EXPECT_STREQ("English", cd_text_language(b.language));
+    EXPECT_EQ("ALBUM", b.text[0][TEXT_TITLE]);
+    EXPECT_EQ("SONG1", b.text[1][TEXT_TITLE]);
+}
+
+// CD-Text from a CloneCD set through qscan-sheet-emu D: in two languages
+// and a double-byte block; a TAB for the previous track's text, a text
+// across packs, and a pack whose CRC fails.
+TEST_F(SheetTest, CdTextFromACloneCdSet) {
+    synth_disc d = synth_sample_disc();
+    synth_text english, german, japanese;
+    english.title = "Caf\xE9 Songs";
+    english.performer = "The Ensemble";
+    english.titles = {"A title long enough to run across two packs", "\t", "Third", "Fourth"};
+    german.language = 0x08;
+    german.title = "Lieder";
+    german.titles = {"Erstes", "Zweites", "Drittes", "Viertes"};
+    japanese.language = 0x69;
+    japanese.character_code = 0x80;
+    japanese.title = "\x83\x41\x83\x62";
+    d.text = {english, german, japanese};
+    std::vector<std::array<uint8_t, 16>> packs = synth_cd_text(d);
+    size_t spoiled = 0;  // the German titles' pack that holds "s\0Zweites\0Dr"
+    while (spoiled < packs.size() && memcmp(&packs[spoiled][4], "s\0Zweites\0Dr", 12) != 0)
+        ++spoiled;
+    ASSERT_LT(spoiled, packs.size());
+    std::string ccd = "[CloneCD]\nVersion=3\n[CDText]\nEntries=" + std::to_string(packs.size()) + "\n";
+    for (size_t i = 0; i < packs.size(); ++i) {
+        ccd += "Entry " + std::to_string(i) + "=";
+        for (uint8_t byte : packs[i]) {
+            char hex[4];
+            snprintf(hex, sizeof hex, "%02x ", byte);
+            ccd += hex;
+        }
+        ccd += "\n";
+    }
+    std::string main_channel, subchannel;
+    for (uint32_t b = 0; b < synth_sector_count(d); ++b) {
+        uint8_t sector[SECTOR_BUFFER_SIZE];
+        synth_sector(d, b, sector);
+        main_channel.append((const char*)sector, SECTOR_MAIN_SIZE);
+        for (int channel = 0; channel < 8; ++channel)  // de-interleaved, as a .sub holds it
+            for (int byte = 0; byte < 12; ++byte) {
+                uint8_t bits = 0;
+                for (int bit = 0; bit < 8; ++bit)
+                    bits = (uint8_t)(bits << 1 | (sector[SECTOR_MAIN_SIZE + byte * 8 + bit] >> (7 - channel) & 1));
+                subchannel += (char)bits;
+            }
+    }
+    file("set.img", main_channel);
+    file("set.sub", subchannel);
+    std::string set = file("set.ccd", ccd);
+    std::string env = "QSCAN_EMULATED_DISC='" + set + "' QSCAN_EMULATED_FAULTS=" + std::to_string(spoiled) + ":cd-text-crc '" QSCAN_SHEET_EMU "' ";
+    run_result j = sh(env + "--json D:");
+    ASSERT_EQ(0, j.status) << j.err;
+    json t = json::parse(j.out)["cd_text"];
+    EXPECT_EQ(1, t["bad_packs"]);
+    ASSERT_EQ(3u, t["blocks"].size());
+    const json &en = t["blocks"][0], &de = t["blocks"][1], &ja = t["blocks"][2];
+    EXPECT_EQ("English", en["language"]["name"]);
+    EXPECT_EQ("Caf\u00e9 Songs", en["disc"]["title"]);
+    EXPECT_EQ("A title long enough to run across two packs", en["tracks"][0]["title"]);
+    EXPECT_EQ(en["tracks"][0]["title"], en["tracks"][1]["title"]);  // the TAB
+    EXPECT_EQ("German", de["language"]["name"]);
+    std::vector<std::string> german_titles;
+    for (const json& track : de["tracks"])
+        german_titles.push_back(track.value("title", "(lost)"));
+    // The texts the spoiled pack held a part of are lost whole, none guessed.
+    EXPECT_EQ((std::vector<std::string>{"Viertes"}), german_titles);
+    EXPECT_EQ(4, de["tracks"][0]["number"]);
+    EXPECT_TRUE(ja["double_byte_as_hex"]);
+    EXPECT_EQ("8341 8362", ja["disc"]["title"]);
+    run_result cue = sh(env + "--cue D:");
+    EXPECT_NE(std::string::npos, cue.out.find("TITLE \"Caf\u00e9 Songs\"\nPERFORMER \"The Ensemble\"\nFILE")) << cue.out;
+    run_result text = sh(env + "D:");
+    for (const std::string& line : std::vector<std::string>{
+             "CD-Text: \"Caf\u00e9 Songs\" by The Ensemble (English)\n", "CD-Text block 1 (German): \"Lieder\".\n",
+             "CD-Text block 2 (Japanese) is in double-byte characters (MS-JIS)",
+             "   2  A title long enough to run across two packs\n",
+             "CD-Text: 1 of " + std::to_string(packs.size()) + " packs failed their CRC"})
+        EXPECT_NE(std::string::npos, text.out.find(line)) << line << text.out;
+}
+
+// Identifiers and CD-Text by how the disc was read: a saved scan has the
+// identifiers when it saw the lead-out and every index 01 (assuming one
+// session), never CD-Text; a drive's table of contents gives them always,
+// an enhanced CD's audio session to MusicBrainz.
+TEST_F(SheetTest, IdentifiersAndCdTextByHowTheDiscWasRead) {
+    synth_disc enhanced = with_lead_out(synth_sample_disc());
+    enhanced.second_session = 3000;
+    struct {
+        const char* name;
+        std::function<json()> sheet;
+        const char* ids_missing_why;  // NULL: the identifiers are there
+        const char* toc_prefix;       // ... and the MusicBrainz TOC string begins so
+        const char* cd_text_missing_why;
+    } cases[] = {
+        {"a saved scan without the lead-out", [&] { return sheet_json(scan(synth_sample_disc())); },
+         "the scan did not reach the lead-out", NULL, "a saved scan holds none (the Q subchannel does not carry it)"},
+        {"a saved scan with the lead-out", [&] { return sheet_json(scan(synth_sheet_disc())); }, NULL, "1+5+11553+450+",
+         "a saved scan holds none (the Q subchannel does not carry it)"},
+        {"an enhanced CD from the drive",
+         [&] {
+             emulated_reset();
+             emulated_insert_synth_disc(enhanced);
+             return json::parse(sheet_here({"--json", "D:"}).out);
+         },
+         NULL, "1+4+9075+150+", NULL},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        json s = c.sheet();
+        if (c.ids_missing_why) {
+            EXPECT_TRUE(s["ids"].is_null());
+            EXPECT_EQ(c.ids_missing_why, s["ids_missing_why"]);
+        } else {
+            EXPECT_EQ(0u, s["ids"]["musicbrainz_toc"].get<std::string>().find(c.toc_prefix)) << s["ids"].dump();
+            EXPECT_EQ(s["toc"].is_null(), s["ids"]["assume_one_session"]);
+        }
+        if (c.cd_text_missing_why)
+            EXPECT_EQ(c.cd_text_missing_why, s["cd_text_missing_why"]);
+        else
+            EXPECT_EQ("A Sample Disc", s["cd_text"]["blocks"][0]["disc"]["title"]);
     }
 }
 

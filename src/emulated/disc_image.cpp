@@ -215,9 +215,10 @@ bool starts_with_clonecd_header(const std::string& path, std::string* error) {
     return true;
 }
 
-// A CloneCD control file's table of contents, when it lists one; a file
-// that lists no entry leaves the drive to find it from the Q frames.
-bool read_clonecd_toc(const std::string& path, emulated_disc* disc, std::string* error) {
+// A CloneCD control file's table of contents, when it lists one (a file
+// that lists no entry leaves the drive to find it from the Q frames), and
+// its CD-Text.
+bool read_clonecd(const std::string& path, emulated_disc* disc, std::string* error) {
     record_file ccd;
     if (!ccd.open_file(path, 1, error))
         return false;
@@ -227,6 +228,10 @@ bool read_clonecd_toc(const std::string& path, emulated_disc* disc, std::string*
             *error = "cannot read " + path;
             return false;
         }
+    if (!cd_text_from_clonecd(text, &disc->cd_text, error)) {
+        *error = "CloneCD control file " + path + ": " + *error;
+        return false;
+    }
     if (text.find("[Entry ") == std::string::npos)
         return true;
     if (!toc_from_clonecd(text, &disc->toc, error)) {
@@ -243,7 +248,7 @@ bool open_set_with_toc(const std::string& stem, const std::string& img, const st
     if (!open_set(img, sub, disc, error))
         return false;
     std::string ccd = companion(stem, ".ccd");
-    return ccd.empty() || read_clonecd_toc(ccd, disc, error);
+    return ccd.empty() || read_clonecd(ccd, disc, error);
 }
 
 }  // namespace

@@ -260,9 +260,70 @@ std::vector<uint8_t> synth_image(const synth_disc& disc) {
     return image;
 }
 
+std::vector<std::array<uint8_t, 16>> synth_cd_text(const synth_disc& disc) {
+    std::vector<std::array<uint8_t, 16>> packs;
+    unsigned tracks = (unsigned)disc.tracks.size();
+    uint8_t last_sequence[8] = {}, languages[8] = {};
+    for (size_t block = 0; block < disc.text.size() && block < 8; ++block) {
+        const synth_text& t = disc.text[block];
+        bool double_byte = t.character_code >= 0x80;
+        const std::string end(double_byte ? 2 : 1, '\0');
+        unsigned counts[16] = {};
+        // Each type's texts, the disc's then each track's, ended, back to
+        // back, twelve bytes a pack; a pack names the track its first byte
+        // is of, and how far into that track's text it is (15: that or more).
+        auto lay_down = [&](uint8_t type, const std::string& disc_text, const std::vector<std::string>& texts) {
+            std::string bytes;
+            std::vector<unsigned> owner, offset;
+            for (unsigned n = 0; n <= tracks; ++n) {
+                std::string text = (n == 0 ? disc_text : n <= texts.size() ? texts[n - 1] : "") + end;
+                for (size_t i = 0; i < text.size(); ++i) {
+                    owner.push_back(n);
+                    offset.push_back((unsigned)(double_byte ? i / 2 : i));
+                }
+                bytes += text;
+            }
+            for (size_t at = 0; at < bytes.size(); at += 12) {
+                std::array<uint8_t, 16> pack{};
+                pack[0] = type;
+                pack[1] = (uint8_t)owner[at];
+                pack[2] = (uint8_t)packs.size();
+                pack[3] = (uint8_t)((double_byte ? 0x80 : 0) | block << 4 | std::min(offset[at], 15u));
+                for (size_t i = 0; i < 12 && at + i < bytes.size(); ++i)
+                    pack[4 + i] = (uint8_t)bytes[at + i];
+                packs.push_back(pack);
+                ++counts[type - 0x80];
+            }
+        };
+        lay_down(0x80, t.title, t.titles);
+        lay_down(0x81, t.performer, t.performers);
+        counts[0xF] = 3;
+        last_sequence[block] = (uint8_t)(packs.size() + 2);
+        languages[block] = t.language;
+        // The size information: character code, tracks, packs of each type,
+        // each block's last sequence number and language.
+        uint8_t info[36] = {t.character_code, 1, (uint8_t)tracks, 0};
+        for (int i = 0; i < 16; ++i)
+            info[4 + i] = (uint8_t)counts[i];
+        memcpy(info + 20, last_sequence, 8);
+        memcpy(info + 28, languages, 8);
+        for (uint8_t k = 0; k < 3; ++k) {
+            std::array<uint8_t, 16> pack{0x8F, k, (uint8_t)packs.size(), (uint8_t)(block << 4)};
+            memcpy(&pack[4], info + 12 * k, 12);
+            packs.push_back(pack);
+        }
+    }
+    return packs;
+}
+
 synth_disc synth_sample_disc() {
     synth_disc disc;
     disc.mcn = "1234567890128";
+    synth_text english;
+    english.title = "A Sample Disc";
+    english.performer = "The Emulated Drive";
+    english.titles = {"First Light", "Second \"Best\"", "Third", "Fourth and Last"};
+    disc.text = {english};
     disc.tracks = {
         {0, 40 * 75, 0x0, "ZZQSC2600001"},
         {150, 45 * 75, 0x0, "ZZQSC2600002"},

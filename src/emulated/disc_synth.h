@@ -37,8 +37,20 @@ struct synth_track {
     uint32_t second_isrc_from = 0;
 };
 
+// One block (language) of CD-Text: the disc's title and performer, and each
+// track's (as many as given, the rest empty), as bytes in the block's
+// character code: ISO 8859-1, or with a code of 80h and up two bytes a
+// character.
+struct synth_text {
+    uint8_t language = 0x09;  // English
+    uint8_t character_code = 0x00;
+    std::string title, performer;
+    std::vector<std::string> titles, performers;
+};
+
 struct synth_disc {
     std::vector<synth_track> tracks;
+    std::vector<synth_text> text;  // CD-Text, a block each; none when empty
     std::string mcn;  // 13 digits, or empty for a disc without a catalogue number
     // Blocks of lead-out after the last track: position frames of track AA,
     // index 01, the track time counting up from 00:00.00.
@@ -97,6 +109,10 @@ uint32_t synth_lead_out_start(const synth_disc& disc);
 // The blocks between the sessions that cannot be read: [*first, *first + *count).
 void synth_session_gap(const synth_disc& disc, uint32_t* first, uint32_t* count);
 
+// The disc's CD-Text packs as the lead-in carries them, without their CRCs
+// (16 bytes each): for each block its texts, then its size information.
+std::vector<std::array<uint8_t, 16>> synth_cd_text(const synth_disc& disc);
+
 // The disc's table of contents, as a drive reads it from the lead-in:
 // each track's index 01, its CONTROL and session, the lead-outs.
 disc_toc synth_toc(const synth_disc& disc);
@@ -120,8 +136,8 @@ void synth_lay_down_q(const std::array<uint8_t, 12>& q, uint8_t subchannel[SUBCH
 std::array<uint8_t, 12> synth_with_crc(const std::array<uint8_t, 10>& q);
 
 // The disc in drive D: of qscan-emu when no image is given: four audio
-// tracks, two-second pregaps, a catalogue number, an ISRC per track, and a
-// few damaged frames.
+// tracks, two-second pregaps, a catalogue number, an ISRC per track, a few
+// damaged frames, and CD-Text.
 synth_disc synth_sample_disc();
 
 // A disc with what a sheet of it must get right: a hidden first track with

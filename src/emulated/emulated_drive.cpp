@@ -14,6 +14,7 @@
 
 #include "drive/scsi_sense.h"
 #include "emulated/toc_answers.h"
+#include "subchannel.h"
 #include "platform/drive_paths.h"
 
 namespace {
@@ -91,6 +92,7 @@ const struct {
     {"short-sense", FAULT_SHORT_SENSE},
     {"becoming-ready", FAULT_BECOMING_READY},
     {"toc-refused", FAULT_TOC_REFUSED},
+    {"cd-text-crc", FAULT_CD_TEXT_CRC},
 };
 
 const uint8_t READ_CD = 0xBE, READ_TOC = 0x43;
@@ -124,6 +126,7 @@ struct drive_state {
     std::map<uint32_t, fault_entry> faults;
     unsigned becoming_ready = 0;  // commands still answered "becoming ready"
     bool toc_refused = false;
+    std::set<uint32_t> bad_cd_text_packs;
     unsigned max_sectors = 0;
     emulated_statistics stats{};
     uint32_t next_block = 0;      // the block after the last READ CD's last
@@ -322,6 +325,24 @@ void execute_read_cd(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t
         check_condition(r, RECOVERED_WITH_RETRIES, lba);
 }
 
+// The disc's CD-Text packs, each with its CRC (one that a fault spoils, not);
+// a header alone for a disc without.
+void cd_text_answer(const drive_state& d, std::vector<uint8_t>* answer) {
+    answer->assign(4, 0);
+    for (size_t i = 0; i < d.disc.cd_text.size(); ++i) {
+        const std::array<uint8_t, 16>& pack = d.disc.cd_text[i];
+        uint16_t crc = (uint16_t)~cd_crc16(pack.data(), 16);
+        if (d.bad_cd_text_packs.count((uint32_t)i))
+            crc ^= 0x0101;
+        answer->insert(answer->end(), pack.begin(), pack.end());
+        answer->push_back((uint8_t)(crc >> 8));
+        answer->push_back((uint8_t)crc);
+    }
+    size_t length = answer->size() - 2;
+    (*answer)[0] = (uint8_t)(length >> 8);
+    (*answer)[1] = (uint8_t)length;
+}
+
 void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
     if (d.toc_refused) {
         check_condition(r, INVALID_OPCODE, 0);
@@ -343,7 +364,9 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
     bool msf = cdb[1] & 0x02;
     // Older initiators give the format in the control byte's top bits.
     uint8_t format = (cdb[2] & 0x0F) != 0 ? cdb[2] & 0x0F : cdb[9] >> 6;
-    if ((cdb[1] & ~0x02) != 0 || !toc_answer(d.disc.toc, format, msf, cdb[6], &answer)) {
+    if (format == TOC_FORMAT_CD_TEXT)
+        cd_text_answer(d, &answer);
+    else if ((cdb[1] & ~0x02) != 0 || !toc_answer(d.disc.toc, format, msf, cdb[6], &answer)) {
         check_condition(r, INVALID_FIELD_IN_CDB, 0);
         return;
     }
@@ -451,6 +474,7 @@ void emulated_insert_synth_disc(const synth_disc& disc) {
     d.sector_count = synth_sector_count(disc);
     d.has_toc = true;
     d.toc = synth_toc(disc);
+    d.cd_text = synth_cd_text(disc);
     synth_session_gap(disc, &d.gap_first, &d.gap_count);
     d.fetch = [disc](uint32_t lba, uint8_t* sector) {
         synth_sector(disc, lba, sector);
@@ -481,6 +505,10 @@ void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
     }
     if (fault == FAULT_TOC_REFUSED) {
         drive().toc_refused = true;
+        return;
+    }
+    if (fault == FAULT_CD_TEXT_CRC) {
+        drive().bad_cd_text_packs.insert(lba);
         return;
     }
     if (fault == FAULT_NONE) {

@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <utility>
@@ -29,6 +30,7 @@ struct emulated_disc {
     bool has_toc = false;
     disc_toc toc = {};
     uint32_t gap_first = 0, gap_count = 0;
+    std::vector<std::array<uint8_t, 16>> cd_text;  // CD-Text packs without their CRCs, which the drive adds
 };
 
 void emulated_insert_disc(emulated_disc disc);
@@ -75,7 +77,9 @@ enum emulated_fault {
     FAULT_CUSTOM_SENSE,          // CHECK CONDITION with the sense bytes of emulated_inject_sense
     // Of the drive, whatever the block:
     FAULT_BECOMING_READY,        // [becoming-ready] CHECK CONDITION 02/04/01 to the first five commands
-    FAULT_TOC_REFUSED            // [toc-refused] READ TOC answered 05/20/00
+    FAULT_TOC_REFUSED,           // [toc-refused] READ TOC answered 05/20/00
+    // Of the disc's CD-Text, the block number counting its packs:
+    FAULT_CD_TEXT_CRC            // [cd-text-crc] that pack's CRC does not match
 };
 
 // Every read of block lba meets the fault (but for FAULT_UNIT_ATTENTION and

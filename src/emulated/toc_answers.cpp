@@ -230,3 +230,42 @@ bool toc_from_clonecd(const std::string& text, disc_toc* toc, std::string* error
     toc->lead_out = lead_outs.rbegin()->second;
     return true;
 }
+
+bool cd_text_from_clonecd(const std::string& text, std::vector<std::array<uint8_t, 16>>* packs,
+                          std::string* error) {
+    packs->clear();
+    size_t section = text.find("[CDText]");
+    if (section == std::string::npos)
+        return true;
+    long entries = -1;
+    size_t at = text.find('\n', section);
+    while (at != std::string::npos && at + 1 < text.size() && text[at + 1] != '[') {
+        size_t end = text.find('\n', at + 1);
+        std::string line = text.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+        at = end;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        if (line.compare(0, 8, "Entries=") == 0) {
+            entries = number_of(line.substr(8));
+        } else if (line.compare(0, 6, "Entry ") == 0 && line.find('=') != std::string::npos) {
+            std::array<uint8_t, 16> pack{};
+            const char* p = line.c_str() + line.find('=') + 1;
+            for (int i = 0; i < 16; ++i) {
+                char* next = NULL;
+                unsigned long byte = strtoul(p, &next, 16);
+                if (next == p || byte > 0xFF) {
+                    *error = "its CD-Text entry '" + line + "' is not sixteen hex bytes";
+                    return false;
+                }
+                pack[(size_t)i] = (uint8_t)byte;
+                p = next;
+            }
+            packs->push_back(pack);
+        }
+    }
+    if (entries >= 0 && (size_t)entries != packs->size()) {
+        *error = "its CD-Text says Entries=" + std::to_string(entries) + " but lists " + std::to_string(packs->size());
+        return false;
+    }
+    return true;
+}

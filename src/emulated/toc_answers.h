@@ -8,6 +8,7 @@
 
 #include <stdint.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,5 +31,12 @@ bool toc_from_frames(uint32_t sector_count, const std::function<bool(uint32_t, u
 // sections (Session, Point, ADR, Control, PLBA). False, with the reason,
 // for a file that lists no track or no first session's lead-out.
 bool toc_from_clonecd(const std::string& text, disc_toc* toc, std::string* error);
+
+// The CD-Text packs a CloneCD control file lists in its [CDText] section
+// (Entries=N; Entry K= sixteen hex bytes: a pack without its CRC). False,
+// with the reason, for an entry that is not sixteen hex bytes or a count
+// that disagrees; none for a file without the section.
+bool cd_text_from_clonecd(const std::string& text, std::vector<std::array<uint8_t, 16>>* packs,
+                          std::string* error);
 
 #endif

@@ -422,6 +422,16 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
     }
     reader disc(handle, s, bar);
     if (r->toc_known) {
+        // CD-Text, in one command; a drive or disc without it gives none.
+        static uint8_t answer[4 + CD_TEXT_PACKS * CD_TEXT_PACK];
+        uint32_t length = 0;
+        read_failure ignored;
+        r->cd_text_asked = true;
+        if (read_toc(handle, TOC_FORMAT_CD_TEXT, 0, answer, sizeof answer, &length, &ignored) == 0 && length >= 4) {
+            uint32_t said = ((uint32_t)answer[0] << 8 | answer[1]) + 2;
+            r->cd_text_packs = ((said < length ? said : length) - 4) / CD_TEXT_PACK;
+            memcpy(r->cd_text, answer + 4, (size_t)r->cd_text_packs * CD_TEXT_PACK);
+        }
         disc.set_end(r->toc.first_session_end < 0 ? 0 : (uint32_t)r->toc.first_session_end);
         r->disc_blocks = (uint32_t)(r->toc.first_session_end < 0 ? 0 : r->toc.first_session_end);
     } else {

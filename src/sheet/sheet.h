@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "drive/toc.h"
+#include "sheet/cd_text.h"
 #include "subchannel.h"
 
 enum {
@@ -45,6 +46,9 @@ struct sheet_reading {
     uint32_t unreadable[SHEET_STRETCHES][2];  // first and last block
     bool toc_known;
     disc_toc toc;
+    bool cd_text_asked;     // the drive was asked for its CD-Text (a saved scan has none: Q does not carry it)
+    unsigned cd_text_packs;
+    uint8_t cd_text[CD_TEXT_PACKS * CD_TEXT_PACK];
 };
 
 // The CONTROL nibble's bits.

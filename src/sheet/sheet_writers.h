@@ -33,6 +33,14 @@ void write_svg(const sheet* s, FILE* out);
 // seen, as a sentence ("Tracks 3 to 9 were not seen."); empty for none.
 std::string missing_tracks_text(const sheet* s);
 
+// The CD-Text block the cue sheet and the picture take their texts from:
+// the first one not in double-byte characters; NULL for none.
+const cd_text_block* first_readable_block(const cd_text* text);
+
+// A text with what a line or a quoted cue field cannot hold made safe:
+// control characters as '?', and `quote` (when not 0) as a single quote.
+std::string printable(const std::string& text, char quote = 0);
+
 // A track's flags as the text shows them: "data", then DCP, 4CH, PRE.
 void track_flags_text(const sheet_track* t, char text[16]);
 

@@ -5,9 +5,27 @@
 
 #include <inttypes.h>
 
+#include "sheet/disc_ids.h"
+
 bool cue_can_hold(const sheet_track* t) {
     return t->seen && t->index[1].seen && !t->from_toc;
 }
+
+namespace {
+
+// The first readable CD-Text block's title, performer and songwriter for a
+// track (0: the disc), quoted; a double quote in a text as a single one.
+void write_cd_texts(const cd_text_block* b, unsigned track, const char* indent, FILE* out) {
+    const struct {
+        int kind;
+        const char* command;
+    } fields[] = {{TEXT_TITLE, "TITLE"}, {TEXT_PERFORMER, "PERFORMER"}, {TEXT_SONGWRITER, "SONGWRITER"}};
+    for (const auto& f : fields)
+        if (b != NULL && !b->text[track][f.kind].empty())
+            fprintf(out, "%s%s \"%s\"\n", indent, f.command, printable(b->text[track][f.kind], '"').c_str());
+}
+
+}  // namespace
 
 bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
     bool any = false;
@@ -18,8 +36,17 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
         fprintf(notes, "qscan-sheet: %s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
+    id_layout layout;
+    disc_ids ids;
+    const char* why;
+    if (sheet_layout(s, &layout, &why) && compute_disc_ids(&layout, &ids))
+        fprintf(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
     if (s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]))
         fprintf(out, "CATALOG %.13s\n", s->mcns.code[s->mcn].code);
+    cd_text text;
+    const char* none;
+    const cd_text_block* texts = sheet_cd_text(s, &text, &none) ? first_readable_block(&text) : NULL;
+    write_cd_texts(texts, 0, "", out);
     fprintf(out, "FILE \"%s\" BINARY\n", image_name);
     bool first_point = true;
     for (int n = s->first_track; n <= s->last_track; ++n) {
@@ -33,6 +60,7 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
             continue;
         }
         fprintf(out, "  TRACK %02d %s\n", n, (t->control & CONTROL_DATA) ? "MODE1/2352" : "AUDIO");
+        write_cd_texts(texts, (unsigned)n, "    ", out);
         const char* flags[3];
         int count = track_flags(t, flags);
         if (count > 0) {

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sheet/disc_ids.h"
+
 namespace {
 
 typedef nlohmann::ordered_json json;
@@ -60,6 +62,82 @@ json track_object(int n, const sheet_track* t) {
 
 const char* const METHODS[] = {"report", "targeted", "full"};
 
+const char* const TEXT_KEYS[CD_TEXT_KINDS] = {"title",    "performer", "songwriter", "composer", "arranger",
+                                               "message",  "disc_id",   "genre",      "code"};
+
+// The texts of one track (0: the disc) that the block gives, by kind; the
+// disc's code is its UPC/EAN, a track's its ISRC.
+json texts_of(const cd_text_block& b, unsigned track) {
+    json texts = json::object();
+    for (int k = 0; k < CD_TEXT_KINDS; ++k) {
+        if (b.text[track][k].empty())
+            continue;
+        const char* key = k != TEXT_CODE ? TEXT_KEYS[k] : track == 0 ? "upc_ean" : "isrc";
+        texts[key] = b.text[track][k];
+    }
+    if (track == 0 && b.genre != 0)
+        texts["genre_code"] = b.genre;
+    return texts;
+}
+
+// The CD-Text, or null and why.
+void cd_text_objects(const sheet* s, json* object, json* why) {
+    cd_text text;
+    const char* reason = "";
+    if (!sheet_cd_text(s, &text, &reason)) {
+        *object = nullptr;
+        *why = reason;
+        return;
+    }
+    json blocks = json::array();
+    for (const cd_text_block& b : text.blocks) {
+        json tracks = json::array();
+        for (unsigned n = 1; n <= CD_TEXT_TRACKS; ++n) {
+            json texts = texts_of(b, n);
+            if (texts.empty())
+                continue;
+            json track = {{"number", n}};
+            track.update(texts);
+            tracks.push_back(track);
+        }
+        const char* language = cd_text_language(b.language);
+        const char* characters = cd_text_characters(b.character_code);
+        blocks.push_back({{"block", b.number},
+                          {"language", {{"code", b.language}, {"name", language ? json(language) : json(nullptr)}}},
+                          {"character_code", {{"code", b.character_code},
+                                              {"name", characters ? json(characters) : json(nullptr)}}},
+                          {"double_byte_as_hex", b.double_byte},
+                          {"first_track", b.first_track},
+                          {"last_track", b.last_track},
+                          {"disc", texts_of(b, 0)},
+                          {"tracks", tracks}});
+    }
+    json differences = json::array();
+    for (const code_difference& d : cd_text_against_q(s, &text))
+        differences.push_back({{"track", d.track}, {"cd_text", d.cd_text}, {"q", d.q.empty() ? json(nullptr) : json(d.q)}});
+    *object = {{"blocks", blocks}, {"packs", text.packs}, {"bad_packs", text.bad_packs}, {"codes_against_q", differences}};
+    *why = nullptr;
+}
+
+// The identifiers, or null and why.
+void ids_objects(const sheet* s, json* ids, json* why) {
+    id_layout layout;
+    disc_ids d;
+    const char* reason = "SHA-1 is not to be had";
+    if (!sheet_layout(s, &layout, &reason) || !compute_disc_ids(&layout, &d)) {
+        *ids = nullptr;
+        *why = reason;
+        return;
+    }
+    *ids = {{"musicbrainz", d.musicbrainz},
+            {"musicbrainz_toc", d.musicbrainz_toc},
+            {"musicbrainz_url", d.musicbrainz_url},
+            {"freedb", d.freedb},
+            {"accuraterip", {{"id1", d.accuraterip_id1}, {"id2", d.accuraterip_id2}, {"file", d.accuraterip_file}}},
+            {"assume_one_session", !s->reading.toc_known}};
+    *why = nullptr;
+}
+
 json reading_object(const sheet* s) {
     const sheet_reading* r = &s->reading;
     json unreadable = json::array();
@@ -112,6 +190,9 @@ void write_json(const sheet* s, FILE* out) {
         disagreements.push_back({{"track", d[i].track},
                                  {"toc_block", d[i].toc_block < 0 ? json(nullptr) : json(d[i].toc_block)},
                                  {"q_block", d[i].q_block < 0 ? json(nullptr) : json(d[i].q_block)}});
+    json ids, ids_why, cd_text, cd_text_why;
+    ids_objects(s, &ids, &ids_why);
+    cd_text_objects(s, &cd_text, &cd_text_why);
     json sheet_object = {{"sectors", s->sectors},
                          {"lead_out", s->lead_out_seen || s->lead_out_from_toc ? json(s->lead_out) : json(nullptr)},
                          {"crc_errors", s->crc_errors},
@@ -130,7 +211,11 @@ void write_json(const sheet* s, FILE* out) {
                          {"lead_out_from_toc", s->lead_out_from_toc},
                          {"read", reading_object(s)},
                          {"toc", toc_object(&s->reading)},
-                         {"toc_disagreements", disagreements}};
+                         {"toc_disagreements", disagreements},
+                         {"ids", ids},
+                         {"ids_missing_why", ids_why},
+                         {"cd_text", cd_text},
+                         {"cd_text_missing_why", cd_text_why}};
     // Codes are what the disc carries, any byte: never let one stop the output.
     std::string text = sheet_object.dump(2, ' ', true, json::error_handler_t::replace);
     fprintf(out, "%s\n", text.c_str());

@@ -274,7 +274,16 @@ void write_svg(const sheet* s, FILE* out) {
         tracks += s->track[n].seen;
     char length[TIME_TEXT_SIZE];
     format_frames(length, p.end, '.');
-    std::string title = "Catalogue number ";
+    std::string title;
+    cd_text cd;
+    const char* none;
+    const cd_text_block* b = sheet_cd_text(s, &cd, &none) ? first_readable_block(&cd) : NULL;
+    if (b != NULL && !(b->text[0][TEXT_TITLE].empty() && b->text[0][TEXT_PERFORMER].empty())) {
+        std::string t = printable(b->text[0][TEXT_TITLE]), p = printable(b->text[0][TEXT_PERFORMER]);
+        title += escaped(t.c_str(), t.size()) + (p.empty() ? "" : " \xE2\x80\x94 " + escaped(p.c_str(), p.size())) +
+                 " \xC2\xB7 ";
+    }
+    title += "Catalogue number ";
     title += s->mcn >= 0 ? escaped(s->mcns.code[s->mcn].code, MCN_LENGTH) : std::string("none");
     char figures[160];
     snprintf(figures, sizeof figures, " \xC2\xB7 %d track%s \xC2\xB7 %s \xC2\xB7 %" PRIu32 " CRC error%s", tracks,

@@ -6,6 +6,8 @@
 #include "sheet/sheet_writers.h"
 
 #include <inttypes.h>
+
+#include "sheet/disc_ids.h"
 #include <string.h>
 
 #include <string>
@@ -258,6 +260,20 @@ void write_evidence_notes(const sheet* s, FILE* out) {
 
 }  // namespace
 
+const cd_text_block* first_readable_block(const cd_text* text) {
+    for (const cd_text_block& b : text->blocks)
+        if (!b.double_byte)
+            return &b;
+    return NULL;
+}
+
+std::string printable(const std::string& text, char quote) {
+    std::string safe;
+    for (char c : text)
+        safe += (unsigned char)c < ' ' || c == 0x7F ? '?' : quote != 0 && c == quote ? '\'' : c;
+    return safe;
+}
+
 void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator) {
     snprintf(text, TIME_TEXT_SIZE, "%02" PRIu64 ":%02u%c%02u", frames / FRAMES_PER_MINUTE,
              (unsigned)(frames / FRAMES_PER_SECOND % 60), separator, (unsigned)(frames % FRAMES_PER_SECOND));
@@ -293,11 +309,94 @@ std::string missing_tracks_text(const sheet* s) {
     return (count == 1 ? "Track " : "Tracks ") + numbers + (count == 1 ? " was" : " were") + " not seen.";
 }
 
+// A block's disc title and performer: "\"Album\" by The Band".
+std::string title_and_performer(const cd_text_block* b) {
+    const std::string& performer = b->text[0][TEXT_PERFORMER];
+    return "\"" + printable(b->text[0][TEXT_TITLE]) + "\"" + (performer.empty() ? "" : " by " + printable(performer));
+}
+
+// The disc's CD-Text, in a line: its title and performer, or why there is none.
+void write_cd_text_line(const cd_text* text, bool have, const char* why, FILE* out) {
+    if (!have) {
+        fprintf(out, "CD-Text: none, since %s\n", why);
+        return;
+    }
+    const cd_text_block* b = first_readable_block(text);
+    if (b == NULL) {
+        fprintf(out, "CD-Text: in double-byte characters only (kept as hex in the JSON)\n");
+        return;
+    }
+    const char* language = cd_text_language(b->language);
+    fprintf(out, "CD-Text: %s (%s)\n", title_and_performer(b).c_str(), language ? language : "language unknown");
+}
+
+// Each track's title and performer from the first readable block, a line for
+// each further block, and how the CD-Text's codes compare with the Q frames'.
+void write_cd_text_notes(const sheet* s, const cd_text* text, FILE* out) {
+    const cd_text_block* first = first_readable_block(text);
+    for (const cd_text_block& b : text->blocks) {
+        const char* language = cd_text_language(b.language);
+        if (b.double_byte) {
+            fprintf(out, "CD-Text block %u (%s) is in double-byte characters (%s): kept as hex in the JSON, not "
+                         "shown here.\n", b.number, language ? language : "language unknown",
+                    cd_text_characters(b.character_code) ? cd_text_characters(b.character_code) : "a code not named");
+        } else if (&b != first) {
+            fprintf(out, "CD-Text block %u (%s): %s.\n", b.number, language ? language : "language unknown",
+                    title_and_performer(&b).c_str());
+        }
+    }
+    if (first != NULL) {
+        fprintf(out, "CD-Text titles and performers, block %u:\n", first->number);
+        for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+            if (!s->track[n].seen)
+                continue;
+            const std::string& performer = first->text[n][TEXT_PERFORMER];
+            fprintf(out, "%4d  %s%s%s\n", n, printable(first->text[n][TEXT_TITLE]).c_str(),
+                    performer.empty() ? "" : " / ", printable(performer).c_str());
+        }
+    }
+    bool codes = false;
+    for (const cd_text_block& b : text->blocks)
+        for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+            codes = codes || !b.text[t][TEXT_CODE].empty();
+    std::vector<code_difference> differences = cd_text_against_q(s, text);
+    if (codes && differences.empty())
+        fprintf(out, "CD-Text's UPC/EAN and ISRCs agree with the Q frames' codes.\n");
+    for (const code_difference& d : differences)
+        fprintf(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n",
+                d.track == 0 ? "The disc" : ("Track " + std::to_string(d.track)).c_str(),
+                d.track == 0 ? "UPC/EAN" : "ISRC", printable(d.cd_text).c_str(), d.q.empty() ? "none" : "\"",
+                d.q.c_str(), d.q.empty() ? "" : "\"");
+    if (text->bad_packs > 0)
+        fprintf(out, "CD-Text: %u of %u packs failed their CRC and are not used.\n", text->bad_packs, text->packs);
+}
+
+// The databases' identifiers, one line each; from a saved scan, which sees
+// one session only, the two that count every session say so.
+void write_ids(const sheet* s, FILE* out) {
+    id_layout layout;
+    disc_ids ids;
+    const char* why = "SHA-1 is not to be had";
+    if (!sheet_layout(s, &layout, &why) || !compute_disc_ids(&layout, &ids)) {
+        fprintf(out, "Disc IDs: none, since %s\n", why);
+        return;
+    }
+    const char* one_session = s->reading.toc_known ? "" : " (as for a disc of one session: a scan sees no other)";
+    fprintf(out, "MusicBrainz disc ID: %s (%s)\n", ids.musicbrainz.c_str(), ids.musicbrainz_url.c_str());
+    fprintf(out, "freedb disc ID: %s%s\n", ids.freedb.c_str(), one_session);
+    fprintf(out, "AccurateRip: %s%s\n", ids.accuraterip_file.c_str(), one_session);
+}
+
 void write_text(const sheet* s, FILE* out) {
     if (s->mcn >= 0)
         fprintf(out, "Catalogue number: %.13s\n", s->mcns.code[s->mcn].code);
     else
         fprintf(out, "Catalogue number: none\n");
+    write_ids(s, out);
+    cd_text text;
+    const char* why = "";
+    bool have_text = sheet_cd_text(s, &text, &why);
+    write_cd_text_line(&text, have_text, why, out);
     char time[TIME_TEXT_SIZE];
     format_frames(time, (uint64_t)disc_frames_of_block(s->lead_out), '.');
     if (s->lead_out_seen) {
@@ -334,6 +433,8 @@ void write_text(const sheet* s, FILE* out) {
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
         fprintf(out, "%s\n", missing.c_str());
+    if (have_text)
+        write_cd_text_notes(s, &text, out);
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
             write_track_notes(s, n, out);

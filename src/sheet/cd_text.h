@@ -1,0 +1,83 @@
+// The disc's CD-Text, as READ TOC format 0101b returns its packs: titles,
+// performers and the rest, per block (language) and track, checked pack by
+// pack against their CRC.
+#ifndef QSCAN_SHEET_CD_TEXT_H
+#define QSCAN_SHEET_CD_TEXT_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+enum {
+    CD_TEXT_PACK = 18,      // bytes a pack: 4 of header, 12 of text, 2 of CRC
+    CD_TEXT_PACKS = 8 * 256,  // at most 8 blocks of 256 packs
+    CD_TEXT_BLOCKS = 8,
+    CD_TEXT_TRACKS = 99
+};
+
+// The texts a pack type carries, from 80h on; the UPC/EAN of the disc and
+// the ISRCs of the tracks share type 8Eh.
+enum cd_text_kind {
+    TEXT_TITLE,       // 80h
+    TEXT_PERFORMER,   // 81h
+    TEXT_SONGWRITER,  // 82h
+    TEXT_COMPOSER,    // 83h
+    TEXT_ARRANGER,    // 84h
+    TEXT_MESSAGE,     // 85h
+    TEXT_DISC_ID,     // 86h
+    TEXT_GENRE,       // 87h: a two-byte genre code, then a text
+    TEXT_CODE,        // 8Eh: UPC/EAN (the disc), ISRC (a track)
+    CD_TEXT_KINDS
+};
+
+enum cd_text_character_code {
+    CHARACTERS_ISO_8859_1 = 0x00,
+    CHARACTERS_ASCII = 0x01,
+    CHARACTERS_MS_JIS = 0x80
+};
+
+struct cd_text_block {
+    unsigned number;            // 0-7
+    uint8_t language;           // 09h English, 08h German, 69h Japanese, ...
+    uint8_t character_code;     // a cd_text_character_code, or another the disc gives
+    bool double_byte;           // its texts are kept as hex, not read as characters
+    unsigned first_track, last_track;
+    uint16_t genre;             // the genre code, 0 for none
+    // By track (0: the disc) and kind: UTF-8, or hex for a double-byte block.
+    std::string text[CD_TEXT_TRACKS + 1][CD_TEXT_KINDS];
+};
+
+struct cd_text {
+    std::vector<cd_text_block> blocks;  // in block order
+    unsigned packs;                     // packs read
+    unsigned bad_packs;                 // ... whose CRC failed: not used
+};
+
+// Decodes `count` packs of 18 bytes. Texts are NUL-ended and run from pack
+// to pack, each string the next track's; a lone TAB is the previous track's
+// text; the size information packs (8Fh) give each block's character code,
+// tracks and language.
+void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* text);
+
+// A language code's name ("English"), or NULL for one not named here.
+const char* cd_text_language(uint8_t code);
+
+// The name of a character code ("ISO 8859-1"), or NULL.
+const char* cd_text_characters(uint8_t code);
+
+struct sheet;
+
+// The CD-Text a drive gave the sheet, decoded; false, with the reason, for
+// a saved scan or a disc without CD-Text.
+bool sheet_cd_text(const sheet* s, cd_text* text, const char** why);
+
+// Where the CD-Text's UPC/EAN (track 0) and ISRCs differ from the codes the
+// Q frames carry (empty where one of them has none).
+struct code_difference {
+    unsigned track;
+    std::string cd_text, q;
+};
+std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* text);
+
+#endif
