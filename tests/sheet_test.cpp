@@ -504,13 +504,7 @@ TEST_F(SheetTest, DamagedDiscWithForgedFrames) {
 
 // qscan-sheet in this process, on the emulated drive with the disc in it.
 run_result sheet_here(const std::vector<std::string>& args) {
-    std::vector<std::string> storage = {"qscan-sheet"};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : storage)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    return capture([&] { return qscan_sheet_main((int)storage.size(), argv.data()); });
+    return run_main(qscan_sheet_main, "qscan-sheet", args);
 }
 
 // What a sheet says about the disc, without how it was read: tracks with

@@ -70,15 +70,19 @@ run_result capture(const std::function<int()>& fn) {
     return r;
 }
 
-run_result run_qscan(const std::vector<std::string>& args) {
+run_result run_main(int (*main_routine)(int, char**), const char* name, const std::vector<std::string>& args) {
     std::vector<std::string> storage;
-    storage.push_back("qscan");
+    storage.push_back(name);
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : storage)
         argv.push_back(&s[0]);
     argv.push_back(nullptr);
-    return capture([&] { return qscan_main((int)storage.size(), argv.data()); });
+    return capture([&] { return main_routine((int)storage.size(), argv.data()); });
+}
+
+run_result run_qscan(const std::vector<std::string>& args) {
+    return run_main(qscan_main, "qscan", args);
 }
 
 report_options options_from(const std::string& switches) {

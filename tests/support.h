@@ -30,6 +30,9 @@ struct run_result {
 // Runs fn with standard output and standard error captured.
 run_result capture(const std::function<int()>& fn);
 
+// Runs a program's main routine with argument 0 `name` followed by args.
+run_result run_main(int (*main_routine)(int, char**), const char* name, const std::vector<std::string>& args);
+
 // Runs the main routine with argument 0 "qscan" followed by args.
 run_result run_qscan(const std::vector<std::string>& args);
 

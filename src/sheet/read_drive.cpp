@@ -155,10 +155,11 @@ private:
         if (!end_known_ || now - shown_ < PROGRESS_INTERVAL_NS || b == 0)
             return;
         shown_ = now;
-        uint64_t left_s = (now - started_) / 1000000000 * (end_ - (b < end_ ? b : end_)) / b;
+        uint32_t done = b < end_ ? b : end_;
+        unsigned left_s = (unsigned)((double)(now - started_) / 1e9 * (end_ - done) / done);
         char text[64];
-        snprintf(text, sizeof text, "%u%% of the disc, %u:%02u left", (unsigned)(100ull * (b < end_ ? b : end_) / end_),
-                 (unsigned)(left_s / 60), (unsigned)(left_s % 60));
+        snprintf(text, sizeof text, "%u%% of the disc, %u:%02u left", (unsigned)(100ull * done / end_), left_s / 60,
+                 left_s % 60);
         progress_note(bar_, text);
     }
 

@@ -28,6 +28,15 @@ struct layout {
     int track, gap, flags, crc;
 };
 
+// A track's CRC errors as the table shows them: from 100,000 on in
+// thousands ("123k"), so that the cell never needs more than five places.
+void crc_cell(uint32_t errors, char text[16]) {
+    if (errors < THOUSANDS_FROM)
+        snprintf(text, 16, "%" PRIu32, errors);
+    else
+        snprintf(text, 16, "%" PRIu32 "k", errors / 1000);
+}
+
 layout layout_for(const sheet* s) {
     layout l = {3, 2, 8, 4};
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
@@ -36,14 +45,11 @@ layout layout_for(const sheet* s) {
             continue;
         char flags[FLAGS_SIZE], crc[16];
         track_flags_text(t, flags);
-        int width = (int)strlen(flags);
-        if (width > l.flags)
-            l.flags = width;
-        int digits = snprintf(crc, sizeof crc, "%" PRIu32, t->crc_errors < THOUSANDS_FROM ? t->crc_errors : 999);
-        if (t->crc_errors >= THOUSANDS_FROM)
-            ++digits;
-        if (digits + 1 > l.crc)
-            l.crc = digits + 1;
+        crc_cell(t->crc_errors, crc);
+        if ((int)strlen(flags) > l.flags)
+            l.flags = (int)strlen(flags);
+        if ((int)strlen(crc) + 1 > l.crc)
+            l.crc = (int)strlen(crc) + 1;
     }
     // Track, gap, two cells of 16 parted by one blank, length (8), ISRC (15).
     while (l.track + 16 + 1 + 16 + 8 + 15 + 4 * l.gap + l.flags + l.crc > ROW_LIMIT && l.gap > 1)
@@ -95,10 +101,7 @@ void write_row(const sheet* s, const layout* l, int n, FILE* out) {
     track_flags_text(t, flags);
     char number[8], crc_errors[16];
     snprintf(number, sizeof number, "%d", n);
-    if (t->crc_errors < THOUSANDS_FROM)
-        snprintf(crc_errors, sizeof crc_errors, "%" PRIu32, t->crc_errors);
-    else
-        snprintf(crc_errors, sizeof crc_errors, "%" PRIu32 "k", t->crc_errors / 1000);
+    crc_cell(t->crc_errors, crc_errors);
     write_row_cells(out, l, number, pregap, start, length, isrc, flags, crc_errors);
     for (int i = 2; i < SHEET_INDEXES; ++i) {
         if (!t->index[i].seen)

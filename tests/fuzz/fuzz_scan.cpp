@@ -87,19 +87,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(nullptr);
     int status = qscan_main((int)args.size(), argv.data());
 
-    // One read per block from block 0, ending with the first block whose
-    // fault is more than a passing one (a unit attention or an aborted
-    // command once, a recovered error), or past the end of the disc. A
-    // passing unit attention or abort costs one more read; an abort every
-    // time, or sense data of the input's choosing, up to three. Status 1
-    // whenever block 0 cannot be read, 0 whenever the disc was read to its end.
+    // One READ CD per block from block 0, after the table of contents,
+    // ending with the first block whose fault is more than a passing one
+    // (a disc change at block 0 or an aborted command once, a recovered
+    // error), or past the end of the disc. A passing unit attention or
+    // abort costs one more read; an abort every time, or sense data of the
+    // input's choosing, up to three. Status 1 whenever block 0 cannot be
+    // read, 0 whenever the disc was read to its end.
     uint32_t sectors = (uint32_t)(image.size() / SECTOR_BUFFER_SIZE);
     uint32_t end = sectors;
     unsigned retries = 0;
     for (const auto& f : injected) {
         if (f.first > end)
             break;
-        if (f.second == FAULT_UNIT_ATTENTION || f.second == FAULT_ABORTED) {
+        if ((f.second == FAULT_UNIT_ATTENTION && f.first == 0) || f.second == FAULT_ABORTED) {
             ++retries;
             continue;
         }
@@ -108,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         end = f.first;
         break;
     }
-    unsigned reads = emulated_counts()->ioctls, least = end + 1 + retries;
+    uint64_t reads = emulated_stats()->read_cd_commands, least = end + 1 + retries;
     if (reads < least || reads > least + 3 || (status != 0 && status != 1) ||
         (end == 0 && status != 1) || (end == sectors && end > 0 && injected.count(end) == 0 && status != 0))
         __builtin_trap();
