@@ -609,7 +609,11 @@ TEST_F(SheetTest, DrivesThatDoNotJustRead) {
              EXPECT_TRUE(s["toc"].is_null());
          }},
         {"a drive still becoming ready is waited for", [] { emulated_inject_fault(0, FAULT_BECOMING_READY); },
-         {"--json", "D:"}, 0, "", [&](const json& s) { EXPECT_EQ(clean, essentials(s, false)); }},
+         {"--json", "D:"}, 0, "",
+         [&](const json& s) {
+             EXPECT_EQ(clean, essentials(s, false));
+             EXPECT_EQ(5u * READY_POLL_MS, emulated_slept_ms());  // five refusals, a wait after each
+         }},
         {"a system that takes five sectors a transfer", [] { emulated_set_max_sectors(5); }, {"--json", "--full", "D:"}, 0,
          "",
          [&](const json& s) {
