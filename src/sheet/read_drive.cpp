@@ -183,7 +183,6 @@ private:
 
     void store_unreadable(uint32_t b) {
         ++unreadable_run_;
-        sheet_note_unreadable(s_, b, b);
         if (streaming_)
             sheet_add_unreadable(s_, b);
         else

@@ -305,7 +305,8 @@ void place_first_track(sheet* s) {
     if (from_block_0 && before_index_1)
         *pregap = {true, false, 0, 0, pregap->seen_at, 0, pregap->offset, NO_OFFSET, false};
     else if (s->first_track == 1 && !pregap->seen && t->index[1].seen && t->index[1].block > 0)
-        *pregap = {true, false, 0, 0, 0, 0, (int8_t)s->q_offset, NO_OFFSET, false};
+        *pregap = {true, false, 0, 0, clamp_block((int64_t)t->index[1].block - s->q_offset), 0, (int8_t)s->q_offset,
+                   NO_OFFSET, false};  // seen_at: where the first frame that places anything of it lies
 }
 
 // Index points rise through the disc. One that does not lie after the point
@@ -424,6 +425,15 @@ bool sheet_add_unreadable(sheet* s, uint32_t b) {
         return false;
     ++s->unreadable;
     set_state(s, b, BLOCK_UNREADABLE);
+    // Listed as stretches: a block right after the last one listed lengthens it.
+    sheet_reading* r = &s->reading;
+    if (r->stretches > 0 && r->stretches <= SHEET_STRETCHES && r->unreadable[r->stretches - 1][1] + 1 == b) {
+        r->unreadable[r->stretches - 1][1] = b;
+    } else {
+        if (r->stretches < SHEET_STRETCHES)
+            r->unreadable[r->stretches][0] = r->unreadable[r->stretches][1] = b;
+        ++r->stretches;
+    }
     return true;
 }
 
@@ -625,17 +635,4 @@ unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned
     if (s->lead_out_seen)
         add(0, toc->first_session_end, s->lead_out);
     return n;
-}
-
-void sheet_note_unreadable(sheet* s, uint32_t first, uint32_t last) {
-    sheet_reading* r = &s->reading;
-    if (r->stretches > 0 && r->stretches <= SHEET_STRETCHES && r->unreadable[r->stretches - 1][1] + 1 == first) {
-        r->unreadable[r->stretches - 1][1] = last;  // it goes on
-        return;
-    }
-    if (r->stretches < SHEET_STRETCHES) {
-        r->unreadable[r->stretches][0] = first;
-        r->unreadable[r->stretches][1] = last;
-    }
-    ++r->stretches;
 }

@@ -216,7 +216,8 @@ void sheet_start(sheet* s);
 // the sheet holds as many blocks as a block number can count.
 bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]);
 
-// Feeds block b as one the drive could not read.
+// Feeds block b as one the drive could not read, and lists it with the
+// unreadable stretches.
 bool sheet_add_unreadable(sheet* s, uint32_t b);
 
 // Works out the Q offset, the majorities, the track ends, the counts by
@@ -266,7 +267,5 @@ struct toc_disagreement {
 };
 unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned room);
 
-// Notes a stretch of blocks the drive could not read, [first, last].
-void sheet_note_unreadable(sheet* s, uint32_t first, uint32_t last);
 
 #endif
