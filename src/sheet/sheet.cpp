@@ -423,7 +423,6 @@ static bool feed(sheet* s, uint32_t b) {
 bool sheet_add_unreadable(sheet* s, uint32_t b) {
     if (!feed(s, b))
         return false;
-    ++s->unreadable;
     set_state(s, b, BLOCK_UNREADABLE);
     // Listed as stretches: a block right after the last one listed lengthens it.
     sheet_reading* r = &s->reading;

@@ -156,7 +156,6 @@ struct sheet_held {
 
 struct sheet {
     uint32_t sectors;      // blocks fed in, readable or not
-    uint32_t unreadable;   // ... of which the drive could not read
     uint32_t end;          // the block after the last fed in: the end of the scan
     uint32_t crc_errors;
     uint32_t malformed;    // good position frames that carry no position (not BCD, track 00)
