@@ -134,3 +134,9 @@ bool sheet_layout(const sheet* s, id_layout* d, const char** why) {
     d->lead_out = (int32_t)s->lead_out;
     return true;
 }
+
+bool sheet_ids(const sheet* s, disc_ids* ids, const char** why) {
+    id_layout layout;
+    *why = "SHA-1 is not to be had";
+    return sheet_layout(s, &layout, why) && compute_disc_ids(&layout, ids);
+}

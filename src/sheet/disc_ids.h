@@ -36,4 +36,8 @@ bool compute_disc_ids(const id_layout* layout, disc_ids* ids);
 // lead-out. False, with the reason in *why, when neither can give it.
 bool sheet_layout(const sheet* s, id_layout* layout, const char** why);
 
+// The identifiers of a finished sheet; false, with the reason in *why,
+// when they cannot be had.
+bool sheet_ids(const sheet* s, disc_ids* ids, const char** why);
+
 #endif

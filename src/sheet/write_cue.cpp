@@ -36,10 +36,9 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
         fprintf(notes, "qscan-sheet: %s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
-    id_layout layout;
     disc_ids ids;
     const char* why;
-    if (sheet_layout(s, &layout, &why) && compute_disc_ids(&layout, &ids))
+    if (sheet_ids(s, &ids, &why))
         fprintf(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
     if (s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]))
         fprintf(out, "CATALOG %.13s\n", s->mcns.code[s->mcn].code);

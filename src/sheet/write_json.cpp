@@ -121,10 +121,9 @@ void cd_text_objects(const sheet* s, json* object, json* why) {
 
 // The identifiers, or null and why.
 void ids_objects(const sheet* s, json* ids, json* why) {
-    id_layout layout;
     disc_ids d;
-    const char* reason = "SHA-1 is not to be had";
-    if (!sheet_layout(s, &layout, &reason) || !compute_disc_ids(&layout, &d)) {
+    const char* reason;
+    if (!sheet_ids(s, &d, &reason)) {
         *ids = nullptr;
         *why = reason;
         return;

@@ -377,10 +377,9 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, FILE* out) {
 // The databases' identifiers, one line each; from a saved scan, which sees
 // one session only, the two that count every session say so.
 void write_ids(const sheet* s, FILE* out) {
-    id_layout layout;
     disc_ids ids;
-    const char* why = "SHA-1 is not to be had";
-    if (!sheet_layout(s, &layout, &why) || !compute_disc_ids(&layout, &ids)) {
+    const char* why;
+    if (!sheet_ids(s, &ids, &why)) {
         fprintf(out, "Disc IDs: none, since %s\n", why);
         return;
     }
