@@ -6,7 +6,7 @@
 #include <stdio.h>
 
 #include "drive/drive.h"
-#include "drive/toc.h"
+#include "drive/read_disc_toc.h"
 #include "platform/terminal.h"
 #include "progress.h"
 #include "report_lines.h"

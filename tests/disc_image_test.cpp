@@ -11,7 +11,7 @@
 
 #include <fstream>
 
-#include "drive/toc.h"
+#include "drive/read_disc_toc.h"
 #include "emulated/disc_image.h"
 #include "emulated/emulated_drive.h"
 #include "support.h"

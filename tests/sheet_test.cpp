@@ -15,7 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "emulated/emulated_drive.h"
-#include "sheet/cd_text.h"
+#include "disc/cd_text.h"
+#include "drive/read_disc_toc.h"
 #include "sheet/disc_ids.h"
 #include "sheet/qscan_sheet.h"
 #include "sheet/report_reader.h"

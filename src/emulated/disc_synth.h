@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "drive/drive.h"
-#include "drive/toc.h"
+#include "disc/toc.h"
 
 enum {
     SYNTH_PREGAP_FRAMES = 150,

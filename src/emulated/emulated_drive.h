@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "drive/drive.h"
-#include "drive/toc.h"
+#include "disc/toc.h"
 #include "emulated/disc_synth.h"
 #include "platform/win32.h"
 

@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "drive/drive.h"
 #include "subchannel.h"
 
 namespace {

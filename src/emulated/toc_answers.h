@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/toc.h"
+#include "disc/toc.h"
 
 // The answer to READ TOC of `format` (0 tracks, 1 sessions, 2 the full TOC),
 // addresses as blocks or (`msf`) as minutes, seconds and frames, from track

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/toc.h"
+#include "drive/read_disc_toc.h"
 #include "subchannel.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "drive/toc.h"
-#include "sheet/cd_text.h"
+#include "disc/toc.h"
+#include "disc/cd_text.h"
 #include "subchannel.h"
 
 enum {

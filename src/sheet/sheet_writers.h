@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "disc/cd_text.h"
 #include "sheet/sheet.h"
 
 // A table of the tracks and their index points, then one line for each
@@ -48,5 +49,17 @@ void track_flags_text(const sheet_track* t, char text[16]);
 // "03:58:12" (':').
 enum { TIME_TEXT_SIZE = 24 };
 void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator);
+
+// The CD-Text a drive gave the sheet, decoded; false, with the reason, for
+// a saved scan or a disc without CD-Text.
+bool sheet_cd_text(const sheet* s, cd_text* text, const char** why);
+
+// Where the CD-Text's UPC/EAN (track 0) and ISRCs differ from the codes the
+// Q frames carry (empty where one of them has none).
+struct code_difference {
+    unsigned track;
+    std::string cd_text, q;
+};
+std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* text);
 
 #endif

@@ -4,7 +4,7 @@
 // the packs could hold.
 #include <stdint.h>
 
-#include "sheet/cd_text.h"
+#include "disc/cd_text.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;

@@ -1,8 +1,8 @@
 // The disc's CD-Text, as READ TOC format 0101b returns its packs: titles,
 // performers and the rest, per block (language) and track, checked pack by
 // pack against their CRC.
-#ifndef QSCAN_SHEET_CD_TEXT_H
-#define QSCAN_SHEET_CD_TEXT_H
+#ifndef QSCAN_DISC_CD_TEXT_H
+#define QSCAN_DISC_CD_TEXT_H
 
 #include <stdint.h>
 
@@ -65,19 +65,5 @@ const char* cd_text_language(uint8_t code);
 
 // The name of a character code ("ISO 8859-1"), or NULL.
 const char* cd_text_characters(uint8_t code);
-
-struct sheet;
-
-// The CD-Text a drive gave the sheet, decoded; false, with the reason, for
-// a saved scan or a disc without CD-Text.
-bool sheet_cd_text(const sheet* s, cd_text* text, const char** why);
-
-// Where the CD-Text's UPC/EAN (track 0) and ISRCs differ from the codes the
-// Q frames carry (empty where one of them has none).
-struct code_difference {
-    unsigned track;
-    std::string cd_text, q;
-};
-std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* text);
 
 #endif

@@ -1,13 +1,12 @@
 // CD-Text packs decoded: each pack checked against its CRC, the packs of one
 // block and type joined in sequence order, cut into one text per track.
-#include "sheet/cd_text.h"
+#include "disc/cd_text.h"
 
 #include <stdio.h>
 
 #include <algorithm>
 #include <map>
 
-#include "sheet/sheet.h"
 #include "subchannel.h"
 
 namespace {
@@ -174,38 +173,3 @@ const char* cd_text_characters(uint8_t code) {
     }
 }
 
-bool sheet_cd_text(const sheet* s, cd_text* text, const char** why) {
-    if (!s->reading.cd_text_asked) {
-        *why = "a saved scan holds none (the Q subchannel does not carry it)";
-        return false;
-    }
-    decode_cd_text(s->reading.cd_text, s->reading.cd_text_packs, text);
-    if (text->packs == 0) {
-        *why = "the disc has none";
-        return false;
-    }
-    return true;
-}
-
-std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* text) {
-    std::vector<code_difference> differences;
-    const cd_text_block* codes = NULL;
-    for (const cd_text_block& b : text->blocks)
-        for (unsigned t = 0; t <= CD_TEXT_TRACKS && codes == NULL; ++t)
-            if (!b.text[t][TEXT_CODE].empty())
-                codes = &b;
-    if (codes == NULL)
-        return differences;
-    for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t) {
-        std::string q;
-        if (t == 0 && s->mcn >= 0)
-            q.assign(s->mcns.code[s->mcn].code, MCN_LENGTH);
-        else if (t > 0 && s->track[t].seen && s->track[t].isrc >= 0)
-            q.assign(s->track[t].isrcs.code[s->track[t].isrc].code, ISRC_LENGTH);
-        const std::string& given = codes->text[t][TEXT_CODE];
-        if ((given.empty() && (t == 0 || !s->track[t].seen)) || given == q)
-            continue;
-        differences.push_back({t, given, q});
-    }
-    return differences;
-}

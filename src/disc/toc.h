@@ -1,12 +1,10 @@
-// The disc's table of contents, as READ TOC/PMA/ATIP gives it: each track's
-// start, CONTROL and session, the lead-out, and where the first session's
-// program area ends. Read by both programs before the disc itself.
-#ifndef QSCAN_DRIVE_TOC_H
-#define QSCAN_DRIVE_TOC_H
+// The disc's table of contents as data: each track's start, CONTROL and
+// session, the lead-out, and where the first session's program area ends;
+// and READ TOC/PMA/ATIP's answers read into it.
+#ifndef QSCAN_DISC_TOC_H
+#define QSCAN_DISC_TOC_H
 
 #include <stdint.h>
-
-#include "drive/drive.h"
 
 enum {
     TOC_TRACKS = 99,
@@ -19,9 +17,7 @@ enum {
     TOC_FORMAT_FULL = 0x2,           // format 0010b
     TOC_FORMAT_CD_TEXT = 0x5,        // format 0101b
     TOC_LEAD_OUT = 0xAA,             // the lead-out's track number in a descriptor
-    SESSION_GAP_BLOCKS = 11400,      // from a session's lead-out to the next session's first track
-    READY_WAIT_MS = 30000,           // how long a drive becoming ready is waited for
-    READY_POLL_MS = 250
+    SESSION_GAP_BLOCKS = 11400       // from a session's lead-out to the next session's first track
 };
 
 struct toc_track {
@@ -54,23 +50,6 @@ bool toc_parse_sessions(const uint8_t* answer, uint32_t length, disc_toc* toc);
 // session's lead-out (its point A2). False for an answer too short or one
 // without the first session's lead-out.
 bool toc_parse_full(const uint8_t* answer, uint32_t length, disc_toc* toc);
-
-// Whether a failed command says the drive is still becoming ready: NOT
-// READY with 04/01 (becoming ready), 04/07 (operation in progress) or
-// 3A/xx (no medium yet, right after a disc goes in).
-bool becoming_ready(const read_failure* failure);
-
-// Called once when the drive is found becoming ready and the wait begins.
-typedef void (*ready_wait_notice)(void* context);
-
-// Reads the table of contents: format 0000b, then 0001b, and 0010b where
-// the disc has more than one session (without it, the sessions are taken
-// from 0001b). A drive still becoming ready at the first command is waited
-// for, up to READY_WAIT_MS, `notice` told once. Returns 0, or the failure of
-// format 0000b (EIO; EINVAL for an answer that is no table of contents) with
-// *failure saying why.
-int read_disc_toc(drive_handle handle, disc_toc* toc, read_failure* failure, ready_wait_notice notice,
-                  void* context);
 
 // The track of that number in the table of contents, or NULL.
 inline const toc_track* toc_find(const disc_toc* toc, unsigned number) {
