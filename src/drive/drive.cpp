@@ -1,6 +1,6 @@
 // Drive operations over the Windows kernel services: drive-type check,
-// device open, READ CD with raw P-W subchannel and READ TOC through SCSI
-// pass-through, and the words for a failed read.
+// device open, READ CD with its subchannel, READ TOC, READ SUB-CHANNEL and
+// INQUIRY through SCSI pass-through, and the words for a failed read.
 #include "drive/drive.h"
 
 #include <errno.h>
@@ -45,6 +45,9 @@ static_assert(sizeof(pass_through_with_sense) == (WIDE ? 96 : 80), "request size
 
 const UCHAR READ_CD_CDB_LENGTH = 12;
 const UCHAR READ_TOC_CDB_LENGTH = 10;
+const UCHAR READ_SUBCHANNEL_CDB_LENGTH = 10;
+const UCHAR INQUIRY_CDB_LENGTH = 6;
+const uint32_t TOC_HEADER_SIZE = 4;  // data length (2 bytes), then two bytes of the format's own
 const ULONG READ_TIMEOUT_SECONDS = 60;
 
 // A read the drive did not run (UNIT ATTENTION, ABORTED COMMAND) is sent
@@ -52,8 +55,8 @@ const ULONG READ_TIMEOUT_SECONDS = 60;
 const int SEND_AGAIN_TIMES = 3;
 
 // Fills the 12-byte READ CD command block for `count` blocks from lba with
-// their raw P-W subchannel.
-void build_read_cd(UCHAR cdb[READ_CD_CDB_LENGTH], uint32_t lba, unsigned count) {
+// the subchannel a read_cd_subchannel selects.
+void build_read_cd(UCHAR cdb[READ_CD_CDB_LENGTH], uint32_t lba, unsigned count, int subchannel) {
     cdb[0] = 0xBE;                   // operation code: READ CD
     cdb[1] = 0x00;                   // expected sector type: any; no DAP
     cdb[2] = (UCHAR)(lba >> 24);     // starting logical block address, MSB first
@@ -64,7 +67,7 @@ void build_read_cd(UCHAR cdb[READ_CD_CDB_LENGTH], uint32_t lba, unsigned count) 
     cdb[7] = (UCHAR)(count >> 8);
     cdb[8] = (UCHAR)count;
     cdb[9] = 0xF8;                   // sync, all headers, user data, EDC/ECC; no C2
-    cdb[10] = 0x01;                  // sub-channel selection: raw P-W
+    cdb[10] = (UCHAR)(subchannel & 0x07);  // sub-channel selection: 001b raw P-W, 010b formatted Q, 000b none
     cdb[11] = 0x00;                  // control
 }
 
@@ -80,6 +83,31 @@ void build_read_toc(UCHAR cdb[READ_TOC_CDB_LENGTH], uint8_t format, uint8_t numb
     cdb[7] = (UCHAR)(allocation >> 8);  // allocation length, MSB first
     cdb[8] = (UCHAR)allocation;
     cdb[9] = 0x00;                      // control
+}
+
+// Fills the 10-byte READ SUB-CHANNEL command block.
+void build_read_subchannel(UCHAR cdb[READ_SUBCHANNEL_CDB_LENGTH], uint8_t format, uint8_t track,
+                           uint16_t allocation) {
+    cdb[0] = 0x42;                      // operation code: READ SUB-CHANNEL
+    cdb[1] = 0x00;                      // MSF 0: addresses as block addresses
+    cdb[2] = 0x40;                      // SUBQ 1: return the sub-channel data
+    cdb[3] = format;                    // sub-channel parameter list: 01h position, 02h MCN, 03h ISRC
+    cdb[4] = 0x00;                      // reserved
+    cdb[5] = 0x00;
+    cdb[6] = track;                     // track number (format 03h)
+    cdb[7] = (UCHAR)(allocation >> 8);  // allocation length, MSB first
+    cdb[8] = (UCHAR)allocation;
+    cdb[9] = 0x00;                      // control
+}
+
+// Fills the 6-byte INQUIRY command block for the standard answer.
+void build_inquiry(UCHAR cdb[INQUIRY_CDB_LENGTH], uint8_t allocation) {
+    cdb[0] = 0x12;        // operation code: INQUIRY
+    cdb[1] = 0x00;        // EVPD 0: the standard answer, not a page of vital product data
+    cdb[2] = 0x00;        // page code: none
+    cdb[3] = 0x00;        // allocation length, MSB first (a single byte, byte 4, on older drives)
+    cdb[4] = allocation;
+    cdb[5] = 0x00;        // control
 }
 
 // One command that reads `length` bytes into `data`, through pass-through.
@@ -191,23 +219,83 @@ bool is_drive_name(const char* name) {
 
 int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_SIZE],
                 read_failure* failure) {
-    return read_cd(handle, lba, 1, buffer, failure);
+    return read_cd(handle, lba, 1, SUBCHANNEL_RAW, buffer, failure);
 }
 
-int read_cd(drive_handle handle, uint32_t lba, unsigned count, uint8_t* buffer, read_failure* failure) {
+unsigned read_cd_sector_size(int subchannel) {
+    switch (subchannel) {
+    case SUBCHANNEL_RAW: return SECTOR_BUFFER_SIZE;
+    case SUBCHANNEL_FORMATTED_Q: return SECTOR_MAIN_SIZE + FORMATTED_Q_SIZE;
+    default: return SECTOR_MAIN_SIZE;
+    }
+}
+
+int read_cd(drive_handle handle, uint32_t lba, unsigned count, int subchannel, uint8_t* buffer,
+            read_failure* failure) {
     UCHAR cdb[READ_CD_CDB_LENGTH];
-    build_read_cd(cdb, lba, count);
-    uint32_t length = (uint32_t)count * SECTOR_BUFFER_SIZE;
+    build_read_cd(cdb, lba, count, subchannel);
+    uint32_t length = (uint32_t)count * read_cd_sector_size(subchannel);
     return run_command(handle, cdb, READ_CD_CDB_LENGTH, buffer, length, length, true, lba, failure);
 }
+
+namespace {
+
+// A command that reads up to `allocation` bytes of an answer of the drive's own length.
+int read_answer(drive_handle handle, const UCHAR* cdb, UCHAR cdb_length, uint8_t* answer, uint32_t allocation,
+                uint32_t* length, read_failure* failure) {
+    int rc = run_command(handle, cdb, cdb_length, answer, allocation, 0, false, 0, failure);
+    *length = failure->transferred < allocation ? failure->transferred : allocation;
+    return rc;
+}
+
+}  // namespace
 
 int read_toc(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answer, uint16_t allocation,
              uint32_t* length, read_failure* failure) {
     UCHAR cdb[READ_TOC_CDB_LENGTH];
     build_read_toc(cdb, format, number, allocation);
-    int rc = run_command(handle, cdb, READ_TOC_CDB_LENGTH, answer, allocation, 0, false, 0, failure);
-    *length = failure->transferred < allocation ? failure->transferred : allocation;
-    return rc;
+    return read_answer(handle, cdb, READ_TOC_CDB_LENGTH, answer, allocation, length, failure);
+}
+
+int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answer, uint32_t room,
+                    uint32_t* length, bool* cut, read_failure* failure) {
+    *cut = false;
+    *length = 0;
+    if (room < TOC_HEADER_SIZE)
+        return EINVAL;
+    uint32_t arrived = 0;
+    int rc = read_toc(handle, format, number, answer, (uint16_t)TOC_HEADER_SIZE, &arrived, failure);
+    if (rc != 0 || arrived < TOC_HEADER_SIZE)
+        return rc;
+    // The data length counts the bytes after itself.
+    uint32_t whole = ((uint32_t)answer[0] << 8 | answer[1]) + 2;
+    uint32_t want = whole < room ? whole : room;
+    if (want > UINT16_MAX)
+        want = UINT16_MAX;
+    if (want <= TOC_HEADER_SIZE) {  // the header is all there is, or all the drive says there is
+        *length = arrived;
+        return 0;
+    }
+    for (;;) {
+        rc = read_toc(handle, format, number, answer, (uint16_t)want, length, failure);
+        if (rc == 0 || failure->kind != READ_CALL_FAILED || want <= SECTOR_BUFFER_SIZE)
+            return rc;
+        want = want / 2 > SECTOR_BUFFER_SIZE ? want / 2 : SECTOR_BUFFER_SIZE;  // more than the system takes at once
+        *cut = true;
+    }
+}
+
+int read_subchannel(drive_handle handle, uint8_t format, uint8_t track, uint8_t* answer, uint16_t allocation,
+                    uint32_t* length, read_failure* failure) {
+    UCHAR cdb[READ_SUBCHANNEL_CDB_LENGTH];
+    build_read_subchannel(cdb, format, track, allocation);
+    return read_answer(handle, cdb, READ_SUBCHANNEL_CDB_LENGTH, answer, allocation, length, failure);
+}
+
+int inquiry(drive_handle handle, uint8_t* answer, uint8_t allocation, uint32_t* length, read_failure* failure) {
+    UCHAR cdb[INQUIRY_CDB_LENGTH];
+    build_inquiry(cdb, allocation);
+    return read_answer(handle, cdb, INQUIRY_CDB_LENGTH, answer, allocation, length, failure);
 }
 
 void print_read_failure(FILE* out, const read_failure* f, bool first_read) {

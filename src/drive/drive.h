@@ -1,5 +1,6 @@
-// Drive operations: open a CD drive by its letter, read raw sectors with
-// their raw P-W subchannel, read its table of contents; both programs use them.
+// Drive operations: open a CD drive by its letter, read sectors with their
+// subchannel, read its table of contents, ask it for the codes it reports
+// and for its name; both programs use them.
 #ifndef QSCAN_DRIVE_H
 #define QSCAN_DRIVE_H
 
@@ -15,8 +16,21 @@ enum {
     SECTOR_MAIN_SIZE = 2352,                              // sync, header, data, EDC/ECC or audio
     SECTOR_BUFFER_SIZE = SECTOR_MAIN_SIZE + SUBCHANNEL_SIZE,
     SECTOR_BUFFER_ALIGNMENT = 4096,                       // suits adapters that need aligned direct transfers
-    READ_CD_MOST = 26      // sectors a command at most: 63,648 bytes, within the 64 KiB many adapters allow
+    READ_CD_MOST = 26,     // sectors a command at most: 63,648 bytes, within the 64 KiB many adapters allow
+    FORMATTED_Q_SIZE = 16  // formatted Q a sector: Q bytes 0-9, the CRC where the drive gives it, 3 zeros, the P bit
 };
+
+// READ CD's sub-channel data selection (byte 10, bits 2-0): what follows
+// each sector's 2352 main-channel bytes.
+enum read_cd_subchannel {
+    SUBCHANNEL_NONE = 0x0,         // 000b: nothing
+    SUBCHANNEL_RAW = 0x1,          // 001b: raw P-W, SUBCHANNEL_SIZE bytes, Q in bit 6 of each
+    SUBCHANNEL_FORMATTED_Q = 0x2   // 010b: formatted Q, FORMATTED_Q_SIZE bytes, the Q frame's bytes first
+};
+
+// The bytes one sector takes in a READ CD answer with that selection:
+// 2352, 2448 or 2368.
+unsigned read_cd_sector_size(int subchannel);
 
 // An opened drive: held for the rest of the run and never closed; the
 // operating system releases it when the process ends.
@@ -74,10 +88,14 @@ struct read_failure {
 int read_sector(drive_handle handle, uint32_t lba, uint8_t buffer[SECTOR_BUFFER_SIZE],
                 read_failure* failure);
 
-// The same for `count` blocks (1 to READ_CD_MOST) from lba, one after the
-// other in buffer (count * SECTOR_BUFFER_SIZE bytes), in one command. A
-// system that refuses a transfer of that size fails the call (READ_CALL_FAILED).
-int read_cd(drive_handle handle, uint32_t lba, unsigned count, uint8_t* buffer, read_failure* failure);
+// The same for `count` blocks (1 to READ_CD_MOST) from lba, each with the
+// subchannel a read_cd_subchannel selects, one after the other in buffer
+// (count * read_cd_sector_size(subchannel) bytes), in one command. A system
+// that refuses a transfer of that size fails the call (READ_CALL_FAILED).
+// When the command fails, failure->transferred says how many bytes of it
+// arrived before the block that failed.
+int read_cd(drive_handle handle, uint32_t lba, unsigned count, int subchannel, uint8_t* buffer,
+            read_failure* failure);
 
 // One READ TOC/PMA/ATIP in block addresses: `format` (0 tracks, 1
 // sessions, 2 the full TOC, 5 CD-Text), `number` the track or session it
@@ -86,6 +104,37 @@ int read_cd(drive_handle handle, uint32_t lba, unsigned count, uint8_t* buffer, 
 // as read_sector sends a read.
 int read_toc(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answer, uint16_t allocation,
              uint32_t* length, read_failure* failure);
+
+// A whole READ TOC answer of `format`: first with room for its 4-byte
+// header alone, then with exactly the length its header names (at most
+// `room`), so that no drive is asked for more than it has. A system that
+// refuses a transfer that large (READ_CALL_FAILED) is asked for half as
+// much, down to one sector's worth: *cut is then true, and the answer is
+// what arrived, its length field longer than that. Returns as read_toc;
+// *length is 0 when the header did not arrive whole.
+int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answer, uint32_t room,
+                    uint32_t* length, bool* cut, read_failure* failure);
+
+// READ SUB-CHANNEL formats: what the drive itself reports of the Q subchannel.
+enum subchannel_report {
+    SUBQ_CURRENT_POSITION = 0x01,
+    SUBQ_CATALOGUE_NUMBER = 0x02,  // MCVAL, then the 13 digits
+    SUBQ_ISRC = 0x03,              // TCVAL, then the track's 12 characters
+    SUBQ_ANSWER_SIZE = 24          // the answer of formats 02h and 03h: 4 of header, 20 of data
+};
+
+// One READ SUB-CHANNEL (42h) with SUBQ set, addresses as blocks: `format`
+// a subchannel_report, `track` the track whose ISRC is asked for (format
+// 03h; 0 otherwise), `allocation` bytes of room in answer. Returns as
+// read_toc. The drive finds the code itself and may seek into the track.
+int read_subchannel(drive_handle handle, uint8_t format, uint8_t track, uint8_t* answer, uint16_t allocation,
+                    uint32_t* length, read_failure* failure);
+
+enum { INQUIRY_SIZE = 36 };  // the standard answer: type, flags, vendor, product, revision
+
+// One INQUIRY (12h) for the standard answer, `allocation` bytes of room
+// (INQUIRY_SIZE). Returns as read_toc.
+int inquiry(drive_handle handle, uint8_t* answer, uint8_t allocation, uint32_t* length, read_failure* failure);
 
 // The line after a failed read's message, on `out`: what the drive said, or
 // what the system saw when the drive said nothing; after a failed first

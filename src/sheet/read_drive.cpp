@@ -222,7 +222,7 @@ private:
             unsigned n = to - b < per_command_ ? to - b : per_command_;
             read_failure f;
             ++commands_;
-            int rc = read_cd(handle_, b, n, buffer_, &f);
+            int rc = read_cd(handle_, b, n, SUBCHANNEL_RAW, buffer_, &f);
             if (rc == 0) {
                 for (unsigned i = 0; i < n; ++i)
                     store(b + i, buffer_ + i * SECTOR_BUFFER_SIZE);
@@ -239,10 +239,10 @@ private:
                 return;
             for (unsigned i = 0; i < n && !stopped_; ++i, ++b) {
                 ++commands_;
-                rc = read_cd(handle_, b, 1, buffer_, &f);
+                rc = read_cd(handle_, b, 1, SUBCHANNEL_RAW, buffer_, &f);
                 if (rc != 0 && !disc_changed(&f)) {
                     ++commands_;
-                    rc = read_cd(handle_, b, 1, buffer_, &f);
+                    rc = read_cd(handle_, b, 1, SUBCHANNEL_RAW, buffer_, &f);
                 }
                 if (rc == 0) {
                     store(b, buffer_);
