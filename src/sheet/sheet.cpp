@@ -64,6 +64,7 @@ unsigned count_code(sheet_codes* codes, const char* code, size_t length, uint32_
     memcpy(c->code, code, length);
     c->frames = 1;
     c->first_block = c->last_block = block;
+    c->source = SOURCE_Q;
     return codes->count++;
 }
 
@@ -204,21 +205,62 @@ void reject(sheet* s, const position* p) {
         release_held(s, s->running_track);
 }
 
-// The pending frame is confirmed by the next good position frame when that
-// one is what may follow it on a disc (the same track and index, a later
-// index, a later track) at a disc time that differs as their blocks do.
+// A waiting frame is confirmed by a later good position frame when that one
+// is what may follow it on a disc (the same track and index, a later index,
+// a later track) at a disc time that differs as their blocks do.
 bool confirms(const position* next, const position* pending) {
     return next->order >= pending->order && next->disc - pending->disc == (int64_t)next->block - pending->block;
 }
 
-void resolve_pending(sheet* s, const position* next) {
-    if (!s->waiting)
+// Takes a good position frame as the evidence rules say: one that shows
+// nothing new is believed; one that shows something new waits until
+// s->agreeing frames in all (itself included) agree with it, and is then
+// believed, or else is stray; the frames that agreed with it so far are
+// then taken as they come, in their order.
+void consider(sheet* s, const position* p) {
+    if (s->waiting > 0) {
+        bool agrees = confirms(p, &s->pending[0]) && confirms(p, &s->pending[s->waiting - 1]);
+        if (agrees && s->waiting + 1 < s->agreeing) {
+            s->pending[s->waiting++] = *p;
+            return;
+        }
+        position first = s->pending[0];
+        position between[SHEET_AGREEING_UNCHECKED - 2];
+        unsigned n = s->waiting - 1;
+        for (unsigned i = 0; i < n; ++i)
+            between[i] = s->pending[i + 1];
+        s->waiting = 0;
+        if (agrees)
+            accept(s, &first);
+        else
+            reject(s, &first);
+        for (unsigned i = 0; i < n; ++i)
+            consider(s, &between[i]);
+        consider(s, p);
         return;
-    s->waiting = false;
-    if (next != NULL && confirms(next, &s->pending))
-        accept(s, &s->pending);
+    }
+    if (!shows_something_new(s, p))
+        accept(s, p);
+    else if (s->any_position && p->order < s->order)
+        reject(s, p);  // something new behind where the disc is: no disc goes back
     else
-        reject(s, &s->pending);
+        s->pending[s->waiting++] = *p;
+}
+
+// At the end of the blocks nothing more can agree: what waits is stray, and
+// the frames that agreed with it are taken as they come.
+void resolve_at_end(sheet* s) {
+    while (s->waiting > 0) {
+        position first = s->pending[0];
+        position between[SHEET_AGREEING_UNCHECKED - 2];
+        unsigned n = s->waiting - 1;
+        for (unsigned i = 0; i < n; ++i)
+            between[i] = s->pending[i + 1];
+        s->waiting = 0;
+        reject(s, &first);
+        for (unsigned i = 0; i < n; ++i)
+            consider(s, &between[i]);
+    }
 }
 
 void take_position(sheet* s, uint32_t b, const uint8_t q[Q_SIZE], const timing* t) {
@@ -231,15 +273,20 @@ void take_position(sheet* s, uint32_t b, const uint8_t q[Q_SIZE], const timing* 
     p.disc = block_of_disc_frames(msf_frames(&t->abs));
     p.start = p.disc - msf_frames(&t->rel);
     p.offset = p.disc - b;
-    resolve_pending(s, &p);
-    if (!shows_something_new(s, &p))
-        accept(s, &p);
-    else if (s->any_position && p.order < s->order)
-        reject(s, &p);  // something new behind where the disc is: no disc goes back
-    else {
-        s->waiting = true;
-        s->pending = p;
+    if (s->unchecked && (p.offset < -SHEET_OFFSET_RANGE || p.offset > SHEET_OFFSET_RANGE)) {
+        ++s->disagreeing;  // unchecked, and not where its block is: damage a CRC would have caught
+        return;
     }
+    consider(s, &p);
+}
+
+// Whether an unchecked code frame's disc-time frame number lies near its block's.
+bool code_frame_fits(const sheet* s, uint32_t b, uint8_t abs_f) {
+    if (!s->unchecked)
+        return true;
+    int d = ((int)abs_f - (int)(disc_frames_of_block(b) % FRAMES_PER_SECOND) + 3 * FRAMES_PER_SECOND) %
+            FRAMES_PER_SECOND;
+    return abs_f < FRAMES_PER_SECOND && (d <= SHEET_OFFSET_RANGE || d >= FRAMES_PER_SECOND - SHEET_OFFSET_RANGE);
 }
 
 // The counts of CRC errors and position frames out of place in the scan's
@@ -282,6 +329,28 @@ uint32_t clamp_block(int64_t block) {
     return block < 0 ? 0 : block > UINT32_MAX ? UINT32_MAX : (uint32_t)block;
 }
 
+// An index point known to the block: computed from the frames' times
+// (exact), or as the table of contents gives it (not exact: no frame says).
+sheet_index point_at(uint32_t block, bool from_toc) {
+    sheet_index index = {};
+    index.seen = true;
+    index.from_toc = from_toc;
+    index.exact = !from_toc;
+    index.block = index.earliest = block;
+    index.before_offset = NO_OFFSET;
+    return index;
+}
+
+// An index 00 that reaches back to block 0 (not exact), its first frame at
+// the scan's block seen_at with that frame's offset.
+sheet_index pregap_from_block_0(uint32_t seen_at, int8_t offset) {
+    sheet_index index = point_at(0, false);
+    index.exact = false;
+    index.seen_at = seen_at;
+    index.offset = offset;
+    return index;
+}
+
 // A first sighting on the disc's own time: exact when the frame and the one
 // in the block before are both in place and that one shows what comes before.
 void place_sighting(sheet_index* index, int q_offset) {
@@ -303,10 +372,10 @@ void place_first_track(sheet* s) {
     bool from_block_0 = pregap->seen && (pregap->block == 0 || (s->first_track == 1 && pregap->after == 0));
     bool before_index_1 = !t->index[1].seen || t->index[1].block > 0;
     if (from_block_0 && before_index_1)
-        *pregap = {true, false, 0, 0, pregap->seen_at, 0, pregap->offset, NO_OFFSET, false};
+        *pregap = pregap_from_block_0(pregap->seen_at, pregap->offset);
     else if (s->first_track == 1 && !pregap->seen && t->index[1].seen && t->index[1].block > 0)
-        *pregap = {true, false, 0, 0, clamp_block((int64_t)t->index[1].block - s->q_offset), 0, (int8_t)s->q_offset,
-                   NO_OFFSET, false};  // seen_at: where the first frame that places anything of it lies
+        *pregap = pregap_from_block_0(clamp_block((int64_t)t->index[1].block - s->q_offset),
+                                      (int8_t)s->q_offset);  // seen_at: where the first frame that places anything of it lies
 }
 
 // Index points rise through the disc. One that does not lie after the point
@@ -349,10 +418,10 @@ void place_track_ends(sheet* s) {
         const sheet_index* first = first_index(t);
         if (!t->seen || first == NULL)
             continue;
-        if (t->from_toc) {
+        if (t->later_session) {
             t->end = n == s->last_track ? clamp_block(s->reading.toc.lead_out) : end;
             end = first->block;
-            if (n > 1 && !s->track[n - 1].from_toc)
+            if (n > 1 && !s->track[n - 1].later_session)
                 end = s->lead_out;
             continue;
         }
@@ -397,6 +466,33 @@ bool all_digits(const char* text, size_t n) {
 void sheet_start(sheet* s) {
     memset(s, 0, sizeof *s);
     s->seconds_per_bin = 1;
+    s->agreeing = SHEET_AGREEING;
+}
+
+void sheet_take_unchecked(sheet* s) {
+    s->unchecked = true;
+    s->agreeing = SHEET_AGREEING_UNCHECKED;
+}
+
+void sheet_add_mode(sheet* s, uint32_t b, uint8_t mode) {
+    sheet_mode_run* last = s->mode_run_count > 0 ? &s->mode_runs[s->mode_run_count - 1] : NULL;
+    if (last != NULL && last->mode == mode && last->last + 1 == b) {
+        last->last = b;
+    } else if (s->mode_run_count < SHEET_MODE_RUNS) {
+        s->mode_runs[s->mode_run_count++] = {b, b, mode};
+    }
+}
+
+void sheet_add_drive_code(sheet* s, int n, const char* code) {
+    if (n < 0 || n > SHEET_TRACKS)
+        return;
+    s->drive_code_known[n] = true;
+    memset(s->drive_code[n], 0, MCN_LENGTH);
+    memcpy(s->drive_code[n], code, n == 0 ? MCN_LENGTH : ISRC_LENGTH);
+}
+
+const sheet_code* track_isrc(const sheet_track* t) {
+    return t->isrc >= 0 ? &t->isrcs.code[t->isrc] : NULL;
 }
 
 uint16_t isrc_ref(int track, unsigned place) {
@@ -456,15 +552,23 @@ bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]) {
             ++s->malformed;
         break;
     case 2: {
+        if (!code_frame_fits(s, b, frame.mcn.abs_f)) {
+            ++s->disagreeing;
+            break;
+        }
         unsigned place = count_code(&s->mcns, frame.mcn.mcn_digits, MCN_LENGTH, b);
         if (place < SHEET_CODES)
             bin_for(s, b)->mcns |= (uint16_t)(1u << place);
         break;
     }
     case 3:
+        if (!code_frame_fits(s, b, frame.isrc.abs_f)) {
+            ++s->disagreeing;
+            break;
+        }
         // Its track is the one the position frames before it are in, unless
         // one of them waits for agreement or none was read since a gap.
-        if ((s->waiting || s->after_gap) && s->held_count < SHEET_HELD) {
+        if ((s->waiting > 0 || s->after_gap) && s->held_count < SHEET_HELD) {
             sheet_held* h = &s->held[s->held_count++];
             h->block = b;
             memcpy(h->code, frame.isrc.isrc_chars, ISRC_LENGTH);
@@ -533,24 +637,87 @@ const sheet_index* first_index(const sheet_track* t) {
     return NULL;
 }
 
-// The tracks the table of contents lists in later sessions, which are not
-// read: data, as the table of contents gives them.
-void add_later_sessions(sheet* s) {
+// The tracks of the table of contents that no frame shows: those of later
+// sessions, which are not read, and every track when the drive gives no
+// subchannel; each as the table of contents gives it.
+void add_toc_tracks(sheet* s) {
     const disc_toc* toc = &s->reading.toc;
+    bool no_frames = s->reading.subchannel == SHEET_Q_NONE;
     for (unsigned i = 0; s->reading.toc_known && i < toc->track_count; ++i) {
         const toc_track* entry = &toc->track[i];
         sheet_track* t = &s->track[entry->number];
-        if (entry->session <= 1 || t->seen || entry->start < 0)
+        bool later = entry->session > 1;
+        if ((!later && !no_frames) || t->seen || entry->start < 0)
             continue;
-        t->seen = t->from_toc = true;
+        t->seen = true;
+        t->later_session = later;
         t->control = entry->control;
         t->isrc = -1;
-        t->index[1] = {true, true, (uint32_t)entry->start, (uint32_t)entry->start, 0, 0, 0, NO_OFFSET, false};
+        t->index[1] = point_at((uint32_t)entry->start, true);
         if (s->first_track == 0 || entry->number < s->first_track)
             s->first_track = entry->number;
         if (entry->number > s->last_track)
             s->last_track = entry->number;
     }
+}
+
+// A data track's sector mode: that of its first sector read from index 01 on.
+uint8_t data_mode(const sheet* s, const sheet_track* t) {
+    if (!(t->control & CONTROL_DATA) || !t->index[1].seen)
+        return 0;
+    for (unsigned i = 0; i < s->mode_run_count; ++i) {
+        const sheet_mode_run* r = &s->mode_runs[i];
+        if (r->last >= t->index[1].block && r->first < t->end)
+            if (r->mode != 0)
+                return r->mode;
+    }
+    return 0;
+}
+
+// Unchecked frames: a code fewer than s->agreeing frames carry counts for
+// nothing. Its place goes, and the picture's references to the places after
+// it move up.
+void drop_rare_codes(sheet* s, sheet_codes* codes, int track) {
+    unsigned kept = 0;
+    uint16_t moved[SHEET_CODES];
+    for (unsigned i = 0; i < codes->count; ++i) {
+        if (codes->code[i].frames < s->agreeing) {
+            s->codes_unconfirmed += codes->code[i].frames;
+            moved[i] = 0;
+            continue;
+        }
+        moved[i] = (uint16_t)(kept + 1);
+        codes->code[kept++] = codes->code[i];
+    }
+    if (kept == codes->count)
+        return;
+    codes->count = kept;
+    for (sheet_bin& bin : s->bins) {
+        if (track == 0) {
+            uint16_t mcns = 0;
+            for (unsigned i = 0; i < SHEET_CODES; ++i)
+                if (bin.mcns & (1u << i) && moved[i] != 0)
+                    mcns |= (uint16_t)(1u << (moved[i] - 1));
+            bin.mcns = mcns;
+            continue;
+        }
+        for (uint16_t& ref : bin.isrcs)
+            for (unsigned i = 0; i < SHEET_CODES; ++i)
+                if (ref != 0 && ref == isrc_ref(track, i)) {
+                    ref = moved[i] != 0 ? isrc_ref(track, moved[i] - 1u) : 0;
+                    break;
+                }
+    }
+}
+
+// Where no frame gives a code, the drive's own report of it, if any.
+void add_drive_code(sheet* s, sheet_codes* codes, int n) {
+    if (!s->drive_code_known[n] || codes->count == SHEET_CODES)
+        return;
+    sheet_code* c = &codes->code[codes->count++];
+    memcpy(c->code, s->drive_code[n], MCN_LENGTH);
+    c->frames = c->first_block = c->last_block = 0;
+    c->source = SOURCE_DRIVE;
 }
 
 bool track_length(const sheet_track* t, uint32_t* blocks) {
@@ -561,7 +728,7 @@ bool track_length(const sheet_track* t, uint32_t* blocks) {
 }
 
 void sheet_finish(sheet* s) {
-    resolve_pending(s, NULL);
+    resolve_at_end(s);
     release_held(s, s->after_gap ? 0 : s->running_track);
     s->q_offset = measure_q_offset(s);
 
@@ -579,9 +746,10 @@ void sheet_finish(sheet* s) {
         // Index 01 comes from the frames' own times, whatever the drive's offset.
         int64_t start = sheet_majority(&t->index1);
         if (start >= 0)
-            t->index[1] = {true, true, (uint32_t)start, (uint32_t)start, 0, 0, 0, NO_OFFSET, false};
+            t->index[1] = point_at((uint32_t)start, false);
         t->control = (uint8_t)majority(t->control_frames, 16, sizeof t->control_frames[0]);
-        t->isrc = majority(&t->isrcs.code[0].frames, t->isrcs.count, sizeof(sheet_code));
+        if (s->unchecked)
+            drop_rare_codes(s, &t->isrcs, n);
         place_codes(&t->isrcs, s->q_offset);
     }
     if (s->first_track != 0)
@@ -601,15 +769,28 @@ void sheet_finish(sheet* s) {
                   : s->lead_out_from_toc ? clamp_block(s->reading.toc.first_session_end)
                                          : clamp_block((int64_t)s->end + s->q_offset);
     s->complete = s->lead_out_seen || (s->lead_out_from_toc && s->reading.stretches == 0);
-    add_later_sessions(s);
+    add_toc_tracks(s);
     place_track_ends(s);
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+        sheet_track* t = &s->track[n];
+        if (!t->seen)
+            continue;
+        t->mode = data_mode(s, t);
+        if (t->isrcs.count == 0 && !(t->control & CONTROL_DATA))
+            add_drive_code(s, &t->isrcs, n);
+        t->isrc = majority(&t->isrcs.code[0].frames, t->isrcs.count, sizeof(sheet_code));
+    }
 
     s->out_of_place = 0;
     for (int c = 0; c <= FAR_CLASS; ++c)
         if (c != offset_class(s->q_offset))
             s->out_of_place += s->offsets[c] + s->beyond_offsets[c];
-    s->mcn = majority(&s->mcns.code[0].frames, s->mcns.count, sizeof(sheet_code));
+    if (s->unchecked)
+        drop_rare_codes(s, &s->mcns, 0);
     place_codes(&s->mcns, s->q_offset);
+    if (s->mcns.count == 0)
+        add_drive_code(s, &s->mcns, 0);
+    s->mcn = majority(&s->mcns.code[0].frames, s->mcns.count, sizeof(sheet_code));
     fill_bins(s);
 }
 
@@ -625,7 +806,7 @@ unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned
     for (int number = 1; number <= SHEET_TRACKS; ++number) {
         const toc_track* entry = toc_find(toc, (unsigned)number);
         const sheet_track* t = &s->track[number];
-        if (t->from_toc || (entry != NULL && entry->session > 1))
+        if (t->later_session || (entry != NULL && entry->session > 1))
             continue;
         int64_t q_block = t->seen ? (t->index[1].seen ? (int64_t)t->index[1].block : -1) : -1;
         if (entry != NULL || t->seen)

@@ -26,7 +26,28 @@ enum {
     SHEET_OFFSET_RANGE = 5,   // Q offsets told apart: -5 to +5 blocks
     SHEET_STRAYS_LISTED = 16, // stray frames listed by block
     SHEET_HELD = 16,          // ISRC frames held until the sheet knows their track
-    SHEET_STRETCHES = 64      // unreadable stretches listed
+    SHEET_STRETCHES = 64,     // unreadable stretches listed
+    SHEET_MODE_RUNS = 256,    // runs of blocks of one sector mode kept, for the data tracks' modes
+    // Frames that must agree before a track, an index or the lead-out counts:
+    // two where the drive's CRC checks each frame, three where nothing does.
+    SHEET_AGREEING = 2,
+    SHEET_AGREEING_UNCHECKED = 3
+};
+
+// What the drive gives of the Q subchannel, as the sheet was read.
+enum sheet_subchannel {
+    SHEET_Q_RAW,                  // raw P-W, or a saved scan of it: every frame's CRC checked
+    SHEET_Q_FORMATTED,            // formatted Q from the drive, CRCs checked
+    SHEET_Q_FORMATTED_UNCHECKED,  // formatted Q whose CRC field never matches: frames taken unchecked
+    SHEET_Q_NONE                  // no subchannel at all: the table of contents alone
+};
+
+// Where a code or an index point comes from.
+enum sheet_source {
+    SOURCE_Q,        // the Q frames read
+    SOURCE_DRIVE,    // the drive's own report (READ SUB-CHANNEL), no frame of it read
+    SOURCE_CD_TEXT,  // the disc's CD-Text, no frame of it read
+    SOURCE_TOC       // the table of contents, no frame of it read
 };
 
 // How the blocks came to the sheet.
@@ -44,6 +65,7 @@ struct sheet_reading {
     uint32_t commands;      // READ CD commands sent
     uint32_t stretches;     // stretches of blocks the drive could not read, the first SHEET_STRETCHES listed
     uint32_t unreadable[SHEET_STRETCHES][2];  // first and last block
+    int subchannel;         // a sheet_subchannel
     bool toc_known;
     disc_toc toc;
     bool cd_text_asked;     // the drive was asked for its CD-Text (a saved scan has none: Q does not carry it)
@@ -64,8 +86,9 @@ enum {
 // sheet_finish, the disc's own after it.
 struct sheet_code {
     char code[MCN_LENGTH];
-    uint32_t frames;
+    uint32_t frames;                  // 0 for a code no frame carried
     uint32_t first_block, last_block;
+    uint8_t source;                   // a sheet_source
 };
 
 // The codes of one track, or the catalogue numbers of the disc, in the order
@@ -94,6 +117,7 @@ const int8_t NO_OFFSET = INT8_MIN;
 
 struct sheet_index {
     bool seen;
+    bool from_toc;  // the table of contents' start, no Q frame of it read
     // The start is known to the block: computed from the frames' times, or
     // the block before carries a good position frame, in place, of what came
     // before. Worked out by sheet_finish.
@@ -120,8 +144,8 @@ struct sheet_bin {
 };
 
 struct sheet_track {
-    bool seen;  // a position frame of it was confirmed by the next one, or the table of contents lists it in a later session
-    bool from_toc;  // a track of a later session, not read: as the table of contents gives it
+    bool seen;  // a position frame of it was confirmed by the next one, or the table of contents lists it unread
+    bool later_session;  // a track of a later session, not read: as the table of contents gives it
     sheet_index index[SHEET_INDEXES];
     sheet_votes index1;               // disc time minus track time, index 1 and above
     uint32_t control_frames[16];      // its believed position frames by CONTROL nibble
@@ -129,6 +153,7 @@ struct sheet_track {
 
     // Filled in by sheet_finish:
     uint8_t control;       // the nibble most of its position frames carry
+    uint8_t mode;          // a data track's sector mode (1 or 2) from its first sector read; 0: not known
     int isrc;              // the code in isrcs most frames carry (the first of a tie), or -1
     uint32_t end;          // the block after its last: the next track's first index, the lead-out or the scan's end
     uint32_t crc_errors;   // in its blocks, from its first index to the next track's
@@ -152,6 +177,13 @@ struct sheet_position {
 struct sheet_held {
     uint32_t block;
     char code[ISRC_LENGTH];
+};
+
+// A run of blocks read one after the other whose main channel shows one
+// sector mode (0: no data sector header, as audio), `first` to `last`.
+struct sheet_mode_run {
+    uint32_t first, last;
+    uint8_t mode;
 };
 
 struct sheet {
@@ -186,11 +218,23 @@ struct sheet {
     unsigned last_order;
     bool after_gap;           // blocks before this were not read: the track is unknown until a position frame
     // A frame that shows something for the first time (a track, an index,
-    // the lead-out), waiting for the next good position frame to agree.
-    bool waiting;
-    sheet_position pending;
+    // the lead-out), waiting for the next good position frames to agree,
+    // and those that agreed with it so far: pending[0] is that frame.
+    unsigned agreeing;        // frames that must agree, the first included: SHEET_AGREEING or SHEET_AGREEING_UNCHECKED
+    unsigned waiting;         // frames in pending; 0 when none waits
+    sheet_position pending[SHEET_AGREEING_UNCHECKED - 1];
     sheet_held held[SHEET_HELD];
     unsigned held_count;
+    // Frames taken unchecked (sheet_take_unchecked): those that disagree with
+    // their block, and code frames of codes too rare to count.
+    bool unchecked;
+    uint32_t disagreeing;         // frames whose disc time is not near their block's: used for nothing
+    uint32_t codes_unconfirmed;   // frames of codes fewer than `agreeing` frames carried
+    // What the drive reports itself of the codes (READ SUB-CHANNEL), by track; [0] the catalogue number.
+    bool drive_code_known[SHEET_TRACKS + 1];
+    char drive_code[SHEET_TRACKS + 1][MCN_LENGTH];
+    sheet_mode_run mode_runs[SHEET_MODE_RUNS];
+    unsigned mode_run_count;
 
     sheet_reading reading;
 
@@ -219,6 +263,21 @@ bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]);
 // unreadable stretches.
 bool sheet_add_unreadable(sheet* s, uint32_t b);
 
+// Before the first block: the frames to come are not checked by any CRC
+// (formatted Q whose CRC field the drive leaves zero). Every track, index,
+// lead-out and code then needs SHEET_AGREEING_UNCHECKED agreeing frames, and
+// a frame whose disc time does not lie near its block's is taken for damage.
+void sheet_take_unchecked(sheet* s);
+
+// The sector mode the main channel of block b shows (sector_data_mode),
+// for the data tracks' modes; called with the blocks in ascending order.
+void sheet_add_mode(sheet* s, uint32_t b, uint8_t mode);
+
+// What the drive itself reports of a code (READ SUB-CHANNEL): track n's
+// ISRC, or with n 0 the catalogue number (MCN_LENGTH characters). Used
+// where no frame carries one.
+void sheet_add_drive_code(sheet* s, int n, const char* code);
+
 // Works out the Q offset, the majorities, the track ends, the counts by
 // block range and the lead-out, once all blocks are in.
 void sheet_finish(sheet* s);
@@ -237,6 +296,9 @@ uint16_t isrc_ref(int track, unsigned place);
 
 // The bin of disc time that the disc's block b falls in.
 uint32_t bin_of_block(const sheet* s, uint32_t b);
+
+// The chosen ISRC of a track, or NULL.
+const sheet_code* track_isrc(const sheet_track* t);
 
 // A catalogue number of thirteen zeros, an ISRC of twelve: carried, but no code.
 bool code_is_zero(const sheet_code* c, int length);

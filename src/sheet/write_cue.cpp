@@ -8,7 +8,7 @@
 #include "sheet/disc_ids.h"
 
 bool cue_can_hold(const sheet_track* t) {
-    return t->seen && t->index[1].seen && !t->from_toc;
+    return t->seen && t->index[1].seen && !t->later_session;
 }
 
 namespace {
@@ -54,7 +54,7 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
             continue;
         if (!cue_can_hold(t)) {
             fprintf(notes, "qscan-sheet: track %d left out of the cue sheet: %s\n", n,
-                    t->from_toc ? "it is in a later session, which an image of the first one does not hold"
+                    t->later_session ? "it is in a later session, which an image of the first one does not hold"
                                 : "its index 01 was not seen");
             continue;
         }

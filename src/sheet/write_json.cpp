@@ -57,7 +57,7 @@ json track_object(int n, const sheet_track* t) {
             {"length", length},
             {"isrc_frames_uncounted", t->isrcs.uncounted},
             {"frames_out_of_place", t->out_of_place},
-            {"from_toc", t->from_toc}};
+            {"from_toc", t->later_session}};
 }
 
 const char* const METHODS[] = {"report", "targeted", "full"};

@@ -144,7 +144,7 @@ void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, 
 
 void write_track_notes(const sheet* s, int n, FILE* out) {
     const sheet_track* t = &s->track[n];
-    if (t->isrc < 0 && !t->from_toc) {
+    if (t->isrc < 0 && !t->later_session) {
         fprintf(out, "Track %d has no ISRC.\n", n);
     } else if (code_is_zero(&t->isrcs.code[t->isrc], ISRC_LENGTH)) {
         fprintf(out, "Track %d: its ISRC is twelve zeros, which is no code, and the cue sheet leaves it out.\n", n);
@@ -168,7 +168,7 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
     for (int i = 0; i < SHEET_INDEXES; ++i)
         if (t->index[i].seen && !t->index[i].exact)
             write_inexact_note(s, n, i, &t->index[i], out);
-    if (t->from_toc)
+    if (t->later_session)
         fprintf(out, "Track %d is in a later session: as the table of contents gives it, not read.\n", n);
     else if (t->control & CONTROL_DATA)
         fprintf(out, "Track %d is a data track: the Q subchannel does not tell its sector mode (the cue sheet says "
