@@ -124,12 +124,18 @@ int qscan_main(int argc, char** argv) {
     bool in_lead_out = false;  // the last good position frame is the lead-out's
 
     // The table of contents says where the disc's first session ends; a
-    // drive that refuses it is scanned as ever, to its first failed read.
+    // drive that refuses it, or gives one that cannot be used, is scanned
+    // as ever, to its first failed read.
     read_failure failure;
     progress bar;
     progress_start(&bar, stderr_is_terminal(), steady_clock_ns, stderr);
     static disc_toc toc;
-    bool toc_known = read_disc_toc(drive, &toc, &failure, show_waiting, &bar) == 0;
+    toc_notes notes;
+    bool toc_known = read_disc_toc(drive, &toc, &failure, show_waiting, &bar, &notes) == 0;
+    if (notes.count > 0)
+        progress_end(&bar);  // the lines go on a line of their own
+    for (unsigned i = 0; i < notes.count; ++i)
+        fprintf(stderr, "%s\n", notes.line[i]);
 
     // A first read that fails means no disc, an unreadable one, or a drive
     // that refuses raw subchannel reads: that must not pass for a disc that

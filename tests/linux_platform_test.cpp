@@ -447,6 +447,57 @@ TEST_F(LinuxTest, WholeScanThroughSgIo) {
     EXPECT_EQ(synth_sector_count(d) + 2, fake.sg_calls.size());
 }
 
+// A drive whose READ TOC gives these answers by format (none: CHECK
+// CONDITION), each cut to the command's allocation length, and reads the
+// disc's blocks as drive_with does.
+std::function<int(sg_io_hdr_t*)> drive_answering(const synth_disc& disc, std::map<int, std::vector<uint8_t>> toc) {
+    std::function<int(sg_io_hdr_t*)> reads = drive_with(disc);
+    return [reads, toc](sg_io_hdr_t* hdr) {
+        const uint8_t* c = hdr->cmdp;
+        if (c[0] != 0x43)
+            return reads(hdr);
+        auto it = toc.find(c[2] & 0x0F);
+        if (it == toc.end())
+            return check_condition(hdr, 0x05, 0x24, 0x00);
+        unsigned n = std::min<unsigned>((unsigned)it->second.size(), (unsigned)c[7] << 8 | c[8]);
+        memcpy(hdr->dxferp, it->second.data(), n);
+        hdr->status = 0;
+        hdr->resid = (int)(hdr->dxfer_len - n);
+        return 0;
+    };
+}
+
+// A table of contents that cannot be used is said in a line of its own,
+// and the disc is scanned as without it; a session report that cannot be
+// is said too, and the disc is one of one session.
+TEST_F(LinuxTest, TableOfContentsThatCannotBeUsed) {
+    synth_disc d;
+    d.tracks = {{0, 300, 0, "DEXYZ0500001"}, {150, 200, 0, "DEXYZ0500002"}};
+    const std::vector<uint8_t> tracks = {0, 26, 1, 2, 0, 0x10, 1, 0, 0, 0, 0, 0, 0, 0x10, 2, 0, 0, 0, 0x01, 0xC2,
+                                         0, 0x10, 0xAA, 0, 0, 0, 0x02, 0x8A};  // 0, 450, 650
+    ASSERT_EQ(650u, synth_sector_count(d));
+    const struct {
+        const char* what;
+        std::map<int, std::vector<uint8_t>> toc;
+        std::string err;
+    } cases[] = {
+        {"a length field of 0", {{0, {0, 0, 1, 2}}},
+         "the drive's table of contents is malformed: its length field says 0 bytes\n"},
+        {"tracks out of order", {{0, {0, 18, 1, 2, 0, 0x10, 2, 0, 0, 0, 0, 0, 0, 0x10, 1, 0, 0, 0, 1, 0}}},
+         "the drive's table of contents is malformed: track 1 follows track 2\n"},
+        {"a session report of a header alone", {{0, tracks}, {1, {0, 2, 1, 2}}},
+         "the drive's session information is malformed: its length field says 2 bytes\n"},
+        {"no session report", {{0, tracks}}, ""},
+    };
+    for (const auto& c : cases) {
+        fake.sg_answer = drive_answering(d, c.toc);
+        run_result r = run_qscan({"-c", "-i", "D:"});
+        EXPECT_EQ(0, r.status) << c.what;
+        EXPECT_EQ(c.err, r.err) << c.what;
+        EXPECT_EQ(expected_output(d, options_from("ci")), r.out) << c.what;
+    }
+}
+
 // An empty tray may be a disc going in: the drive is given 30 seconds to
 // become ready before its first read fails.
 TEST_F(LinuxTest, EmptyTray) {

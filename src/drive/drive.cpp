@@ -265,6 +265,7 @@ int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t
         return EINVAL;
     uint32_t arrived = 0;
     int rc = read_toc(handle, format, number, answer, (uint16_t)TOC_HEADER_SIZE, &arrived, failure);
+    *length = arrived;
     if (rc != 0 || arrived < TOC_HEADER_SIZE)
         return rc;
     // The data length counts the bytes after itself.
@@ -272,15 +273,14 @@ int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t
     uint32_t want = whole < room ? whole : room;
     if (want > UINT16_MAX)
         want = UINT16_MAX;
-    if (want <= TOC_HEADER_SIZE) {  // the header is all there is, or all the drive says there is
-        *length = arrived;
+    *cut = want < whole;  // more than there is room for, or than one command can ask for
+    if (want <= TOC_HEADER_SIZE)  // the header is all there is, or all the drive says there is
         return 0;
-    }
     for (;;) {
         rc = read_toc(handle, format, number, answer, (uint16_t)want, length, failure);
         if (rc == 0 || failure->kind != READ_CALL_FAILED || want <= SECTOR_BUFFER_SIZE)
             return rc;
-        want = want / 2 > SECTOR_BUFFER_SIZE ? want / 2 : SECTOR_BUFFER_SIZE;  // more than the system takes at once
+        want = want / 2 > SECTOR_BUFFER_SIZE ? want / 2 : (uint32_t)SECTOR_BUFFER_SIZE;  // more than the system takes at once
         *cut = true;
     }
 }

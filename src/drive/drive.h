@@ -107,11 +107,13 @@ int read_toc(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answe
 
 // A whole READ TOC answer of `format`: first with room for its 4-byte
 // header alone, then with exactly the length its header names (at most
-// `room`), so that no drive is asked for more than it has. A system that
-// refuses a transfer that large (READ_CALL_FAILED) is asked for half as
-// much, down to one sector's worth: *cut is then true, and the answer is
-// what arrived, its length field longer than that. Returns as read_toc;
-// *length is 0 when the header did not arrive whole.
+// `room`, and at most the 65,535 bytes one command can ask for), so that no
+// drive is asked for more than it has. A system that refuses a transfer
+// that large (READ_CALL_FAILED) is asked for half as much, down to one
+// sector's worth. *cut is true when less was asked for than the header
+// names, for either reason: the answer is what arrived, its length field
+// longer than that. Returns as read_toc; *length is the bytes that arrived,
+// the header's alone when it did not arrive whole.
 int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answer, uint32_t room,
                     uint32_t* length, bool* cut, read_failure* failure);
 
