@@ -9,6 +9,8 @@
 
 #include "disc/cd_text.h"
 #include "disc/toc.h"
+#include "drive/answers.h"
+#include "drive/drive.h"
 
 namespace {
 
@@ -69,8 +71,26 @@ bytes cd_text_answer(unsigned packs, uint32_t said) {
     return a;
 }
 
-enum parser { TRACKS, SESSIONS, FULL, CD_TEXT };
-const char* const WHAT[] = {"table of contents", "session information", "full table of contents", "CD-Text"};
+// INQUIRY's standard answer: a CD drive's type, then its names.
+bytes inquiry_answer(uint8_t additional, const char* names, size_t arrived = INQUIRY_SIZE) {
+    bytes a = {0x05, 0x80, 0x05, 0x32, additional, 0, 0, 0};
+    a.insert(a.end(), names, names + strlen(names));
+    a.resize(arrived, ' ');
+    return a;
+}
+
+// READ SUB-CHANNEL's report of `format`, its data length `said`, the valid
+// bit set or not, the code's characters from byte 9.
+bytes subq_answer(uint8_t format, uint16_t said, bool valid, const char* code, size_t arrived = SUBQ_ANSWER_SIZE) {
+    bytes a = {0, 0x15, (uint8_t)(said >> 8), (uint8_t)said, format, 0x10, 3, 0, (uint8_t)(valid ? 0x80 : 0)};
+    a.insert(a.end(), code, code + strlen(code));
+    a.resize(arrived, 0);
+    return a;
+}
+
+enum parser { TRACKS, SESSIONS, FULL, CD_TEXT, INQUIRY, CATALOGUE, ISRC };
+const char* const WHAT[] = {"table of contents", "session information", "full table of contents", "CD-Text",
+                            "INQUIRY answer", "catalogue-number report", "ISRC report for track 3"};
 
 // The line a parser gives an answer, "" for one it takes: each of format
 // 0001b and 0010b on the table that the formats before it gave.
@@ -80,8 +100,17 @@ std::string line_of(parser p, const bytes& a, bool cut = false, uint32_t arrived
     disc_toc toc;
     unsigned packs = 0;
     bool ok = false;
+    drive_identity id;
+    bool valid = false;
+    char code[MCN_LENGTH];
     if (p == CD_TEXT) {
         ok = cd_text_answer_packs(a.data(), n, cut, &packs, why);
+    } else if (p == INQUIRY) {
+        ok = inquiry_parse(a.data(), n, cut, &id, why);
+    } else if (p == CATALOGUE) {
+        ok = subq_parse_catalogue_number(a.data(), n, &valid, code, why);
+    } else if (p == ISRC) {
+        ok = subq_parse_isrc(a.data(), n, &valid, code, why);
     } else if (p == TRACKS) {
         ok = toc_parse_tracks(a.data(), n, cut, &toc, why) && !toc_impossible(&toc, why);
     } else {
@@ -214,9 +243,77 @@ TEST(MalformedAnswers, EachSaysWhatIsWrongInOneLine) {
          UINT32_MAX,
          "the drive's full table of contents is malformed: track 1 lies in session 2: the first session has no "
          "track"},
+        {"an additional length short of the vendor", INQUIRY, inquiry_answer(10, "VENDOR"), false, UINT32_MAX,
+         "the drive's INQUIRY answer is malformed: its length field says 10 bytes"},
+        {"an additional length beyond what arrived", INQUIRY, inquiry_answer(31, "VENDOR", 20), false, UINT32_MAX,
+         "the drive's INQUIRY answer is malformed: its length field says 31 bytes, but 15 arrived"},
+        {"no additional length", INQUIRY, inquiry_answer(31, "", 4), true, UINT32_MAX,
+         "the drive's INQUIRY answer is malformed: only 4 bytes arrived"},
+        {"a data length short of the format's", CATALOGUE, subq_answer(2, 16, true, "1234567890128"), false,
+         UINT32_MAX, "the drive's catalogue-number report is malformed: its length field says 16 bytes"},
+        {"a data length beyond what arrived", CATALOGUE, subq_answer(2, 20, true, "1234567890128", 12), false,
+         UINT32_MAX, "the drive's catalogue-number report is malformed: its length field says 20 bytes, but 8 arrived"},
+        {"another format", CATALOGUE, subq_answer(3, 20, true, "ZZQSC2600001"), false, UINT32_MAX,
+         "the drive's catalogue-number report is malformed: it is of format 03h, not 02h"},
+        {"a digit that is none", CATALOGUE, subq_answer(2, 20, true, "1234A67890128"), false, UINT32_MAX,
+         "the drive's catalogue-number report is malformed: its character 5 is 41h, which no such code holds"},
+        {"a character no ISRC holds", ISRC, subq_answer(3, 20, true, "ZZqSC2600001"), false, UINT32_MAX,
+         "the drive's ISRC report for track 3 is malformed: its character 3 is 71h, which no such code holds"},
+        {"another format", ISRC, subq_answer(1, 20, true, "ZZQSC2600001"), false, UINT32_MAX,
+         "the drive's ISRC report for track 3 is malformed: it is of format 01h, not 03h"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.line, line_of(c.p, c.answer, c.cut, c.arrived)) << c.fault;
+}
+
+// The drive's names: blanks after them removed, a byte no one can read as
+// '?', a name the answer ends in or before empty; a drive that has more to
+// say than was asked for is not at fault.
+TEST(WellFormedAnswers, DriveNames) {
+    const struct {
+        const char* what;
+        bytes answer;
+        bool cut;
+        const char *vendor, *product, *revision;
+    } cases[] = {
+        {"36 bytes", inquiry_answer(31, "PLEXTOR CD-R   PX-W4824A1.07"), false, "PLEXTOR", "CD-R   PX-W4824A", "1.07"},
+        {"96 bytes, 36 asked for", inquiry_answer(91, "ASUS    DRW-24B1ST   a  1.02"), true, "ASUS", "DRW-24B1ST   a",
+         "1.02"},
+        {"blanks and control bytes", inquiry_answer(31, "  HL\x01" "DT \x7f"), false, "  HL?DT", "?", ""},
+        {"the vendor alone", inquiry_answer(11, "MATSHITA"), false, "MATSHITA", "", ""},
+        {"the vendor and the product", inquiry_answer(27, "TSSTcorpCDDVDW SH-224DB"), false, "TSSTcorp",
+         "CDDVDW SH-224DB", ""},
+    };
+    for (const auto& c : cases) {
+        drive_identity id;
+        char why[ANSWER_WHY_SIZE] = "";
+        ASSERT_TRUE(inquiry_parse(c.answer.data(), (uint32_t)c.answer.size(), c.cut, &id, why)) << c.what << why;
+        EXPECT_STREQ(c.vendor, id.vendor) << c.what;
+        EXPECT_STREQ(c.product, id.product) << c.what;
+        EXPECT_STREQ(c.revision, id.revision) << c.what;
+    }
+}
+
+// The codes a drive reports: valid or not, and when not, whatever follows
+// counts for nothing.
+TEST(WellFormedAnswers, CodesTheDriveReports) {
+    char why[ANSWER_WHY_SIZE];
+    bool valid = false;
+    char mcn[MCN_LENGTH], isrc[ISRC_LENGTH];
+    bytes a = subq_answer(2, 20, true, "0724354027126");
+    ASSERT_TRUE(subq_parse_catalogue_number(a.data(), (uint32_t)a.size(), &valid, mcn, why)) << why;
+    EXPECT_TRUE(valid);
+    EXPECT_EQ("0724354027126", std::string(mcn, MCN_LENGTH));
+    a = subq_answer(2, 20, false, "\xff\xff\xff");
+    ASSERT_TRUE(subq_parse_catalogue_number(a.data(), (uint32_t)a.size(), &valid, mcn, why)) << why;
+    EXPECT_FALSE(valid);
+    a = subq_answer(3, 20, true, "GBAYE6800011");
+    ASSERT_TRUE(subq_parse_isrc(a.data(), (uint32_t)a.size(), &valid, isrc, why)) << why;
+    EXPECT_TRUE(valid);
+    EXPECT_EQ("GBAYE6800011", std::string(isrc, ISRC_LENGTH));
+    a = subq_answer(3, 20, false, "");
+    ASSERT_TRUE(subq_parse_isrc(a.data(), (uint32_t)a.size(), &valid, isrc, why)) << why;
+    EXPECT_FALSE(valid);
 }
 
 // Answers read as the drive gave them: the tracks in order, then the
