@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "drive/drive.h"
+#include "drive/read_disc_toc.h"
 #include "emulated/emulated_drive.h"
 
 namespace {
@@ -208,6 +209,48 @@ TEST_F(DriveTest, AnswersThatAreNotFinal) {
         if (c.result == 0) {
             EXPECT_EQ(0, memcmp(buffer, &image[5 * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE)) << c.what;
         }
+    }
+}
+
+void count_notice(void* count) {
+    ++*(int*)count;
+}
+
+// A drive that says there is no disc and never said it was loading one is
+// empty: no wait. One that said "becoming ready" first may be taking a disc
+// in, and is waited for, "no medium" included, until it is ready or the
+// wait is over.
+TEST_F(DriveTest, EmptyDriveAndDriveBecomingReady) {
+    const struct {
+        const char* what;
+        bool disc;
+        bool becoming_ready;
+        int result;
+        uint64_t slept_least, slept_most;
+        int notices;
+    } cases[] = {
+        {"an empty drive", false, false, EIO, 0, 0, 0},
+        {"becoming ready, then no disc", false, true, EIO, READY_WAIT_MS - READY_POLL_MS, READY_WAIT_MS, 1},
+        {"becoming ready, then a disc", true, true, 0, 5 * READY_POLL_MS, 5 * READY_POLL_MS, 1},
+        {"a disc at once", true, false, 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        emulated_reset();
+        if (c.disc)
+            emulated_insert_synth_disc(synth_sample_disc());
+        if (c.becoming_ready)
+            emulated_inject_fault(0, FAULT_BECOMING_READY);
+        drive_handle h = open_d();
+        disc_toc toc;
+        read_failure f;
+        toc_notes notes;
+        int notices = 0;
+        int rc = read_disc_toc(h, &toc, &f, count_notice, &notices, &notes);
+        EXPECT_EQ(c.result, rc) << c.what;
+        EXPECT_EQ(!c.disc, no_medium(&f)) << c.what;
+        EXPECT_GE(emulated_slept_ms(), c.slept_least) << c.what;
+        EXPECT_LE(emulated_slept_ms(), c.slept_most) << c.what;
+        EXPECT_EQ(c.notices, notices) << c.what;
     }
 }
 

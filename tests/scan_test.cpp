@@ -245,6 +245,7 @@ TEST_F(ScanTest, EmptyDrive) {
         EXPECT_EQ("", r.out);
         EXPECT_EQ(std::string(READ_FAILED) + "drive reports: not ready, medium not present (02/3a/00)\n", r.err);
     }
+    EXPECT_EQ(0u, emulated_slept_ms());  // said at once: a drive that never said it was loading is empty
 }
 
 }  // namespace

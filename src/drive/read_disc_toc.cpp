@@ -1,6 +1,6 @@
 // Reading the table of contents: READ TOC's three formats, each answer read
-// whole and checked before use, and the wait for a drive that is still
-// becoming ready.
+// whole and checked before use, the wait for a drive that is still
+// becoming ready, and an empty drive told at once.
 #include "drive/read_disc_toc.h"
 
 #include <errno.h>
@@ -60,10 +60,14 @@ bool read_more(drive_handle handle, uint8_t format, uint8_t number, uint32_t roo
 }  // namespace
 
 bool becoming_ready(const read_failure* f) {
+    return f->kind == READ_CHECK_CONDITION && !f->sense.deferred &&
+           (sense_is(&f->sense, BECOMING_READY) || sense_is(&f->sense, OPERATION_IN_PROGRESS));
+}
+
+bool no_medium(const read_failure* f) {
     const sense_data* s = &f->sense;
-    return f->kind == READ_CHECK_CONDITION && !s->deferred &&
-           (sense_is(s, BECOMING_READY) || sense_is(s, OPERATION_IN_PROGRESS) ||
-            (s->has_asc && s->key == SENSE_KEY_NOT_READY && s->asc == MEDIUM_NOT_PRESENT.asc));
+    return f->kind == READ_CHECK_CONDITION && s->has_asc && !s->deferred && s->key == SENSE_KEY_NOT_READY &&
+           s->asc == MEDIUM_NOT_PRESENT.asc;
 }
 
 int read_disc_toc(drive_handle handle, disc_toc* toc, read_failure* failure, ready_wait_notice notice,
@@ -71,9 +75,16 @@ int read_disc_toc(drive_handle handle, disc_toc* toc, read_failure* failure, rea
     notes->count = 0;
     DWORD started = GetTickCount();
     int rc;
+    bool loading = false;  // the drive said "becoming ready": "no medium" may be a disc still going in
     bool told = false;
-    while ((rc = read_tracks(handle, toc, failure, notes)) == EIO && becoming_ready(failure) &&
-           GetTickCount() - started < READY_WAIT_MS) {
+    for (;;) {
+        rc = read_tracks(handle, toc, failure, notes);
+        if (rc != EIO)
+            break;
+        loading = loading || becoming_ready(failure);
+        bool wait = becoming_ready(failure) || (loading && no_medium(failure));
+        if (!wait || GetTickCount() - started >= READY_WAIT_MS)
+            break;  // an empty drive, one never ready, or another failure
         if (!told && notice != NULL)
             notice(context);
         told = true;
