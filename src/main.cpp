@@ -42,6 +42,14 @@ void print_raw(const uint8_t q[Q_SIZE]) {
     printf(RAW_LINE, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
+// Whether a failed read says the disc is gone or the drive not ready: NOT
+// READY with 3A/xx (medium not present) or 04/xx (not ready). After reading
+// began that is never the end of the disc.
+bool disc_gone(const read_failure* f) {
+    return no_medium(f) || (f->kind == READ_CHECK_CONDITION && f->sense.has_asc &&
+                            f->sense.key == SENSE_KEY_NOT_READY && f->sense.asc == 0x04);
+}
+
 // The progress line's word while the drive is becoming ready.
 void show_waiting(void* bar) {
     progress_note((progress*)bar, "waiting for the drive");
@@ -167,11 +175,12 @@ int qscan_main(int argc, char** argv) {
     // The drive saying the block is not there is the end of the disc, unless
     // the table of contents puts the end further on. So is any failure once
     // the scan is in the lead-out, where some drives read on and then fail
-    // with a medium error. Any other failure cut the scan short, and the
-    // user must not take the report for the whole disc.
+    // with a medium error, but for a disc taken out or a drive not ready.
+    // Any other failure cut the scan short, and the user must not take the
+    // report for the whole disc.
     int status = 0;
     bool before_the_end = toc_known && (int64_t)lba < toc.first_session_end;
-    bool cut_short = rc == READ_NO_SUCH_BLOCK ? before_the_end : !in_lead_out;
+    bool cut_short = rc == READ_NO_SUCH_BLOCK ? before_the_end : !in_lead_out || disc_gone(&failure);
 
     // Reports that could not be written (a full disk, a closed standard
     // output) must not end in a status that says the scan succeeded. Flushed

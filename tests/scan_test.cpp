@@ -237,6 +237,48 @@ TEST_F(ScanTest, SectorBufferIsPageAligned) {
     EXPECT_EQ(0u, address % 4096) << std::hex << address;
 }
 
+// A disc taken out, or a drive not ready, after reading began is a read
+// error that cut the scan short, in the lead-out too; other failures there
+// are the end of the disc.
+TEST_F(ScanTest, DiscTakenOutOrDriveNotReadyAfterReadingBegan) {
+    synth_disc d;
+    d.tracks = {{0, 300, 0, "ZZQSC2600001"}, {150, 400, 0, "ZZQSC2600002"}};
+    d.lead_out = 100;
+    const uint32_t lead_out_start = 850;
+    const uint8_t not_ready[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x00};
+    const struct {
+        const char* what;
+        uint32_t at;
+        bool custom;  // the not-ready sense above, else FAULT_NOT_READY or FAULT_MEDIUM
+        emulated_fault fault;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"the disc taken out in the lead-out", lead_out_start + 10, false, FAULT_NOT_READY, 1,
+         "drive reports: not ready, medium not present (02/3a/00)\n"},
+        {"the disc taken out at block 1", 1, false, FAULT_NOT_READY, 1,
+         "drive reports: not ready, medium not present (02/3a/00)\n"},
+        {"a drive not ready in the lead-out", lead_out_start + 50, true, FAULT_NONE, 1,
+         "drive reports: not ready, logical unit not ready (02/04/00)\n"},
+        {"a medium error in the lead-out", lead_out_start + 10, false, FAULT_MEDIUM, 0, ""},
+    };
+    for (const auto& c : cases) {
+        emulated_reset();
+        emulated_insert_synth_disc(d);
+        if (c.custom)
+            emulated_inject_sense(c.at, not_ready, sizeof not_ready, sizeof not_ready);
+        else
+            emulated_inject_fault(c.at, c.fault);
+        run_result r = run_qscan({"-t", "-i", "D:"});
+        EXPECT_EQ(c.status, r.status) << c.what;
+        EXPECT_EQ(expected_output(d, options_from("ti"), c.at), r.out) << c.what;
+        std::string err = c.status ? "failed to read sector " + std::to_string(c.at) + ": Input/output error\n" +
+                                         c.reason
+                                   : "";
+        EXPECT_EQ(err, r.err) << c.what;
+    }
+}
+
 TEST_F(ScanTest, EmptyDrive) {
     emulated_eject();
     for (const char* option : {"-r", "-p", "-e", "-i"}) {
