@@ -50,6 +50,21 @@ bool disc_gone(const read_failure* f) {
                             f->sense.key == SENSE_KEY_NOT_READY && f->sense.asc == 0x04);
 }
 
+// The running position before the first position frame. Where the table of
+// contents puts track 1's index 01 after block 0, the disc begins in its
+// pregap (a hidden track): track 1, index 00, the track time counting down
+// to index 01 as the frames do, its last block 00:00.00, so that block 0 is
+// the start of index 01 less one frame. Elsewhere, block 0's own position.
+timing start_position(bool toc_known, const disc_toc* toc) {
+    const toc_track* one = toc_known ? toc_find(toc, 1) : NULL;
+    if (one == NULL || one->start <= 0)
+        return START_POSITION;
+    timing t = START_POSITION;
+    t.index = 0;
+    msf_add(&t.rel, one->start - 1);
+    return t;
+}
+
 // The progress line's word while the drive is becoming ready.
 void show_waiting(void* bar) {
     progress_note((progress*)bar, "waiting for the drive");
@@ -144,6 +159,7 @@ int qscan_main(int argc, char** argv) {
         progress_end(&bar);  // the lines go on a line of their own
     for (unsigned i = 0; i < notes.count; ++i)
         fprintf(stderr, "%s\n", notes.line[i]);
+    running = start_position(toc_known, &toc);
 
     // A first read that fails means no disc, an unreadable one, or a drive
     // that refuses raw subchannel reads: that must not pass for a disc that

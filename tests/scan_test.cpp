@@ -279,6 +279,31 @@ TEST_F(ScanTest, DiscTakenOutOrDriveNotReadyAfterReadingBegan) {
     }
 }
 
+// A disc whose track 1 has a pregap from block 0 (a hidden track): before
+// the first position frame the running position is in that pregap, its
+// track time counting down to index 01, not track 1's index 01.
+TEST_F(ScanTest, CodesBeforeTheFirstPositionFrameOfAHiddenTrack) {
+    synth_disc d;
+    d.mcn = "1234567890128";
+    d.tracks = {{9000, 300, 0, "ZZQSC2600001"}, {150, 200, 0, "ZZQSC2600002"}};
+    // Catalogue-number frames at blocks 0 and 1, before any position frame.
+    d.raw_q[0] = {0x02, 0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x80, 0x00, 0x00};
+    d.raw_q[1] = {0x02, 0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x80, 0x00, 0x01};
+    emulated_insert_synth_disc(d);
+    run_result r = run_qscan({"-t", "-c", "D:"});
+    EXPECT_EQ(0, r.status);
+    std::vector<std::string> lines = split_lines(r.out);
+    ASSERT_LE(3u, lines.size());
+    EXPECT_EQ(" 1.00 01:59.74 00:02.00 : 1234567890128", lines[0]);
+    EXPECT_EQ(" 1.00 02:00.00 00:02.01 : 1234567890128", lines[1]);  // the running time counts up, as in any pregap
+    EXPECT_EQ(" 1.00 01:59.72 00:02.02", lines[2]);                   // the disc's own, counting down
+    // Without a table of contents, block 0's own position, as ever.
+    emulated_inject_fault(0, FAULT_TOC_REFUSED);
+    lines = split_lines(run_qscan({"-t", "-c", "D:"}).out);
+    ASSERT_LE(1u, lines.size());
+    EXPECT_EQ(" 1.01 00:00.00 00:02.00 : 1234567890128", lines[0]);
+}
+
 TEST_F(ScanTest, EmptyDrive) {
     emulated_eject();
     for (const char* option : {"-r", "-p", "-e", "-i"}) {
