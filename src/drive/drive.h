@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include "drive/scsi_sense.h"
+#include "platform/platform.h"  // open_failure_reason, for the programs that call open_drive
 #include "subchannel.h"
 
 // What one read delivers: a sector's 2352 main-channel bytes, then its 96
@@ -44,11 +45,6 @@ int open_drive(const char* name, drive_handle* handle);
 
 // Whether a name has the form of a drive name: a character and a colon.
 bool is_drive_name(const char* name);
-
-// The platform's own words for why the last open failed where the device
-// exists ("/dev/sr0: Permission denied: ..."), into text; false when it
-// has none. Each platform layer defines it.
-bool open_failure_reason(char* text, unsigned size);
 
 // Result of read_sector when the drive says the block is not there: past
 // the end of what can be read (read_verdict_of in scsi_sense.h says which

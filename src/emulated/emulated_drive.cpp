@@ -16,6 +16,7 @@
 #include "emulated/toc_answers.h"
 #include "subchannel.h"
 #include "platform/drive_paths.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include <linux/major.h>
 
-#include "drive/drive.h"
 #include "platform/drive_paths.h"
+#include "platform/platform.h"
 
 namespace {
 
