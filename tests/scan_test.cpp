@@ -138,6 +138,7 @@ TEST_F(ScanTest, CommandLines) {
         {{"E:"}, 1, "", OPEN_FAILED},
         {{"1:"}, 1, "", OPEN_FAILED},
         {{"-c", "C:"}, 1, "", OPEN_FAILED},
+        {{"/dev/sr0"}, 1, "", OPEN_FAILED},  // the emulated drive is named by its letter alone
     };
     for (auto& c : cases) {
         std::string shown;

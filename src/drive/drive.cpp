@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "platform/platform.h"
 #include "platform/win32.h"
 
 namespace {
@@ -196,8 +197,13 @@ int run_command(HANDLE handle, const UCHAR* cdb, UCHAR cdb_length, uint8_t* data
 }  // namespace
 
 int open_drive(const char* name, drive_handle* handle) {
-    if (!is_drive_name(name))
-        return EINVAL;
+    if (!is_drive_name(name)) {
+        void* device = NULL;
+        if (!platform_open_path(name, &device))
+            return EINVAL;
+        *handle = device;
+        return 0;
+    }
 
     const char root_path[4] = {name[0], ':', '\\', '\0'};
     if (GetDriveTypeA(root_path) != DRIVE_CDROM)

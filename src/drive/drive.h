@@ -1,6 +1,6 @@
-// Drive operations: open a CD drive by its letter, read sectors with their
-// subchannel, read its table of contents, ask it for the codes it reports
-// and for its name; both programs use them.
+// Drive operations: open a CD drive by its letter or path, read sectors
+// with their subchannel, read its table of contents, ask it for the codes
+// it reports and for its name; both programs use them.
 #ifndef QSCAN_DRIVE_H
 #define QSCAN_DRIVE_H
 
@@ -37,10 +37,12 @@ unsigned read_cd_sector_size(int subchannel);
 // operating system releases it when the process ends.
 typedef void* drive_handle;
 
-// Opens the CD drive named by a drive letter and a colon ("D:").
-// Returns 0 and sets *handle on success; 22 (EINVAL) on every failure: a name
-// of another form, a letter that names no CD drive, a device that cannot be
-// opened (lack of rights included). *handle is unchanged on failure.
+// Opens the CD drive named by a drive letter and a colon ("D:"), or by a
+// path to its device node where the platform takes one (Linux:
+// platform_open_path). Returns 0 and sets *handle on success; 22 (EINVAL)
+// on every failure: a name of another form, a letter or path that names no
+// CD drive, a device that cannot be opened (lack of rights included).
+// *handle is unchanged on failure.
 int open_drive(const char* name, drive_handle* handle);
 
 // Whether a name has the form of a drive name: a character and a colon.

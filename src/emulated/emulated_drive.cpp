@@ -620,3 +620,11 @@ DWORD GetTickCount(void) {
 bool open_failure_reason(char*, unsigned) {
     return false;  // the emulated drive opens whenever the name is D:
 }
+
+bool platform_open_path(const char*, void**) {
+    return false;  // the one drive is D:, named by its letter alone
+}
+
+bool platform_is_device(const char*) {
+    return false;
+}
