@@ -42,6 +42,29 @@ void print_raw(const uint8_t q[Q_SIZE]) {
     printf(RAW_LINE, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
+// Whether a failed read says the disc is gone or the drive not ready: NOT
+// READY with 3A/xx (medium not present) or 04/xx (not ready). After reading
+// began that is never the end of the disc.
+bool disc_gone(const read_failure* f) {
+    return no_medium(f) || (f->kind == READ_CHECK_CONDITION && f->sense.has_asc &&
+                            f->sense.key == SENSE_KEY_NOT_READY && f->sense.asc == 0x04);
+}
+
+// The running position before the first position frame. Where the table of
+// contents puts track 1's index 01 after block 0, the disc begins in its
+// pregap (a hidden track): track 1, index 00, the track time counting down
+// to index 01 as the frames do, its last block 00:00.00, so that block 0 is
+// the start of index 01 less one frame. Elsewhere, block 0's own position.
+timing start_position(bool toc_known, const disc_toc* toc) {
+    const toc_track* one = toc_known ? toc_find(toc, 1) : NULL;
+    if (one == NULL || one->start <= 0)
+        return START_POSITION;
+    timing t = START_POSITION;
+    t.index = 0;
+    msf_add(&t.rel, one->start - 1);
+    return t;
+}
+
 // The progress line's word while the drive is becoming ready.
 void show_waiting(void* bar) {
     progress_note((progress*)bar, "waiting for the drive");
@@ -124,12 +147,19 @@ int qscan_main(int argc, char** argv) {
     bool in_lead_out = false;  // the last good position frame is the lead-out's
 
     // The table of contents says where the disc's first session ends; a
-    // drive that refuses it is scanned as ever, to its first failed read.
+    // drive that refuses it, or gives one that cannot be used, is scanned
+    // as ever, to its first failed read.
     read_failure failure;
     progress bar;
     progress_start(&bar, stderr_is_terminal(), steady_clock_ns, stderr);
     static disc_toc toc;
-    bool toc_known = read_disc_toc(drive, &toc, &failure, show_waiting, &bar) == 0;
+    toc_notes notes;
+    bool toc_known = read_disc_toc(drive, &toc, &failure, show_waiting, &bar, &notes) == 0;
+    if (notes.count > 0)
+        progress_end(&bar);  // the lines go on a line of their own
+    for (unsigned i = 0; i < notes.count; ++i)
+        fprintf(stderr, "%s\n", notes.line[i]);
+    running = start_position(toc_known, &toc);
 
     // A first read that fails means no disc, an unreadable one, or a drive
     // that refuses raw subchannel reads: that must not pass for a disc that
@@ -161,11 +191,12 @@ int qscan_main(int argc, char** argv) {
     // The drive saying the block is not there is the end of the disc, unless
     // the table of contents puts the end further on. So is any failure once
     // the scan is in the lead-out, where some drives read on and then fail
-    // with a medium error. Any other failure cut the scan short, and the
-    // user must not take the report for the whole disc.
+    // with a medium error, but for a disc taken out or a drive not ready.
+    // Any other failure cut the scan short, and the user must not take the
+    // report for the whole disc.
     int status = 0;
     bool before_the_end = toc_known && (int64_t)lba < toc.first_session_end;
-    bool cut_short = rc == READ_NO_SUCH_BLOCK ? before_the_end : !in_lead_out;
+    bool cut_short = rc == READ_NO_SUCH_BLOCK ? before_the_end : !in_lead_out || disc_gone(&failure);
 
     // Reports that could not be written (a full disk, a closed standard
     // output) must not end in a status that says the scan succeeded. Flushed

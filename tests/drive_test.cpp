@@ -6,7 +6,9 @@
 
 #include <functional>
 
+#include "disc/cd_text.h"
 #include "drive/drive.h"
+#include "drive/read_disc_toc.h"
 #include "emulated/emulated_drive.h"
 
 namespace {
@@ -208,6 +210,114 @@ TEST_F(DriveTest, AnswersThatAreNotFinal) {
         if (c.result == 0) {
             EXPECT_EQ(0, memcmp(buffer, &image[5 * SECTOR_BUFFER_SIZE], SECTOR_BUFFER_SIZE)) << c.what;
         }
+    }
+}
+
+// READ TOC's answer: its 4-byte header first, then the whole of what the
+// header names, in exactly that allocation; less where the caller has less
+// room, and then said to be cut.
+TEST_F(DriveTest, TocAnswerHeaderFirstThenWhole) {
+    emulated_insert_synth_disc(synth_sample_disc());  // four tracks: 4 + 5 x 8 bytes
+    drive_handle h = open_d();
+    const struct {
+        uint32_t room;
+        uint32_t length;
+        bool cut;
+    } cases[] = {{TOC_ANSWER_SIZE, 44, false}, {44, 44, false}, {20, 20, true}, {4, 4, true}};
+    for (auto c : cases) {
+        unsigned before = emulated_counts()->ioctls;
+        uint8_t answer[TOC_ANSWER_SIZE];
+        uint32_t length = 0;
+        bool cut = !c.cut;
+        read_failure f;
+        ASSERT_EQ(0, read_toc_answer(h, TOC_FORMAT_TRACKS, 0, answer, c.room, &length, &cut, &f)) << c.room;
+        EXPECT_EQ(c.length, length) << c.room;
+        EXPECT_EQ(c.cut, cut) << c.room;
+        EXPECT_EQ(c.length > 4 ? 2u : 1u, emulated_counts()->ioctls - before) << c.room;
+        const SCSI_PASS_THROUGH_DIRECT& r = emulated_last_call()->request;
+        EXPECT_EQ(c.length, (uint32_t)(r.Cdb[7] << 8 | r.Cdb[8])) << c.room;
+        EXPECT_EQ(c.length, r.DataTransferLength) << c.room;
+    }
+}
+
+// A system that takes one sector a transfer: the CD-Text answer of 200
+// packs (3,604 bytes) is asked for again in one sector's worth, and its
+// whole packs are used.
+TEST_F(DriveTest, CdTextLargerThanOneTransferArrivesCut) {
+    emulated_disc d;
+    d.sector_count = 100;
+    d.fetch = [](uint32_t, uint8_t* sector) {
+        memset(sector, 0, SECTOR_BUFFER_SIZE);
+        return true;
+    };
+    d.has_toc = true;
+    d.toc = synth_toc(synth_sample_disc());
+    for (unsigned i = 0; i < 200; ++i) {
+        std::array<uint8_t, 16> pack;
+        for (unsigned b = 0; b < 16; ++b)
+            pack[b] = (uint8_t)(i * 16 + b);
+        d.cd_text.push_back(pack);
+    }
+    std::vector<std::array<uint8_t, 16>> packs = d.cd_text;
+    emulated_insert_disc(d);
+    emulated_set_max_sectors(1);
+    drive_handle h = open_d();
+    static uint8_t answer[4 + CD_TEXT_PACKS * CD_TEXT_PACK];
+    uint32_t length = 0;
+    bool cut = false;
+    read_failure f;
+    ASSERT_EQ(0, read_toc_answer(h, TOC_FORMAT_CD_TEXT, 0, answer, sizeof answer, &length, &cut, &f));
+    EXPECT_TRUE(cut);
+    EXPECT_EQ((uint32_t)SECTOR_BUFFER_SIZE, length);
+    EXPECT_EQ(3u, emulated_counts()->ioctls);  // the header, the whole refused, one sector's worth
+    unsigned count = 0;
+    char why[ANSWER_WHY_SIZE];
+    ASSERT_TRUE(cd_text_answer_packs(answer, length, cut, &count, why)) << why;
+    EXPECT_EQ((SECTOR_BUFFER_SIZE - 4) / CD_TEXT_PACK, count);
+    for (unsigned i = 0; i < count; ++i)
+        EXPECT_EQ(0, memcmp(packs[i].data(), answer + 4 + i * CD_TEXT_PACK, 16)) << i;
+    EXPECT_FALSE(cd_text_answer_packs(answer, length, false, &count, why));  // not cut, it would be malformed
+}
+
+void count_notice(void* count) {
+    ++*(int*)count;
+}
+
+// A drive that says there is no disc and never said it was loading one is
+// empty: no wait. One that said "becoming ready" first may be taking a disc
+// in, and is waited for, "no medium" included, until it is ready or the
+// wait is over.
+TEST_F(DriveTest, EmptyDriveAndDriveBecomingReady) {
+    const struct {
+        const char* what;
+        bool disc;
+        bool becoming_ready;
+        int result;
+        uint64_t slept_least, slept_most;
+        int notices;
+    } cases[] = {
+        {"an empty drive", false, false, EIO, 0, 0, 0},
+        {"becoming ready, then no disc", false, true, EIO, READY_WAIT_MS - READY_POLL_MS, READY_WAIT_MS, 1},
+        {"becoming ready, then a disc", true, true, 0, 5 * READY_POLL_MS, 5 * READY_POLL_MS, 1},
+        {"a disc at once", true, false, 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        emulated_reset();
+        if (c.disc)
+            emulated_insert_synth_disc(synth_sample_disc());
+        if (c.becoming_ready)
+            emulated_inject_fault(0, FAULT_BECOMING_READY);
+        drive_handle h = open_d();
+        disc_toc toc;
+        read_failure f;
+        toc_notes notes;
+        int notices = 0;
+        int rc = read_disc_toc(h, &toc, &f, count_notice, &notices, &notes);
+        EXPECT_EQ(c.result, rc) << c.what;
+        EXPECT_EQ(!c.disc, no_medium(&f)) << c.what;
+        EXPECT_GE(emulated_slept_ms(), c.slept_least) << c.what;
+        EXPECT_LE(emulated_slept_ms(), c.slept_most) << c.what;
+        EXPECT_EQ(c.notices, notices) << c.what;
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include "drive/drive.h"
 #include "platform/linux.h"
+#include "sheet/qscan_sheet.h"
 #include "support.h"
 
 namespace {
@@ -23,6 +24,9 @@ const int FAKE_FD = 42;
 // What the fake kernel knows and what it was asked.
 struct fake_kernel {
     std::map<std::string, struct stat> nodes;
+    std::map<std::string, std::string> links;  // symbolic links: their targets
+    std::string opened;                        // the node the last open reached
+    bool replaced = false;                     // fstat finds another node than stat did
     std::vector<std::string> stats;
     std::vector<std::pair<std::string, int>> opens;
     int open_result = FAKE_FD;
@@ -44,9 +48,22 @@ struct stat block_node(unsigned maj, unsigned min) {
     return st;
 }
 
+// The node a path reaches, its links followed.
+std::string resolved(std::string path) {
+    for (int hops = 0; hops < 8 && kernel->links.count(path); ++hops)
+        path = kernel->links[path];
+    return path;
+}
+
+struct stat node_of_kind(mode_t kind, unsigned maj, unsigned min) {
+    struct stat st = block_node(maj, min);
+    st.st_mode = kind | 0660;
+    return st;
+}
+
 int fake_stat(const char* path, struct stat* st) {
     kernel->stats.push_back(path);
-    auto it = kernel->nodes.find(path);
+    auto it = kernel->nodes.find(resolved(path));
     if (it == kernel->nodes.end()) {
         errno = ENOENT;
         return -1;
@@ -57,9 +74,17 @@ int fake_stat(const char* path, struct stat* st) {
 
 int fake_open(const char* path, int flags) {
     kernel->opens.push_back({path, flags});
+    kernel->opened = resolved(path);
     if (kernel->open_result < 0)
         errno = kernel->open_errno;
     return kernel->open_result;
+}
+
+int fake_fstat(int, struct stat* st) {
+    *st = kernel->nodes.at(kernel->opened);
+    if (kernel->replaced)
+        st->st_rdev = makedev(8, 0);
+    return 0;
 }
 
 int fake_dup_above(int fd, int lowest) {
@@ -100,20 +125,28 @@ int check_condition(sg_io_hdr_t* hdr, uint8_t key, uint8_t asc, uint8_t ascq) {
     return 0;
 }
 
-// A drive with a synthesized disc: READ CD of a block on it transfers the
-// sector; any other block is answered CHECK CONDITION, ILLEGAL REQUEST,
-// LOGICAL BLOCK ADDRESS OUT OF RANGE.
+// A drive with a synthesized disc: READ CD of blocks on it transfers the
+// sectors; at a block past its end it stops, the blocks before it
+// transferred, with CHECK CONDITION, ILLEGAL REQUEST, LOGICAL BLOCK ADDRESS
+// OUT OF RANGE, which any other command gets too.
 std::function<int(sg_io_hdr_t*)> drive_with(const synth_disc& disc) {
     return [disc](sg_io_hdr_t* hdr) {
         const uint8_t* c = hdr->cmdp;
         uint32_t lba = (uint32_t)c[2] << 24 | (uint32_t)c[3] << 16 | (uint32_t)c[4] << 8 | c[5];
-        if (c[0] == 0xBE && lba < synth_sector_count(disc) && hdr->dxfer_len == SECTOR_BUFFER_SIZE) {
-            synth_sector(disc, lba, (uint8_t*)hdr->dxferp);
-            hdr->status = 0;
-            hdr->resid = 0;
+        uint32_t count = (uint32_t)c[6] << 16 | (uint32_t)c[7] << 8 | c[8];
+        if (c[0] != 0xBE || hdr->dxfer_len != count * SECTOR_BUFFER_SIZE)
+            return check_condition(hdr, 0x05, 0x21, 0x00);
+        uint32_t i = 0;
+        for (; i < count && lba + i < synth_sector_count(disc); ++i)
+            synth_sector(disc, lba + i, (uint8_t*)hdr->dxferp + i * SECTOR_BUFFER_SIZE);
+        if (i < count) {
+            check_condition(hdr, 0x05, 0x21, 0x00);
+            hdr->resid = (int)((count - i) * SECTOR_BUFFER_SIZE);
             return 0;
         }
-        return check_condition(hdr, 0x05, 0x21, 0x00);
+        hdr->status = 0;
+        hdr->resid = 0;
+        return 0;
     };
 }
 
@@ -125,7 +158,8 @@ protected:
     void SetUp() override {
         saved = linux_calls;
         kernel = &fake;
-        linux_calls = {fake_stat, fake_open, fake_sg_io, fake_dup_above, fake_close, fake_sleep_ms, fake_clock_ms};
+        linux_calls = {fake_stat,      fake_open,  fake_fstat,    fake_sg_io,
+                       fake_dup_above, fake_close, fake_sleep_ms, fake_clock_ms};
         fake.nodes["/dev/sr0"] = block_node(11, 0);
         fake.sg_answer = drive_with(synth_sample_disc());
     }
@@ -256,6 +290,98 @@ TEST_F(LinuxTest, RefusedOpens) {
         run_result r = run_qscan({"D:"});
         EXPECT_EQ(1, r.status);
         EXPECT_EQ(std::string("failed to open device: Invalid argument\n") + c.reason, r.err);
+    }
+}
+
+// Where D: could be, a path to a drive's node: a block device of the
+// CD-ROM driver or a character device of the SCSI generic driver, through
+// any symbolic link. Anything else is refused before it is opened, with
+// the message D: gets.
+TEST_F(LinuxTest, PathsToADrivesNode) {
+    fake.nodes["/dev/sg3"] = node_of_kind(S_IFCHR, 21, 3);
+    fake.nodes["/dev/sda"] = block_node(8, 0);
+    fake.nodes["/dev/null"] = node_of_kind(S_IFCHR, 1, 3);
+    fake.nodes["/dev/odd"] = node_of_kind(S_IFCHR, 11, 0);  // the CD-ROM driver's number, but no block device
+    fake.nodes["/dev/sg-block"] = block_node(21, 0);
+    fake.nodes["/home/u/album.q"] = node_of_kind(S_IFREG, 0, 0);
+    fake.links["/dev/cdrom"] = "/dev/sr0";
+    fake.links["/dev/dvd"] = "/dev/cdrom";
+    fake.links["/dev/disk"] = "/dev/sda";
+    fake.links["/dev/dangling"] = "/dev/sr9";
+    const synth_disc sample = synth_sample_disc();
+    const struct {
+        const char* path;
+        bool drive;
+    } cases[] = {
+        {"/dev/sr0", true},         {"/dev/cdrom", true},    {"/dev/dvd", true},       {"/dev/sg3", true},
+        {"/dev/sda", false},        {"/dev/disk", false},    {"/dev/null", false},     {"/dev/odd", false},
+        {"/dev/sg-block", false},   {"/home/u/album.q", false}, {"/dev/dangling", false}, {"/dev/sr9", false},
+        {"sr0", false},
+    };
+    for (const auto& c : cases) {
+        fake.opens.clear();
+        fake.stats.clear();
+        run_result r = run_qscan({"-c", c.path});
+        EXPECT_EQ(c.drive ? 0 : 1, r.status) << c.path;
+        EXPECT_EQ(c.drive ? "" : OPEN_FAILED, r.err) << c.path;
+        EXPECT_EQ(c.drive ? expected_output(sample, options_from("c")) : "", r.out) << c.path;
+        // The path itself is looked at (its links followed) and opened.
+        EXPECT_EQ(std::vector<std::string>{c.path}, fake.stats) << c.path;
+        EXPECT_EQ(c.drive ? 1u : 0u, fake.opens.size()) << c.path;
+        if (c.drive) {
+            EXPECT_EQ(c.path, fake.opens[0].first);
+            EXPECT_EQ(O_RDONLY | O_NONBLOCK | O_CLOEXEC, fake.opens[0].second) << c.path;
+        }
+    }
+}
+
+// An open refused for rights says why on the next line, naming the path as
+// given; a node replaced between the look and the open is closed again.
+TEST_F(LinuxTest, PathsWhoseOpenFails) {
+    fake.links["/dev/cdrom"] = "/dev/sr0";
+    fake.open_result = -1;
+    run_result r = run_qscan({"/dev/cdrom"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(std::string(OPEN_FAILED) +
+                  "/dev/cdrom: Permission denied: reading a CD needs read access to it, usually by membership of the "
+                  "group cdrom\n",
+              r.err);
+    fake.open_result = FAKE_FD;
+    fake.replaced = true;
+    r = run_qscan({"/dev/cdrom"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(OPEN_FAILED, r.err);
+    EXPECT_EQ(std::vector<int>{FAKE_FD}, fake.closes);
+    EXPECT_TRUE(fake.sg_calls.empty());
+}
+
+// qscan-sheet reads a drive when its input is a block or character device,
+// a saved scan otherwise; --full goes with either kind of drive name.
+TEST_F(LinuxTest, SheetTakesADeviceForADrive) {
+    fake.links["/dev/cdrom"] = "/dev/sr0";
+    fake.nodes["/dev/null"] = node_of_kind(S_IFCHR, 1, 3);
+    const std::string missing = "/nonexistent-qscan-dir/album.q";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // its first line
+        bool sheet;
+    } cases[] = {
+        {{"/dev/cdrom"}, 0, "qscan-sheet: the drive gave no table of contents, so the whole disc is read", true},
+        {{"--full", "/dev/sr0"}, 0, "qscan-sheet: the drive gave no table of contents, so the whole disc is read",
+         true},
+        {{"/dev/null"}, 1, "failed to open device: Invalid argument", false},
+        {{missing}, 1, "qscan-sheet: " + missing + ": No such file or directory", false},
+        {{"--full", missing}, 2, "", false},
+    };
+    for (const auto& c : cases) {
+        run_result r = run_main(qscan_sheet_main, "qscan-sheet", c.args);
+        EXPECT_EQ(c.status, r.status) << c.args.back();
+        if (!c.err.empty()) {
+            EXPECT_EQ(c.err, r.err.substr(0, r.err.find('\n'))) << c.args.back();
+        }
+        EXPECT_EQ(c.sheet, r.out.find("Catalogue number: 1234567890128\n") != std::string::npos)
+            << c.args.back() << r.out;
     }
 }
 
@@ -447,8 +573,59 @@ TEST_F(LinuxTest, WholeScanThroughSgIo) {
     EXPECT_EQ(synth_sector_count(d) + 2, fake.sg_calls.size());
 }
 
-// An empty tray may be a disc going in: the drive is given 30 seconds to
-// become ready before its first read fails.
+// A drive whose READ TOC gives these answers by format (none: CHECK
+// CONDITION), each cut to the command's allocation length, and reads the
+// disc's blocks as drive_with does.
+std::function<int(sg_io_hdr_t*)> drive_answering(const synth_disc& disc, std::map<int, std::vector<uint8_t>> toc) {
+    std::function<int(sg_io_hdr_t*)> reads = drive_with(disc);
+    return [reads, toc](sg_io_hdr_t* hdr) {
+        const uint8_t* c = hdr->cmdp;
+        if (c[0] != 0x43)
+            return reads(hdr);
+        auto it = toc.find(c[2] & 0x0F);
+        if (it == toc.end())
+            return check_condition(hdr, 0x05, 0x24, 0x00);
+        unsigned n = std::min<unsigned>((unsigned)it->second.size(), (unsigned)c[7] << 8 | c[8]);
+        memcpy(hdr->dxferp, it->second.data(), n);
+        hdr->status = 0;
+        hdr->resid = (int)(hdr->dxfer_len - n);
+        return 0;
+    };
+}
+
+// A table of contents that cannot be used is said in a line of its own,
+// and the disc is scanned as without it; a session report that cannot be
+// is said too, and the disc is one of one session.
+TEST_F(LinuxTest, TableOfContentsThatCannotBeUsed) {
+    synth_disc d;
+    d.tracks = {{0, 300, 0, "DEXYZ0500001"}, {150, 200, 0, "DEXYZ0500002"}};
+    const std::vector<uint8_t> tracks = {0, 26, 1, 2, 0, 0x10, 1, 0, 0, 0, 0, 0, 0, 0x10, 2, 0, 0, 0, 0x01, 0xC2,
+                                         0, 0x10, 0xAA, 0, 0, 0, 0x02, 0x8A};  // 0, 450, 650
+    ASSERT_EQ(650u, synth_sector_count(d));
+    const struct {
+        const char* what;
+        std::map<int, std::vector<uint8_t>> toc;
+        std::string err;
+    } cases[] = {
+        {"a length field of 0", {{0, {0, 0, 1, 2}}},
+         "the drive's table of contents is malformed: its length field says 0 bytes\n"},
+        {"tracks out of order", {{0, {0, 18, 1, 2, 0, 0x10, 2, 0, 0, 0, 0, 0, 0, 0x10, 1, 0, 0, 0, 1, 0}}},
+         "the drive's table of contents is malformed: track 1 follows track 2\n"},
+        {"a session report of a header alone", {{0, tracks}, {1, {0, 2, 1, 2}}},
+         "the drive's session information is malformed: its length field says 2 bytes\n"},
+        {"no session report", {{0, tracks}}, ""},
+    };
+    for (const auto& c : cases) {
+        fake.sg_answer = drive_answering(d, c.toc);
+        run_result r = run_qscan({"-c", "-i", "D:"});
+        EXPECT_EQ(0, r.status) << c.what;
+        EXPECT_EQ(c.err, r.err) << c.what;
+        EXPECT_EQ(expected_output(d, options_from("ci")), r.out) << c.what;
+    }
+}
+
+// An empty tray that the drive never said was loading is empty: the first
+// read fails at once, with no wait.
 TEST_F(LinuxTest, EmptyTray) {
     fake.sg_answer = [](sg_io_hdr_t* h) { return check_condition(h, 0x02, 0x3A, 0x00); };
     run_result r = run_qscan({"D:"});
@@ -457,7 +634,7 @@ TEST_F(LinuxTest, EmptyTray) {
     EXPECT_EQ("failed to read device: Input/output error\n"
               "drive reports: not ready, medium not present (02/3a/00)\n",
               r.err);
-    EXPECT_EQ(1000u + 30000, fake.now_ms);
+    EXPECT_EQ(1000u, fake.now_ms);
 }
 
 // The real program on this machine's real kernel.

@@ -138,6 +138,7 @@ TEST_F(ScanTest, CommandLines) {
         {{"E:"}, 1, "", OPEN_FAILED},
         {{"1:"}, 1, "", OPEN_FAILED},
         {{"-c", "C:"}, 1, "", OPEN_FAILED},
+        {{"/dev/sr0"}, 1, "", OPEN_FAILED},  // the emulated drive is named by its letter alone
     };
     for (auto& c : cases) {
         std::string shown;
@@ -237,6 +238,73 @@ TEST_F(ScanTest, SectorBufferIsPageAligned) {
     EXPECT_EQ(0u, address % 4096) << std::hex << address;
 }
 
+// A disc taken out, or a drive not ready, after reading began is a read
+// error that cut the scan short, in the lead-out too; other failures there
+// are the end of the disc.
+TEST_F(ScanTest, DiscTakenOutOrDriveNotReadyAfterReadingBegan) {
+    synth_disc d;
+    d.tracks = {{0, 300, 0, "ZZQSC2600001"}, {150, 400, 0, "ZZQSC2600002"}};
+    d.lead_out = 100;
+    const uint32_t lead_out_start = 850;
+    const uint8_t not_ready[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x00};
+    const struct {
+        const char* what;
+        uint32_t at;
+        bool custom;  // the not-ready sense above, else FAULT_NOT_READY or FAULT_MEDIUM
+        emulated_fault fault;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"the disc taken out in the lead-out", lead_out_start + 10, false, FAULT_NOT_READY, 1,
+         "drive reports: not ready, medium not present (02/3a/00)\n"},
+        {"the disc taken out at block 1", 1, false, FAULT_NOT_READY, 1,
+         "drive reports: not ready, medium not present (02/3a/00)\n"},
+        {"a drive not ready in the lead-out", lead_out_start + 50, true, FAULT_NONE, 1,
+         "drive reports: not ready, logical unit not ready (02/04/00)\n"},
+        {"a medium error in the lead-out", lead_out_start + 10, false, FAULT_MEDIUM, 0, ""},
+    };
+    for (const auto& c : cases) {
+        emulated_reset();
+        emulated_insert_synth_disc(d);
+        if (c.custom)
+            emulated_inject_sense(c.at, not_ready, sizeof not_ready, sizeof not_ready);
+        else
+            emulated_inject_fault(c.at, c.fault);
+        run_result r = run_qscan({"-t", "-i", "D:"});
+        EXPECT_EQ(c.status, r.status) << c.what;
+        EXPECT_EQ(expected_output(d, options_from("ti"), c.at), r.out) << c.what;
+        std::string err = c.status ? "failed to read sector " + std::to_string(c.at) + ": Input/output error\n" +
+                                         c.reason
+                                   : "";
+        EXPECT_EQ(err, r.err) << c.what;
+    }
+}
+
+// A disc whose track 1 has a pregap from block 0 (a hidden track): before
+// the first position frame the running position is in that pregap, its
+// track time counting down to index 01, not track 1's index 01.
+TEST_F(ScanTest, CodesBeforeTheFirstPositionFrameOfAHiddenTrack) {
+    synth_disc d;
+    d.mcn = "1234567890128";
+    d.tracks = {{9000, 300, 0, "ZZQSC2600001"}, {150, 200, 0, "ZZQSC2600002"}};
+    // Catalogue-number frames at blocks 0 and 1, before any position frame.
+    d.raw_q[0] = {0x02, 0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x80, 0x00, 0x00};
+    d.raw_q[1] = {0x02, 0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x80, 0x00, 0x01};
+    emulated_insert_synth_disc(d);
+    run_result r = run_qscan({"-t", "-c", "D:"});
+    EXPECT_EQ(0, r.status);
+    std::vector<std::string> lines = split_lines(r.out);
+    ASSERT_LE(3u, lines.size());
+    EXPECT_EQ(" 1.00 01:59.74 00:02.00 : 1234567890128", lines[0]);
+    EXPECT_EQ(" 1.00 02:00.00 00:02.01 : 1234567890128", lines[1]);  // the running time counts up, as in any pregap
+    EXPECT_EQ(" 1.00 01:59.72 00:02.02", lines[2]);                   // the disc's own, counting down
+    // Without a table of contents, block 0's own position, as ever.
+    emulated_inject_fault(0, FAULT_TOC_REFUSED);
+    lines = split_lines(run_qscan({"-t", "-c", "D:"}).out);
+    ASSERT_LE(1u, lines.size());
+    EXPECT_EQ(" 1.01 00:00.00 00:02.00 : 1234567890128", lines[0]);
+}
+
 TEST_F(ScanTest, EmptyDrive) {
     emulated_eject();
     for (const char* option : {"-r", "-p", "-e", "-i"}) {
@@ -245,6 +313,7 @@ TEST_F(ScanTest, EmptyDrive) {
         EXPECT_EQ("", r.out);
         EXPECT_EQ(std::string(READ_FAILED) + "drive reports: not ready, medium not present (02/3a/00)\n", r.err);
     }
+    EXPECT_EQ(0u, emulated_slept_ms());  // said at once: a drive that never said it was loading is empty
 }
 
 }  // namespace

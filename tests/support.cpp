@@ -125,9 +125,12 @@ std::vector<std::optional<std::string>> expected_sectors(const synth_disc& disc,
                                                          const report_options& o,
                                                          uint32_t sectors) {
     // The last intact position frame: (track, index, track time, block).
-    // Until one is seen, the scanner assumes block 0's own position.
-    unsigned track = 1, index = 1;
-    uint32_t rel_at_last = 0, last_lba = 0;
+    // Until one is seen, the scanner assumes block 0's own position: in
+    // track 1's pregap where that lies from block 0, as the table of
+    // contents says, the last pregap block 00:00.00.
+    uint32_t pregap = disc.tracks.empty() ? 0 : disc.tracks[0].pregap;
+    unsigned track = 1, index = pregap > 0 ? 0 : 1;
+    uint32_t rel_at_last = pregap > 0 ? pregap - 1 : 0, last_lba = 0;
     bool running_known = true;
     std::vector<std::optional<std::string>> lines;
     uint32_t count = std::min(sectors, synth_sector_count(disc));

@@ -90,7 +90,25 @@ void read_run(const std::vector<const uint8_t*>& run, int kind, cd_text_block* b
     }
 }
 
+const answer_shape CD_TEXT_SHAPE = {0, 2, 2, 4, CD_TEXT_PACK, "18-byte packs"};
+
 }  // namespace
+
+bool cd_text_answer_packs(const uint8_t* answer, uint32_t length, bool cut, unsigned* packs,
+                          char why[ANSWER_WHY_SIZE]) {
+    *packs = 0;
+    uint32_t usable = 0;
+    if (!answer_bytes(answer, length, &CD_TEXT_SHAPE, cut, &usable, why))
+        return false;
+    uint32_t count = (usable - CD_TEXT_SHAPE.header) / CD_TEXT_PACK;
+    if (count > CD_TEXT_PACKS) {
+        snprintf(why, ANSWER_WHY_SIZE, "it holds %lu packs, more than the %u of 8 blocks", (unsigned long)count,
+                 (unsigned)CD_TEXT_PACKS);
+        return false;
+    }
+    *packs = count;
+    return true;
+}
 
 void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* out) {
     out->blocks.clear();

@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "disc/answer.h"
+
 #include <string>
 #include <vector>
 
@@ -53,6 +55,14 @@ struct cd_text {
     unsigned packs;                     // packs read
     unsigned bad_packs;                 // ... whose CRC failed: not used
 };
+
+// The packs of READ TOC format 0101b's answer (`length` bytes arrived,
+// `cut` as for the TOC's parsers): *packs of them from answer + 4, after
+// the answer is checked with answer_bytes. A header alone (a length field
+// of 2) is a disc without CD-Text: true with no packs. False for a
+// malformed answer, more than CD_TEXT_PACKS packs included, with why.
+bool cd_text_answer_packs(const uint8_t* answer, uint32_t length, bool cut, unsigned* packs,
+                          char why[ANSWER_WHY_SIZE]);
 
 // Decodes `count` packs of 18 bytes. Texts are NUL-ended and run from pack
 // to pack, each string the next track's; a lone TAB is the previous track's

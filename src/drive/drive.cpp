@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "platform/platform.h"
 #include "platform/win32.h"
 
 namespace {
@@ -196,8 +197,13 @@ int run_command(HANDLE handle, const UCHAR* cdb, UCHAR cdb_length, uint8_t* data
 }  // namespace
 
 int open_drive(const char* name, drive_handle* handle) {
-    if (!is_drive_name(name))
-        return EINVAL;
+    if (!is_drive_name(name)) {
+        void* device = NULL;
+        if (!platform_open_path(name, &device))
+            return EINVAL;
+        *handle = device;
+        return 0;
+    }
 
     const char root_path[4] = {name[0], ':', '\\', '\0'};
     if (GetDriveTypeA(root_path) != DRIVE_CDROM)
@@ -265,6 +271,7 @@ int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t
         return EINVAL;
     uint32_t arrived = 0;
     int rc = read_toc(handle, format, number, answer, (uint16_t)TOC_HEADER_SIZE, &arrived, failure);
+    *length = arrived;
     if (rc != 0 || arrived < TOC_HEADER_SIZE)
         return rc;
     // The data length counts the bytes after itself.
@@ -272,15 +279,14 @@ int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t
     uint32_t want = whole < room ? whole : room;
     if (want > UINT16_MAX)
         want = UINT16_MAX;
-    if (want <= TOC_HEADER_SIZE) {  // the header is all there is, or all the drive says there is
-        *length = arrived;
+    *cut = want < whole;  // more than there is room for, or than one command can ask for
+    if (want <= TOC_HEADER_SIZE)  // the header is all there is, or all the drive says there is
         return 0;
-    }
     for (;;) {
         rc = read_toc(handle, format, number, answer, (uint16_t)want, length, failure);
         if (rc == 0 || failure->kind != READ_CALL_FAILED || want <= SECTOR_BUFFER_SIZE)
             return rc;
-        want = want / 2 > SECTOR_BUFFER_SIZE ? want / 2 : SECTOR_BUFFER_SIZE;  // more than the system takes at once
+        want = want / 2 > SECTOR_BUFFER_SIZE ? want / 2 : (uint32_t)SECTOR_BUFFER_SIZE;  // more than the system takes at once
         *cut = true;
     }
 }

@@ -1,6 +1,6 @@
-// Drive operations: open a CD drive by its letter, read sectors with their
-// subchannel, read its table of contents, ask it for the codes it reports
-// and for its name; both programs use them.
+// Drive operations: open a CD drive by its letter or path, read sectors
+// with their subchannel, read its table of contents, ask it for the codes
+// it reports and for its name; both programs use them.
 #ifndef QSCAN_DRIVE_H
 #define QSCAN_DRIVE_H
 
@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include "drive/scsi_sense.h"
+#include "platform/platform.h"  // open_failure_reason, for the programs that call open_drive
 #include "subchannel.h"
 
 // What one read delivers: a sector's 2352 main-channel bytes, then its 96
@@ -36,19 +37,16 @@ unsigned read_cd_sector_size(int subchannel);
 // operating system releases it when the process ends.
 typedef void* drive_handle;
 
-// Opens the CD drive named by a drive letter and a colon ("D:").
-// Returns 0 and sets *handle on success; 22 (EINVAL) on every failure: a name
-// of another form, a letter that names no CD drive, a device that cannot be
-// opened (lack of rights included). *handle is unchanged on failure.
+// Opens the CD drive named by a drive letter and a colon ("D:"), or by a
+// path to its device node where the platform takes one (Linux:
+// platform_open_path). Returns 0 and sets *handle on success; 22 (EINVAL)
+// on every failure: a name of another form, a letter or path that names no
+// CD drive, a device that cannot be opened (lack of rights included).
+// *handle is unchanged on failure.
 int open_drive(const char* name, drive_handle* handle);
 
 // Whether a name has the form of a drive name: a character and a colon.
 bool is_drive_name(const char* name);
-
-// The platform's own words for why the last open failed where the device
-// exists ("/dev/sr0: Permission denied: ..."), into text; false when it
-// has none. Each platform layer defines it.
-bool open_failure_reason(char* text, unsigned size);
 
 // Result of read_sector when the drive says the block is not there: past
 // the end of what can be read (read_verdict_of in scsi_sense.h says which
@@ -107,11 +105,13 @@ int read_toc(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answe
 
 // A whole READ TOC answer of `format`: first with room for its 4-byte
 // header alone, then with exactly the length its header names (at most
-// `room`), so that no drive is asked for more than it has. A system that
-// refuses a transfer that large (READ_CALL_FAILED) is asked for half as
-// much, down to one sector's worth: *cut is then true, and the answer is
-// what arrived, its length field longer than that. Returns as read_toc;
-// *length is 0 when the header did not arrive whole.
+// `room`, and at most the 65,535 bytes one command can ask for), so that no
+// drive is asked for more than it has. A system that refuses a transfer
+// that large (READ_CALL_FAILED) is asked for half as much, down to one
+// sector's worth. *cut is true when less was asked for than the header
+// names, for either reason: the answer is what arrived, its length field
+// longer than that. Returns as read_toc; *length is the bytes that arrived,
+// the header's alone when it did not arrive whole.
 int read_toc_answer(drive_handle handle, uint8_t format, uint8_t number, uint8_t* answer, uint32_t room,
                     uint32_t* length, bool* cut, read_failure* failure);
 

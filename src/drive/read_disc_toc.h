@@ -12,20 +12,37 @@ enum {
 };
 
 // Whether a failed command says the drive is still becoming ready: NOT
-// READY with 04/01 (becoming ready), 04/07 (operation in progress) or
-// 3A/xx (no medium yet, right after a disc goes in).
+// READY with 04/01 (becoming ready) or 04/07 (operation in progress).
 bool becoming_ready(const read_failure* failure);
+
+// Whether it says there is no disc: NOT READY with 3A/xx (medium not
+// present; 3A/01 tray closed, 3A/02 tray open).
+bool no_medium(const read_failure* failure);
+
+// What of the table of contents could not be used, a line each ("the
+// drive's session information is malformed: its length field says 2
+// bytes"), for the caller to say; the read went on without it.
+enum { TOC_NOTES = 3 };
+struct toc_notes {
+    unsigned count;
+    char line[TOC_NOTES][ANSWER_WHY_SIZE + 64];
+};
 
 // Called once when the drive is found becoming ready and the wait begins.
 typedef void (*ready_wait_notice)(void* context);
 
-// Reads the table of contents: format 0000b, then 0001b, and 0010b where
-// the disc has more than one session (without it, the sessions are taken
-// from 0001b). A drive still becoming ready at the first command is waited
-// for, up to READY_WAIT_MS, `notice` told once. Returns 0, or the failure of
-// format 0000b (EIO; EINVAL for an answer that is no table of contents) with
-// *failure saying why.
+// Reads the table of contents, each answer whole (read_toc_answer) and
+// checked: format 0000b, then 0001b, and 0010b where the disc has more than
+// one session (without it, the sessions are taken from 0001b). A drive
+// still becoming ready at the first command is waited for, up to
+// READY_WAIT_MS, `notice` told once; so is one that answers "no medium"
+// after it said "becoming ready". One that answers "no medium" first is
+// empty: no wait. Returns 0; EIO for a failed format 0000b, with *failure
+// saying why; EINVAL for a malformed one (or one no disc can have,
+// toc_impossible), with its line in *notes. A malformed 0001b or 0010b
+// leaves the disc of one session, or the sessions 0001b gave, and adds its
+// line to *notes.
 int read_disc_toc(drive_handle handle, disc_toc* toc, read_failure* failure, ready_wait_notice notice,
-                  void* context);
+                  void* context, toc_notes* notes);
 
 #endif

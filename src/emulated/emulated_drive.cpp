@@ -16,6 +16,7 @@
 #include "emulated/toc_answers.h"
 #include "subchannel.h"
 #include "platform/drive_paths.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -618,4 +619,12 @@ DWORD GetTickCount(void) {
 
 bool open_failure_reason(char*, unsigned) {
     return false;  // the emulated drive opens whenever the name is D:
+}
+
+bool platform_open_path(const char*, void**) {
+    return false;  // the one drive is D:, named by its letter alone
+}
+
+bool platform_is_device(const char*) {
+    return false;
 }

@@ -1,5 +1,6 @@
 // The Linux platform layer: GetDriveTypeA, CreateFileA and DeviceIoControl
-// over /dev/srN and the SG_IO ioctl, a small stand-in for what Windows does.
+// over /dev/srN and the SG_IO ioctl, a small stand-in for what Windows does;
+// and the paths to a drive's node that the programs take beside letters.
 #include "platform/linux.h"
 
 #include <errno.h>
@@ -15,8 +16,8 @@
 
 #include <linux/major.h>
 
-#include "drive/drive.h"
 #include "platform/drive_paths.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ int real_stat(const char* path, struct stat* st) {
 
 int real_open(const char* path, int flags) {
     return open(path, flags);
+}
+
+int real_fstat(int fd, struct stat* st) {
+    return fstat(fd, st);
 }
 
 int real_sg_io(int fd, sg_io_hdr_t* hdr) {
@@ -58,12 +63,29 @@ uint64_t real_clock_ms(void) {
 }
 
 // The last open that failed where the node exists: its node and errno.
-char failed_node[16];
+char failed_node[PATH_MAX];
 int failed_errno = 0;
+
+// Opens a drive's node, keeping what the system said of a refusal. With a
+// standard stream closed, open() hands out its number and the reports
+// meant for that stream would be written to the drive: the drive is kept
+// above the three, so those writes fail as they should.
+int open_node(const char* node) {
+    int fd = linux_calls.open(node, LINUX_DRIVE_OPEN_FLAGS);
+    failed_errno = fd < 0 ? errno : 0;
+    snprintf(failed_node, sizeof failed_node, "%s", node);
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        int moved = linux_calls.dup_above(fd, STDERR_FILENO + 1);
+        linux_calls.close(fd);
+        fd = moved;
+    }
+    return fd;
+}
 
 }  // namespace
 
-linux_kernel linux_calls = {real_stat, real_open, real_sg_io, real_dup_above, real_close, real_sleep_ms, real_clock_ms};
+linux_kernel linux_calls = {real_stat,  real_open,     real_fstat,   real_sg_io,
+                            real_dup_above, real_close, real_sleep_ms, real_clock_ms};
 
 const int LINUX_DRIVE_OPEN_FLAGS = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
@@ -78,6 +100,10 @@ bool linux_drive_node(char letter, char* path, size_t size) {
 
 bool linux_is_optical_drive(const struct stat* st) {
     return S_ISBLK(st->st_mode) && major(st->st_rdev) == SCSI_CDROM_MAJOR;
+}
+
+bool linux_is_drive_path_node(const struct stat* st) {
+    return linux_is_optical_drive(st) || (S_ISCHR(st->st_mode) && major(st->st_rdev) == SCSI_GENERIC_MAJOR);
 }
 
 bool linux_sg_from_request(const SCSI_PASS_THROUGH_DIRECT* request, UCHAR* sense,
@@ -142,17 +168,7 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                        flags_and_attributes, template_file) ||
         !linux_drive_node(device_path_letter(file_name), node, sizeof node))
         return INVALID_HANDLE_VALUE;
-    int fd = linux_calls.open(node, LINUX_DRIVE_OPEN_FLAGS);
-    failed_errno = fd < 0 ? errno : 0;
-    memcpy(failed_node, node, sizeof failed_node);
-    // With a standard stream closed, open() hands out its number and the
-    // reports meant for that stream would be written to the drive. Keep the
-    // drive above the three, so those writes fail as they should.
-    if (fd >= 0 && fd <= STDERR_FILENO) {
-        int moved = linux_calls.dup_above(fd, STDERR_FILENO + 1);
-        linux_calls.close(fd);
-        fd = moved;
-    }
+    int fd = open_node(node);
     return fd < 0 ? INVALID_HANDLE_VALUE : (HANDLE)(intptr_t)fd;
 }
 
@@ -181,6 +197,31 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
         return FALSE;
     int result = linux_calls.sg_io((int)(intptr_t)device, &hdr);
     return linux_request_from_sg(result, &hdr, request, bytes_returned);
+}
+
+bool platform_open_path(const char* path, void** device) {
+    failed_errno = 0;
+    struct stat named, opened;
+    if (path == NULL || path[0] == '\0' || linux_calls.stat(path, &named) != 0 || !linux_is_drive_path_node(&named))
+        return false;
+    int fd = open_node(path);
+    if (fd < 0)
+        return false;
+    // The node opened must be the one looked at: a link or node replaced in
+    // between could be any device, which no command may reach.
+    if (linux_calls.fstat(fd, &opened) != 0 || (opened.st_mode & S_IFMT) != (named.st_mode & S_IFMT) ||
+        opened.st_rdev != named.st_rdev) {
+        linux_calls.close(fd);
+        return false;
+    }
+    *device = (void*)(intptr_t)fd;
+    return true;
+}
+
+bool platform_is_device(const char* path) {
+    struct stat st;
+    return path != NULL && path[0] != '\0' && linux_calls.stat(path, &st) == 0 &&
+           (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode));
 }
 
 bool open_failure_reason(char* text, unsigned size) {

@@ -1,5 +1,5 @@
 // The Linux platform layer: the three Win32 kernel services over Linux optical
-// drives (D: is /dev/sr0) and the SG_IO ioctl. Exposed here for its tests: the
+// drives (D: is /dev/sr0, or a path to a drive's node) and the SG_IO ioctl. Exposed here for its tests: the
 // kernel calls it makes, and the pure translations between the two worlds.
 #ifndef QSCAN_PLATFORM_LINUX_H
 #define QSCAN_PLATFORM_LINUX_H
@@ -16,6 +16,7 @@
 struct linux_kernel {
     int (*stat)(const char* path, struct stat* st);
     int (*open)(const char* path, int flags);
+    int (*fstat)(int fd, struct stat* st);
     int (*sg_io)(int fd, sg_io_hdr_t* hdr);  // ioctl(fd, SG_IO, hdr)
     int (*dup_above)(int fd, int lowest);    // fcntl(fd, F_DUPFD_CLOEXEC, lowest)
     int (*close)(int fd);
@@ -39,6 +40,11 @@ bool linux_drive_node(char letter, char* path, size_t size);
 
 // True when st describes a block device of the kernel's SCSI CD-ROM driver.
 bool linux_is_optical_drive(const struct stat* st);
+
+// True for the nodes a path may name in place of a drive letter: a block
+// device of the SCSI CD-ROM driver, or a character device of the SCSI
+// generic driver (major 21), which carries SG_IO as well.
+bool linux_is_drive_path_node(const struct stat* st);
 
 // Fills *hdr to carry request through SG_IO: direction, command block, data
 // buffer and length, time-out in milliseconds, and sense buffer (sense, of

@@ -66,6 +66,12 @@ bool usable_image_name(const char* name) {
     return true;
 }
 
+// Whether the input names a drive: a letter and a colon, or where the
+// platform takes paths to drives (Linux), a block or character device.
+bool names_a_drive(const char* file) {
+    return is_drive_name(file) || platform_is_device(file);
+}
+
 // The form an option asks for; FORM_TEXT for an option that is none.
 int form_of(const char* option) {
     for (const auto& f : FORMS)
@@ -108,7 +114,7 @@ int parse_command_line(int argc, char** argv, command_line* c) {
     }
     if (c->image != NULL && c->form != FORM_CUE)
         return usage_error("--image goes with --cue", NULL);
-    if (c->full && (c->file == NULL || !is_drive_name(c->file)))
+    if (c->full && (c->file == NULL || !names_a_drive(c->file)))
         return usage_error("--full goes with a drive", NULL);
     return 0;
 }
@@ -207,7 +213,7 @@ int qscan_sheet_main(int argc, char** argv) {
     }
 
     static sheet s;  // about 700 KB: not for the stack
-    if (c.file != NULL && is_drive_name(c.file)) {
+    if (c.file != NULL && names_a_drive(c.file)) {
         bool have_sheet = false;
         status = read_drive(c.file, c.full, &s, &have_sheet);
         if (!have_sheet)

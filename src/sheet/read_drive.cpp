@@ -414,8 +414,9 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
     sheet_reading* r = &s->reading;
     progress_note(bar, "reading the table of contents");
     read_failure toc_failure;
-    r->toc_known = read_disc_toc(handle, &r->toc, &toc_failure, show_waiting, bar) == 0;
-    if (!r->toc_known && becoming_ready(&toc_failure)) {
+    toc_notes toc_said;  // not shown yet
+    r->toc_known = read_disc_toc(handle, &r->toc, &toc_failure, show_waiting, bar, &toc_said) == 0;
+    if (!r->toc_known && (becoming_ready(&toc_failure) || no_medium(&toc_failure))) {
         progress_end(bar);
         *failure = toc_failure;  // no disc, or one the drive never got ready to read
         return READ_NOTHING;
