@@ -159,6 +159,12 @@ int qscan_main(int argc, char** argv) {
         progress_end(&bar);  // the lines go on a line of their own
     for (unsigned i = 0; i < notes.count; ++i)
         fprintf(stderr, "%s\n", notes.line[i]);
+    char impossible[ANSWER_WHY_SIZE];
+    if (toc_known && toc_impossible(&toc, impossible)) {
+        progress_end(&bar);
+        fprintf(stderr, "the drive's table of contents cannot be right: %s\n", impossible);
+        toc_known = false;  // scanned as without one
+    }
     running = start_position(toc_known, &toc);
 
     // A first read that fails means no disc, an unreadable one, or a drive

@@ -28,15 +28,15 @@ int read_tracks(drive_handle handle, disc_toc* toc, read_failure* failure, toc_n
     if (rc != 0)
         return rc;
     char why[ANSWER_WHY_SIZE];
-    if (!toc_parse_tracks(answer, length, cut, toc, why) || toc_impossible(toc, why)) {
+    if (!toc_parse_tracks(answer, length, cut, toc, why)) {
         note(notes, "table of contents", why);
         return EINVAL;
     }
     return 0;
 }
 
-// One more format on *toc by `parse`, kept only when it parses and leaves a
-// table a disc can have; a refused command leaves *toc as it is, in silence.
+// One more format on *toc by `parse`, kept only when it parses; a refused
+// command leaves *toc as it is, in silence.
 // Returns whether *toc took it.
 bool read_more(drive_handle handle, uint8_t format, uint8_t number, uint32_t room, disc_toc* toc,
                bool (*parse)(const uint8_t*, uint32_t, bool, disc_toc*, char*), const char* what,
@@ -49,7 +49,7 @@ bool read_more(drive_handle handle, uint8_t format, uint8_t number, uint32_t roo
         return false;
     disc_toc more = *toc;
     char why[ANSWER_WHY_SIZE];
-    if (!parse(answer, length, cut, &more, why) || toc_impossible(&more, why)) {
+    if (!parse(answer, length, cut, &more, why)) {
         note(notes, what, why);
         return false;
     }

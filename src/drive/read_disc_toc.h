@@ -38,10 +38,11 @@ typedef void (*ready_wait_notice)(void* context);
 // READY_WAIT_MS, `notice` told once; so is one that answers "no medium"
 // after it said "becoming ready". One that answers "no medium" first is
 // empty: no wait. Returns 0; EIO for a failed format 0000b, with *failure
-// saying why; EINVAL for a malformed one (or one no disc can have,
-// toc_impossible), with its line in *notes. A malformed 0001b or 0010b
-// leaves the disc of one session, or the sessions 0001b gave, and adds its
-// line to *notes.
+// saying why; EINVAL for a malformed one, with its line in *notes. A
+// malformed 0001b or 0010b leaves the disc of one session, or the sessions
+// 0001b gave, and adds its line to *notes. A table no disc can have is
+// returned as the drive gave it: whether to trust it (toc_impossible) is
+// the caller's to judge.
 int read_disc_toc(drive_handle handle, disc_toc* toc, read_failure* failure, ready_wait_notice notice,
                   void* context, toc_notes* notes);
 
