@@ -1,7 +1,13 @@
 // The emulated drive as the drives people own behave, seen through the
-// programs' own drive functions: the synthesizer's data tracks first.
+// programs' own drive functions: READ CD's sub-channel selections, and the
+// synthesizer's data tracks the drive plays.
+#include <errno.h>
+#include <stddef.h>
 #include <gtest/gtest.h>
 #include <string.h>
+
+#include <array>
+#include <vector>
 
 #include "drive/drive.h"
 #include "emulated/disc_synth.h"
@@ -52,6 +58,174 @@ TEST(DiscSynth, MixedModeDisc) {
     EXPECT_EQ(2, disc.tracks[0].mode);
     EXPECT_EQ(0x02, header_of(disc, 0)[15]);
     EXPECT_EQ(0x02, header_of(disc, disc.tracks[0].length - 1)[15]);
+}
+
+// The mixed-mode disc, with a second ISRC in a minority of track 4's ISRC
+// frames (4875, 4975 and 5075 of its eleven, 4075 to 5075).
+synth_disc test_disc() {
+    synth_disc disc = synth_mixed_mode_disc();
+    disc.tracks[3].second_isrc = "ZZQSC2600194";
+    disc.tracks[3].second_isrc_from = 800;
+    return disc;
+}
+
+// The blocks each READ CD case looks at, with what the synthesizer lays
+// down there (mcn_phase 25, isrc_phase 75, damaged 40, 1475, 2990, 4350).
+const struct {
+    uint32_t lba;
+    const char* what;
+} BLOCKS[] = {
+    {100, "a position frame of the mode-2 data track"},
+    {1250, "a position frame of track 2's pregap (index 00, P set)"},
+    {1600, "a position frame of track 2"},
+    {1225, "a catalogue-number frame in track 2's pregap"},
+    {1625, "a catalogue-number frame in track 2"},
+    {1675, "an ISRC frame of track 2"},
+    {1475, "a damaged ISRC frame"},
+    {2990, "a damaged position frame in track 3's pregap"},
+    {5200, "a lead-out position frame"},
+};
+
+// What the synthesizer's description says a drive gives as formatted Q for
+// a block: Q bytes 0-9 as laid down, the CRC bytes, three zeros, and the P
+// bit, which the synthesizer sets in index 00 and nowhere else.
+std::vector<uint8_t> formatted_as_laid_down(const synth_disc& disc, uint32_t lba) {
+    std::array<uint8_t, 12> q = synth_q(disc, lba);
+    std::vector<uint8_t> f(q.begin(), q.begin() + 12);
+    f.resize(16, 0);
+    f[15] = synth_describe(disc, lba).index == 0 ? 0x80 : 0x00;
+    return f;
+}
+
+class EmulatedDriveTest : public ::testing::Test {
+protected:
+    synth_disc disc = test_disc();
+    drive_handle h = nullptr;
+
+    void SetUp() override {
+        emulated_reset();
+        emulated_insert_synth_disc(disc);
+        ASSERT_EQ(0, open_drive("D:", &h));
+    }
+    void TearDown() override { emulated_reset(); }
+
+    // One READ CD of `count` blocks with the selection, through the
+    // programs' own read_cd: its result, and the bytes that arrived.
+    int read(uint32_t lba, unsigned count, int selection, std::vector<uint8_t>* bytes, read_failure* f) {
+        bytes->assign((size_t)count * read_cd_sector_size(selection), 0xEE);
+        return read_cd(h, lba, count, selection, bytes->data(), f);
+    }
+};
+
+// The strict drive answers each selection: the main channel, then nothing,
+// the raw P-W as laid down, or formatted Q with the disc's CRC.
+TEST_F(EmulatedDriveTest, ReadCdSelectionsOfTheStrictDrive) {
+    for (auto& b : BLOCKS) {
+        uint8_t sector[SECTOR_BUFFER_SIZE];
+        synth_sector(disc, b.lba, sector);
+        const std::vector<uint8_t> main(sector, sector + SECTOR_MAIN_SIZE);
+        std::vector<uint8_t> got;
+        read_failure f;
+        ASSERT_EQ(0, read(b.lba, 1, SUBCHANNEL_NONE, &got, &f)) << b.what;
+        EXPECT_EQ(main, got) << b.what;
+        ASSERT_EQ(0, read(b.lba, 1, SUBCHANNEL_RAW, &got, &f)) << b.what;
+        EXPECT_EQ(std::vector<uint8_t>(sector, sector + SECTOR_BUFFER_SIZE), got) << b.what;
+        ASSERT_EQ(0, read(b.lba, 1, SUBCHANNEL_FORMATTED_Q, &got, &f)) << b.what;
+        EXPECT_EQ(main, std::vector<uint8_t>(got.begin(), got.begin() + SECTOR_MAIN_SIZE)) << b.what;
+        EXPECT_EQ(formatted_as_laid_down(disc, b.lba), std::vector<uint8_t>(got.begin() + SECTOR_MAIN_SIZE, got.end()))
+            << b.what;
+    }
+}
+
+// Several blocks a command lie back to back, each its own size; a fault
+// meets each selection's read as it meets raw P-W's: a medium error
+// delivers the blocks up to and including it, a short transfer the main
+// channel of its block and nothing after.
+TEST_F(EmulatedDriveTest, SeveralBlocksAndFaultsInEachSelection) {
+    emulated_inject_fault(1603, FAULT_MEDIUM);
+    emulated_inject_fault(1703, FAULT_SHORT_TRANSFER);
+    for (int selection : {SUBCHANNEL_NONE, SUBCHANNEL_RAW, SUBCHANNEL_FORMATTED_Q}) {
+        const uint32_t size = read_cd_sector_size(selection);
+        std::vector<uint8_t> got;
+        read_failure f;
+        ASSERT_EQ(0, read(1598, 4, selection, &got, &f)) << selection;
+        for (uint32_t i = 0; i < 4; ++i) {
+            uint8_t sector[SECTOR_BUFFER_SIZE];
+            synth_sector(disc, 1598 + i, sector);
+            EXPECT_EQ(0, memcmp(sector, &got[i * size], SECTOR_MAIN_SIZE)) << selection << " block " << 1598 + i;
+            if (selection == SUBCHANNEL_FORMATTED_Q) {
+                EXPECT_EQ(formatted_as_laid_down(disc, 1598 + i),
+                          std::vector<uint8_t>(&got[i * size + SECTOR_MAIN_SIZE], &got[(i + 1) * size]));
+            }
+        }
+        EXPECT_EQ(EIO, read(1600, 4, selection, &got, &f)) << selection;
+        EXPECT_EQ(0x031105, f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq) << selection;
+        EXPECT_EQ(4 * size, f.transferred) << selection;
+        EXPECT_EQ(EIO, read(1702, 3, selection, &got, &f)) << selection;
+        EXPECT_EQ(READ_SHORT_TRANSFER, f.kind) << selection;
+        EXPECT_EQ(size + SECTOR_MAIN_SIZE, f.transferred) << selection;
+    }
+}
+
+// The request as the programs lay it out: the record, a filler, the sense area.
+struct request_with_sense {
+    SCSI_PASS_THROUGH_DIRECT record;
+    ULONG filler;
+    UCHAR sense[32];
+};
+
+// Sends one command block through the system's pass-through call with
+// `length` bytes of room, as the programs fill the request. Returns the
+// call's result; *status and *sense (key << 16 | ASC << 8 | ASCQ, -1 for
+// none) what the drive answered.
+bool pass_through(const std::vector<uint8_t>& cdb, uint32_t length, uint8_t* status, int* sense) {
+    HANDLE device = CreateFileA("\\\\.\\D:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    std::vector<uint8_t> data(length + 1);
+    request_with_sense whole;
+    memset(&whole, 0, sizeof whole);
+    SCSI_PASS_THROUGH_DIRECT& r = whole.record;
+    r.Length = sizeof r;
+    r.CdbLength = (UCHAR)cdb.size();
+    r.SenseInfoLength = 32;
+    r.DataIn = SCSI_IOCTL_DATA_IN;
+    r.DataTransferLength = length;
+    r.TimeOutValue = 60;
+    r.DataBuffer = data.data();
+    r.SenseInfoOffset = (ULONG)offsetof(request_with_sense, sense);
+    memcpy(r.Cdb, cdb.data(), cdb.size());
+    DWORD returned = 0;
+    BOOL ok = DeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &whole, sizeof whole, &whole, sizeof whole,
+                              &returned, NULL);
+    *status = r.ScsiStatus;
+    *sense = r.ScsiStatus == 0x02 ? (whole.sense[2] & 0x0F) << 16 | whole.sense[12] << 8 | whole.sense[13] : -1;
+    return ok;
+}
+
+// The system passes a READ CD on only with room for exactly what it asks
+// for: 2352 bytes a block with no subchannel, 2448 with raw P-W, 2368 with
+// formatted Q; a selection the drive does not read reaches it sized as raw
+// P-W's, and the drive refuses it.
+TEST_F(EmulatedDriveTest, ReadCdRequestsAndTheirRoom) {
+    struct {
+        uint8_t selection;
+        uint32_t block_bytes;
+        int sense;  // -1: GOOD
+    } cases[] = {
+        {0x00, 2352, -1}, {0x01, 2448, -1}, {0x02, 2368, -1},
+        {0x03, 2448, 0x052400}, {0x04, 2448, 0x052400}, {0x41, 2448, 0x052400}, {0xFF, 2448, 0x052400},
+    };
+    for (auto& c : cases) {
+        const std::vector<uint8_t> cdb = {0xBE, 0, 0, 0, 0x06, 0x40, 0, 0, 2, 0xF8, c.selection, 0};  // blocks 1600-1601
+        uint8_t status;
+        int sense;
+        ASSERT_TRUE(pass_through(cdb, 2 * c.block_bytes, &status, &sense)) << int(c.selection);
+        EXPECT_EQ(c.sense, sense) << int(c.selection);
+        for (uint32_t other : {2 * c.block_bytes - 1, 2 * c.block_bytes + 1, c.block_bytes, 2u * 2448, 2u * 2352})
+            if (other != 2 * c.block_bytes) {
+                EXPECT_FALSE(pass_through(cdb, other, &status, &sense)) << int(c.selection) << " room " << other;
+            }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The emulated platform: the Win32 kernel services over one emulated CD
 // drive, D:, which refuses every request or command block that is not
-// exactly a raw-subchannel READ CD or a READ TOC as the programs send them.
+// exactly a READ CD or a READ TOC as the programs send them.
 #include "emulated/emulated_drive.h"
 
 #include <string.h>
@@ -97,9 +97,12 @@ const struct {
 
 const uint8_t READ_CD = 0xBE, READ_TOC = 0x43;
 const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10;
-// The READ CD block the drive accepts, but for the address in bytes 2-5 and
-// the transfer length in bytes 6-8.
-const uint8_t EXPECTED_READ_CD[READ_CD_LENGTH] = {READ_CD, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x01, 0x00};
+// The READ CD block the drive accepts, but for the address in bytes 2-5, the
+// transfer length in bytes 6-8 and the sub-channel selection in byte 10.
+const uint8_t EXPECTED_READ_CD[READ_CD_LENGTH] = {READ_CD, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0, 0x00};
+const size_t READ_CD_SELECTION_AT = 10;
+// The sub-channel selections the drive reads: none, raw P-W, formatted Q.
+const uint8_t SELECTION_NONE = 0x00, SELECTION_RAW = 0x01, SELECTION_FORMATTED_Q = 0x02;
 const unsigned BECOMING_READY_COMMANDS = 5;
 const sense_code BECOMING_READY = {SENSE_KEY_NOT_READY, 0x04, 0x01};
 const sense_code TOC_UNRECOVERABLE = {SENSE_KEY_MEDIUM_ERROR, 0x57, 0x00};
@@ -111,6 +114,16 @@ uint32_t be32(const uint8_t* p) {
 // The blocks a READ CD block asks for, and the bytes a READ TOC block has room for.
 uint32_t read_cd_count(const uint8_t* cdb) {
     return (uint32_t)cdb[6] << 16 | (uint32_t)cdb[7] << 8 | cdb[8];
+}
+// The bytes each block takes in a READ CD answer with this selection. A
+// selection the drive does not read is sized as raw P-W, so that a request
+// for it reaches the drive, which refuses it.
+uint32_t read_cd_sector_bytes(uint8_t selection) {
+    switch (selection) {
+    case SELECTION_NONE: return SECTOR_MAIN_SIZE;
+    case SELECTION_FORMATTED_Q: return SECTOR_MAIN_SIZE + FORMATTED_Q_SIZE;
+    default: return SECTOR_BUFFER_SIZE;
+    }
 }
 uint32_t read_toc_allocation(const uint8_t* cdb) {
     return (uint32_t)cdb[7] << 8 | cdb[8];
@@ -153,7 +166,7 @@ bool is_drive_d(char c) {
 // the pass-through layer of a strict system refuses before the drive sees it.
 bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
     bool read_cd = r->Cdb[0] == READ_CD && r->CdbLength == READ_CD_LENGTH &&
-                   r->DataTransferLength == read_cd_count(r->Cdb) * SECTOR_BUFFER_SIZE;
+                   r->DataTransferLength == read_cd_count(r->Cdb) * read_cd_sector_bytes(r->Cdb[READ_CD_SELECTION_AT]);
     bool read_toc = r->Cdb[0] == READ_TOC && r->CdbLength == READ_TOC_LENGTH &&
                     r->DataTransferLength == read_toc_allocation(r->Cdb);
     bool other = r->Cdb[0] != READ_CD && r->Cdb[0] != READ_TOC && r->CdbLength == READ_CD_LENGTH;
@@ -235,9 +248,41 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
 
 namespace {
 
-// One block of a READ CD into `into`. Returns false when the command stops
-// at this block, the response saying why (with `delivered`, its data arrived).
-bool read_block(drive_state& d, uint32_t lba, uint8_t* into, uint32_t room, bool* recovered, emulated_response* r) {
+// Q bytes 0-11 from bit 6 of the 96 raw subchannel bytes, the first byte's
+// bit the most significant.
+void gather_q(const uint8_t* raw, uint8_t q[12]) {
+    memset(q, 0, 12);
+    for (unsigned i = 0; i < SUBCHANNEL_SIZE; ++i)
+        if (raw[i] & 0x40)
+            q[i / 8] |= (uint8_t)(0x80u >> (i % 8));
+}
+
+// Formatted Q, 16 bytes: Q bytes 0-9 as the disc carries them, its CRC
+// bytes, three zeros, and the P bit (bit 7 of the first raw byte) in bit 7
+// of the last.
+void formatted_q(const uint8_t* raw, uint8_t out[FORMATTED_Q_SIZE]) {
+    memset(out, 0, FORMATTED_Q_SIZE);
+    gather_q(raw, out);
+    out[15] = raw[0] & 0x80;
+}
+
+// What one whole sector (main channel and raw P-W) becomes in a READ CD
+// answer with the selection, into `answer`; returns its size.
+uint32_t sector_answer(const uint8_t* whole, uint8_t selection, uint8_t* answer) {
+    memcpy(answer, whole, SECTOR_MAIN_SIZE);
+    const uint8_t* raw = whole + SECTOR_MAIN_SIZE;
+    if (selection == SELECTION_RAW)
+        memcpy(answer + SECTOR_MAIN_SIZE, raw, SUBCHANNEL_SIZE);
+    else if (selection == SELECTION_FORMATTED_Q)
+        formatted_q(raw, answer + SECTOR_MAIN_SIZE);
+    return read_cd_sector_bytes(selection);
+}
+
+// One block of a READ CD into `into`, with the subchannel the selection asks
+// for. Returns false when the command stops at this block, the response
+// saying why (with `delivered`, its data arrived).
+bool read_block(drive_state& d, uint32_t lba, uint8_t selection, uint8_t* into, uint32_t room, bool* recovered,
+                emulated_response* r) {
     fault_entry fault = fault_at(lba);
     const check_condition_fault* refusal = check_condition_for(fault.kind);
     if (refusal && !refusal->delivered) {
@@ -273,19 +318,20 @@ bool read_block(drive_state& d, uint32_t lba, uint8_t* into, uint32_t room, bool
         check_condition(r, END_OF_USER_AREA, lba);
         return false;
     }
-    // The sector goes straight into the caller's buffer, as a direct
-    // transfer does; a short transfer stops after the main channel.
-    uint32_t length = fault.kind == FAULT_SHORT_TRANSFER ? (uint32_t)SECTOR_MAIN_SIZE : (uint32_t)SECTOR_BUFFER_SIZE;
-    if (room < length)
-        length = room;
     uint8_t whole[SECTOR_BUFFER_SIZE];
-    uint8_t* target = length == SECTOR_BUFFER_SIZE ? into : whole;
-    if (!d.disc.fetch(lba, target)) {
+    if (!d.disc.fetch(lba, whole)) {
         check_condition(r, UNRECOVERED_READ_ERROR, lba);
         return false;
     }
-    if (target != into && length > 0)
-        memcpy(into, whole, length);
+    uint8_t answer[SECTOR_BUFFER_SIZE];
+    uint32_t size = sector_answer(whole, selection, answer);
+    // A short transfer stops after the block's main channel, and the
+    // command with it.
+    uint32_t length = fault.kind == FAULT_SHORT_TRANSFER ? (uint32_t)SECTOR_MAIN_SIZE : size;
+    if (room < length)
+        length = room;
+    if (length > 0)
+        memcpy(into, answer, length);
     r->transferred += length;
     pace(&d);
     r->count_wrong = r->count_wrong || fault.kind == FAULT_WRONG_BYTES_RETURNED;
@@ -297,17 +343,22 @@ bool read_block(drive_state& d, uint32_t lba, uint8_t* into, uint32_t room, bool
         check_condition(r, refusal, lba);
         return false;
     }
-    return length == SECTOR_BUFFER_SIZE;
+    return length == size && fault.kind != FAULT_SHORT_TRANSFER;
 }
 
 void execute_read_cd(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
+    uint8_t selection = cdb[READ_CD_SELECTION_AT];
     for (size_t i = 1; i < READ_CD_LENGTH; ++i) {
-        if ((i >= 2 && i <= 8))
-            continue;  // the address and the transfer length
+        if ((i >= 2 && i <= 8) || i == READ_CD_SELECTION_AT)
+            continue;  // the address, the transfer length, the selection
         if (cdb[i] != EXPECTED_READ_CD[i]) {
             check_condition(r, INVALID_FIELD_IN_CDB, 0);
             return;
         }
+    }
+    if (selection != SELECTION_NONE && selection != SELECTION_RAW && selection != SELECTION_FORMATTED_Q) {
+        check_condition(r, INVALID_FIELD_IN_CDB, 0);
+        return;
     }
     uint32_t lba = be32(cdb + 2), count = read_cd_count(cdb);
     ++d.stats.read_cd_commands;
@@ -317,8 +368,8 @@ void execute_read_cd(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t
     d.next_block = lba + count;
     bool recovered = false;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t offset = i * SECTOR_BUFFER_SIZE;
-        if (!read_block(d, lba + i, data + offset, room > offset ? room - offset : 0, &recovered, r))
+        uint32_t offset = i * read_cd_sector_bytes(selection);
+        if (!read_block(d, lba + i, selection, data + offset, room > offset ? room - offset : 0, &recovered, r))
             return;
     }
     if (recovered)

@@ -131,7 +131,9 @@ struct emulated_response {
 };
 
 // Executes one command block as the drive does: READ CD exactly as the
-// programs send it, blocks with raw P-W subchannel, and READ TOC/PMA/ATIP
+// programs send it, blocks with no subchannel (2352 bytes each), raw P-W
+// (2448) or formatted Q (2368: Q bytes 0-9 and the CRC as the disc carries
+// them, three zeros, the P bit in bit 7 of the last), and READ TOC/PMA/ATIP
 // formats 0000b, 0001b and 0010b, into `data`, which has room for `room`
 // bytes; any other block is refused with ILLEGAL REQUEST. A READ CD that
 // meets a fault or the end of the disc stops there: the blocks before it
