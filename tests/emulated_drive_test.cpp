@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <array>
+#include <string>
 #include <vector>
 
 #include "drive/drive.h"
@@ -226,6 +227,112 @@ TEST_F(EmulatedDriveTest, ReadCdRequestsAndTheirRoom) {
                 EXPECT_FALSE(pass_through(cdb, other, &status, &sense)) << int(c.selection) << " room " << other;
             }
     }
+}
+
+// One command block straight to the drive, with `room` bytes: its sense
+// (key << 16 | ASC << 8 | ASCQ, -1 for GOOD) and the bytes that arrived.
+struct answer {
+    int sense;
+    std::vector<uint8_t> data;
+};
+answer execute(const std::vector<uint8_t>& cdb, uint32_t room = 4096) {
+    std::vector<uint8_t> data(room, 0xEE);
+    emulated_response r;
+    emulated_execute(cdb.data(), cdb.size(), data.data(), room, &r);
+    data.resize(r.transferred);
+    int sense = r.status == 0 ? -1 : (r.sense[2] & 0x0F) << 16 | r.sense[12] << 8 | r.sense[13];
+    return {sense, data};
+}
+
+// INQUIRY through the programs' own inquiry(): a removable CD/DVD drive
+// named in blanks-padded ASCII, with a disc, without one, and while it
+// becomes ready, which INQUIRY neither meets nor uses up.
+TEST_F(EmulatedDriveTest, Inquiry) {
+    const std::string name = "QSCAN   EMULATED CD-ROM 0001";
+    auto check = [&](const char* what) {
+        uint8_t got[INQUIRY_SIZE];
+        uint32_t length = 0;
+        read_failure f;
+        ASSERT_EQ(0, inquiry(h, got, INQUIRY_SIZE, &length, &f)) << what;
+        ASSERT_EQ(36u, length) << what;
+        EXPECT_EQ((std::vector<uint8_t>{0x05, 0x80, 0x05, 0x02, 31}), std::vector<uint8_t>(got, got + 5)) << what;
+        EXPECT_EQ(name, std::string((const char*)got + 8, 28)) << what;
+    };
+    check("with a disc");
+    emulated_eject();
+    check("without a disc");
+    emulated_insert_synth_disc(disc);
+    emulated_inject_fault(0, FAULT_BECOMING_READY);
+    check("becoming ready");
+    uint8_t toc[4];
+    uint32_t length;
+    read_failure f;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(EIO, read_toc(h, 0, 0, toc, sizeof toc, &length, &f)) << i;
+        EXPECT_EQ(0x020401, f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq) << i;
+    }
+    EXPECT_EQ(0, read_toc(h, 0, 0, toc, sizeof toc, &length, &f));
+    emulated_inject_fault(0, FAULT_INQUIRY_REFUSED);
+    uint8_t got[INQUIRY_SIZE];
+    EXPECT_EQ(EIO, inquiry(h, got, INQUIRY_SIZE, &length, &f));
+    EXPECT_EQ(0x052000, f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq);
+}
+
+// INQUIRY blocks the drive takes and those it refuses: a page of vital
+// product data, or a page code without EVPD, is not its to give.
+TEST_F(EmulatedDriveTest, InquiryBlocks) {
+    struct {
+        std::vector<uint8_t> cdb;
+        int sense;
+        size_t length;
+    } cases[] = {
+        {{0x12, 0, 0, 0, 36, 0}, -1, 36},
+        {{0x12, 0, 0, 0, 5, 0}, -1, 5},          // no more than the allocation
+        {{0x12, 0, 0, 0x01, 0x00, 0}, -1, 36},   // nor than the answer
+        {{0x12, 0, 0, 0, 0, 0}, -1, 0},
+        {{0x12, 0x01, 0x00, 0, 36, 0}, 0x052400, 0},
+        {{0x12, 0x01, 0x80, 0, 36, 0}, 0x052400, 0},
+        {{0x12, 0, 0x80, 0, 36, 0}, 0x052400, 0},
+        {{0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0}, 0x052400, 0},  // a 10-byte block
+    };
+    for (auto& c : cases) {
+        answer a = execute(c.cdb);
+        EXPECT_EQ(c.sense, a.sense) << int(c.cdb[1]) << " " << int(c.cdb[2]) << " " << c.cdb.size();
+        EXPECT_EQ(c.length, a.data.size()) << int(c.cdb[4]);
+    }
+}
+
+// What the system passes on: each command the drive executes with exactly
+// the room its block asks for, and any other command block of 6, 10 or 12
+// bytes, which the drive refuses as an operation it does not know.
+TEST_F(EmulatedDriveTest, RequestsTheSystemPassesOn) {
+    struct {
+        const char* what;
+        std::vector<uint8_t> cdb;
+        uint32_t room;
+        int sense;  // -1: GOOD
+    } cases[] = {
+        {"read toc", {0x43, 0, 0, 0, 0, 0, 0, 0, 12, 0}, 12, -1},
+        {"inquiry", {0x12, 0, 0, 0, 36, 0}, 36, -1},
+        {"test unit ready", {0x00, 0, 0, 0, 0, 0}, 0, 0x052000},
+        {"read(10)", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2048, 0x052000},
+        {"read(12)", {0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}, 2048, 0x052000},
+    };
+    for (auto& c : cases) {
+        uint8_t status;
+        int sense;
+        ASSERT_TRUE(pass_through(c.cdb, c.room, &status, &sense)) << c.what;
+        EXPECT_EQ(c.sense, sense) << c.what;
+        if (c.sense == -1) {
+            EXPECT_FALSE(pass_through(c.cdb, c.room - 1, &status, &sense)) << c.what;
+            EXPECT_FALSE(pass_through(c.cdb, c.room + 1, &status, &sense)) << c.what;
+        }
+    }
+    std::vector<uint8_t> sixteen(16, 0);
+    sixteen[0] = 0x88;  // READ(16)
+    uint8_t status;
+    int sense;
+    EXPECT_FALSE(pass_through(sixteen, 2048, &status, &sense));
 }
 
 }  // namespace

@@ -93,10 +93,11 @@ const struct {
     {"becoming-ready", FAULT_BECOMING_READY},
     {"toc-refused", FAULT_TOC_REFUSED},
     {"cd-text-crc", FAULT_CD_TEXT_CRC},
+    {"inquiry-refused", FAULT_INQUIRY_REFUSED},
 };
 
-const uint8_t READ_CD = 0xBE, READ_TOC = 0x43;
-const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10;
+const uint8_t READ_CD = 0xBE, READ_TOC = 0x43, INQUIRY = 0x12;
+const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10, INQUIRY_LENGTH = 6;
 // The READ CD block the drive accepts, but for the address in bytes 2-5, the
 // transfer length in bytes 6-8 and the sub-channel selection in byte 10.
 const uint8_t EXPECTED_READ_CD[READ_CD_LENGTH] = {READ_CD, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0, 0x00};
@@ -128,6 +129,29 @@ uint32_t read_cd_sector_bytes(uint8_t selection) {
 uint32_t read_toc_allocation(const uint8_t* cdb) {
     return (uint32_t)cdb[7] << 8 | cdb[8];
 }
+uint32_t inquiry_allocation(const uint8_t* cdb) {
+    return (uint32_t)cdb[3] << 8 | cdb[4];
+}
+
+// The length of the command block of an operation the drive executes; 0
+// for one it does not know.
+size_t command_length(uint8_t opcode) {
+    switch (opcode) {
+    case READ_CD: return READ_CD_LENGTH;
+    case READ_TOC: return READ_TOC_LENGTH;
+    case INQUIRY: return INQUIRY_LENGTH;
+    default: return 0;
+    }
+}
+
+// The drive's standard INQUIRY answer: a removable CD/DVD device (type 05h)
+// of the newer command sets (version 05h, response format 02h), 31 bytes
+// after byte 4, and its vendor, product and revision, padded with blanks.
+const uint8_t INQUIRY_ANSWER[INQUIRY_SIZE] = {
+    0x05, 0x80, 0x05, 0x02, INQUIRY_SIZE - 5, 0, 0, 0,
+    'Q', 'S', 'C', 'A', 'N', ' ', ' ', ' ',
+    'E', 'M', 'U', 'L', 'A', 'T', 'E', 'D', ' ', 'C', 'D', '-', 'R', 'O', 'M', ' ',
+    '0', '0', '0', '1'};
 
 struct drive_state {
     double speed = 0;  // times 75 sectors a second; 0: unpaced
@@ -139,6 +163,7 @@ struct drive_state {
     std::map<uint32_t, fault_entry> faults;
     unsigned becoming_ready = 0;  // commands still answered "becoming ready"
     bool toc_refused = false;
+    bool inquiry_refused = false;
     std::set<uint32_t> bad_cd_text_packs;
     unsigned max_sectors = 0;
     emulated_statistics stats{};
@@ -160,20 +185,32 @@ bool is_drive_d(char c) {
     return c == 'D' || c == 'd';
 }
 
-// Every field the programs set, at exactly its value: READ CD and READ TOC
-// with the command block's own length and room for exactly what it asks
-// for (any other command goes to the drive, which refuses it); anything else
-// the pass-through layer of a strict system refuses before the drive sees it.
+// Every field the programs set, at exactly its value: READ CD, READ TOC and
+// INQUIRY with the command block's own length and room for exactly what it
+// asks for (any other command block of 6, 10 or 12 bytes goes to the drive,
+// which refuses it); anything else the pass-through layer of a strict system
+// refuses before the drive sees it.
 bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
-    bool read_cd = r->Cdb[0] == READ_CD && r->CdbLength == READ_CD_LENGTH &&
-                   r->DataTransferLength == read_cd_count(r->Cdb) * read_cd_sector_bytes(r->Cdb[READ_CD_SELECTION_AT]);
-    bool read_toc = r->Cdb[0] == READ_TOC && r->CdbLength == READ_TOC_LENGTH &&
-                    r->DataTransferLength == read_toc_allocation(r->Cdb);
-    bool other = r->Cdb[0] != READ_CD && r->Cdb[0] != READ_TOC && r->CdbLength == READ_CD_LENGTH;
+    bool command_ok = false;
+    switch (r->Cdb[0]) {
+    case READ_CD:
+        command_ok = r->CdbLength == READ_CD_LENGTH &&
+                     r->DataTransferLength == read_cd_count(r->Cdb) * read_cd_sector_bytes(r->Cdb[READ_CD_SELECTION_AT]);
+        break;
+    case READ_TOC:
+        command_ok = r->CdbLength == READ_TOC_LENGTH && r->DataTransferLength == read_toc_allocation(r->Cdb);
+        break;
+    case INQUIRY:
+        command_ok = r->CdbLength == INQUIRY_LENGTH && r->DataTransferLength == inquiry_allocation(r->Cdb);
+        break;
+    default:
+        command_ok = r->CdbLength == 6 || r->CdbLength == 10 || r->CdbLength == 12;
+        break;
+    }
     bool cdb_tail_clear = true;
     for (unsigned i = r->CdbLength; i < sizeof r->Cdb; ++i)
         cdb_tail_clear = cdb_tail_clear && r->Cdb[i] == 0;
-    return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 && (read_cd || read_toc || other) &&
+    return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 && command_ok &&
            r->SenseInfoLength == EMULATED_SENSE_SIZE && r->DataIn == SCSI_IOCTL_DATA_IN && r->TimeOutValue == 60 &&
            r->DataBuffer != NULL && r->SenseInfoOffset == SENSE_AREA_OFFSET && cdb_tail_clear;
 }
@@ -426,6 +463,22 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
     r->transferred = length;
 }
 
+// INQUIRY for the standard answer (EVPD 0, no page code), which the drive
+// gives with or without a disc.
+void execute_inquiry(const drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
+    if (d.inquiry_refused) {
+        check_condition(r, INVALID_OPCODE, 0);
+        return;
+    }
+    if (cdb[1] != 0 || cdb[2] != 0 || cdb[5] != 0) {  // EVPD and the obsolete bits, the page code, control
+        check_condition(r, INVALID_FIELD_IN_CDB, 0);
+        return;
+    }
+    uint32_t length = std::min<uint32_t>(INQUIRY_SIZE, std::min(room, inquiry_allocation(cdb)));
+    memcpy(data, INQUIRY_ANSWER, length);
+    r->transferred = length;
+}
+
 }  // namespace
 
 void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room,
@@ -434,11 +487,13 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
     r->status = SCSI_STATUS_GOOD;
     drive_state& d = drive();
     ++d.stats.commands;
-    bool read_cd = cdb_length == READ_CD_LENGTH && cdb[0] == READ_CD;
-    bool read_toc = cdb_length == READ_TOC_LENGTH && cdb[0] == READ_TOC;
-    if (!read_cd && !read_toc) {
-        bool known = cdb_length > 0 && (cdb[0] == READ_CD || cdb[0] == READ_TOC);
-        check_condition(r, known ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
+    size_t length = cdb_length > 0 ? command_length(cdb[0]) : 0;
+    if (length == 0 || cdb_length != length) {
+        check_condition(r, length != 0 ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
+        return;
+    }
+    if (cdb[0] == INQUIRY) {  // a drive names itself while it becomes ready, too
+        execute_inquiry(d, cdb, data, room, r);
         return;
     }
     if (d.becoming_ready > 0) {
@@ -446,7 +501,7 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
         check_condition(r, BECOMING_READY, 0);
         return;
     }
-    if (read_cd)
+    if (cdb[0] == READ_CD)
         execute_read_cd(d, cdb, data, room, r);
     else
         execute_read_toc(d, cdb, data, room, r);
@@ -556,6 +611,10 @@ void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
     }
     if (fault == FAULT_TOC_REFUSED) {
         drive().toc_refused = true;
+        return;
+    }
+    if (fault == FAULT_INQUIRY_REFUSED) {
+        drive().inquiry_refused = true;
         return;
     }
     if (fault == FAULT_CD_TEXT_CRC) {

@@ -78,6 +78,7 @@ enum emulated_fault {
     // Of the drive, whatever the block:
     FAULT_BECOMING_READY,        // [becoming-ready] CHECK CONDITION 02/04/01 to the first five commands
     FAULT_TOC_REFUSED,           // [toc-refused] READ TOC answered 05/20/00
+    FAULT_INQUIRY_REFUSED,       // [inquiry-refused] INQUIRY answered 05/20/00
     // Of the disc's CD-Text, the block number counting its packs:
     FAULT_CD_TEXT_CRC            // [cd-text-crc] that pack's CRC does not match
 };
@@ -133,9 +134,12 @@ struct emulated_response {
 // Executes one command block as the drive does: READ CD exactly as the
 // programs send it, blocks with no subchannel (2352 bytes each), raw P-W
 // (2448) or formatted Q (2368: Q bytes 0-9 and the CRC as the disc carries
-// them, three zeros, the P bit in bit 7 of the last), and READ TOC/PMA/ATIP
-// formats 0000b, 0001b and 0010b, into `data`, which has room for `room`
-// bytes; any other block is refused with ILLEGAL REQUEST. A READ CD that
+// them, three zeros, the P bit in bit 7 of the last), READ TOC/PMA/ATIP
+// formats 0000b, 0001b and 0010b, and INQUIRY's standard answer (36 bytes:
+// a removable CD/DVD drive, vendor "QSCAN", product "EMULATED CD-ROM",
+// revision "0001"), with or without a disc and never becoming ready, into
+// `data`, which has room for `room` bytes; any other block is refused with
+// ILLEGAL REQUEST: 05/20/00 for an operation it does not know. A READ CD that
 // meets a fault or the end of the disc stops there: the blocks before it
 // arrive. DeviceIoControl is a thin wrapper over it; the kernel rig's drive
 // calls it directly.
