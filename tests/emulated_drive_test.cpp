@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,12 @@ std::vector<uint8_t> formatted_as_laid_down(const synth_disc& disc, uint32_t lba
     f.resize(16, 0);
     f[15] = synth_describe(disc, lba).index == 0 ? 0x80 : 0x00;
     return f;
+}
+
+// The drive's statistics: commands, READ CDs, blocks, seeks.
+std::vector<uint64_t> counts() {
+    const emulated_statistics* s = emulated_stats();
+    return {s->commands, s->read_cd_commands, s->blocks, s->seeks};
 }
 
 class EmulatedDriveTest : public ::testing::Test {
@@ -333,6 +341,176 @@ TEST_F(EmulatedDriveTest, RequestsTheSystemPassesOn) {
     uint8_t status;
     int sense;
     EXPECT_FALSE(pass_through(sixteen, 2048, &status, &sense));
+}
+
+// READ SUB-CHANNEL's codes through the programs' read_subchannel, as the
+// disc's description has them: the catalogue number; each track's ISRC,
+// the one most of its frames carry (track 4's second code is in a
+// minority), none for the data track and the track without, none for a
+// track the disc does not have; ADR 3 and the track's CONTROL.
+TEST_F(EmulatedDriveTest, ReadSubChannelCodes) {
+    struct {
+        uint8_t format, track;
+        uint8_t adr_control;
+        std::string code;  // empty: VAL 0, the code bytes zero
+    } cases[] = {
+        {0x02, 0, 0x00, disc.mcn},
+        {0x03, 1, 0x34, ""},
+        {0x03, 2, 0x30, disc.tracks[1].isrc},
+        {0x03, 3, 0x32, ""},
+        {0x03, 4, 0x30, disc.tracks[3].isrc},
+        {0x03, 5, 0x30, ""},
+    };
+    for (auto& c : cases) {
+        uint8_t got[SUBQ_ANSWER_SIZE];
+        uint32_t length = 0;
+        read_failure f;
+        ASSERT_EQ(0, read_subchannel(h, c.format, c.track, got, sizeof got, &length, &f)) << int(c.track);
+        ASSERT_EQ(24u, length);
+        std::vector<uint8_t> want(24, 0);
+        want[1] = 0x15;  // no audio status to report
+        want[3] = 20;
+        want[4] = c.format;
+        if (c.format == 0x03) {
+            want[5] = c.adr_control;
+            want[6] = c.track;
+        }
+        want[8] = c.code.empty() ? 0x00 : 0x80;
+        memcpy(&want[9], c.code.data(), c.code.size());
+        EXPECT_EQ(want, std::vector<uint8_t>(got, got + 24)) << int(c.format) << " track " << int(c.track);
+    }
+}
+
+// The catalogue number is the first session's: codes in a second session
+// (here more frames of another number) do not count; a disc without one
+// reports none.
+TEST_F(EmulatedDriveTest, CatalogueNumberOfTheFirstSession) {
+    synth_disc two = disc;
+    two.second_session = 300;
+    const uint32_t second = synth_lead_out_start(two) + SESSION_GAP_BLOCKS;
+    for (uint32_t lba = second; lba < second + 100; ++lba)  // 9999999999994, as mode-2 frames
+        two.raw_q[lba] = {0x42, 0x99, 0x99, 0x99, 0x99, 0x99, 0x94, 0x00, 0x00, (uint8_t)(lba % 75 / 10 * 16 + lba % 75 % 10)};
+    synth_disc none = disc;
+    none.mcn = "";
+    for (auto& c : {std::make_pair(two, disc.mcn), std::make_pair(none, std::string())}) {
+        emulated_insert_synth_disc(c.first);
+        uint8_t got[SUBQ_ANSWER_SIZE];
+        uint32_t length;
+        read_failure f;
+        ASSERT_EQ(0, read_subchannel(h, SUBQ_CATALOGUE_NUMBER, 0, got, sizeof got, &length, &f));
+        EXPECT_EQ(c.second.empty() ? 0x00 : 0x80, got[8]);
+        EXPECT_EQ(c.second + std::string(13 - c.second.size(), '\0'), std::string((const char*)got + 9, 13));
+    }
+}
+
+// Format 01h: the block after the last READ CD, as the description places
+// it, a block with a position frame or one counted on from the frame before
+// (a code frame, here in index 00 too); the lead-out; block 0 before any
+// read; the disc's last block after a read past its end. Addresses as
+// blocks (the track time negated in index 00) and as binary M S F.
+TEST_F(EmulatedDriveTest, ReadSubChannelPosition) {
+    for (uint32_t next : {0u, 1600u, 1625u, 1225u, 1250u, 5200u, 5250u}) {
+        emulated_reset();
+        emulated_insert_synth_disc(disc);
+        std::vector<uint8_t> bytes;
+        read_failure f;
+        if (next > 0)
+            read(next - 2, 2, SUBCHANNEL_RAW, &bytes, &f);
+        const uint32_t at = std::min(next, synth_sector_count(disc) - 1);
+        const synth_sector_info info = synth_describe(disc, at);
+        const int32_t rel = info.index == 0 ? -(int32_t)info.rel_frames : (int32_t)info.rel_frames;
+        const uint8_t track = info.track == SYNTH_LEAD_OUT_TRACK ? 0xAA : (uint8_t)info.track;
+        for (bool msf : {false, true}) {
+            answer a = execute({0x42, (uint8_t)(msf ? 0x02 : 0x00), 0x40, 0x01, 0, 0, 0, 0, 16, 0});
+            ASSERT_EQ(-1, a.sense);
+            std::vector<uint8_t> want = {0x00, 0x15, 0x00, 12, 0x01, (uint8_t)(0x10 | info.control), track,
+                                         (uint8_t)info.index};
+            for (auto address : {std::make_pair((int32_t)at, info.abs_frames), std::make_pair(rel, info.rel_frames)}) {
+                const int32_t v = address.first;
+                const uint32_t frames = address.second;
+                if (msf)
+                    want.insert(want.end(), {0, (uint8_t)(frames / 4500), (uint8_t)(frames / 75 % 60), (uint8_t)(frames % 75)});
+                else
+                    want.insert(want.end(), {(uint8_t)(v >> 24), (uint8_t)(v >> 16), (uint8_t)(v >> 8), (uint8_t)v});
+            }
+            EXPECT_EQ(want, a.data) << "block " << at << (msf ? " in MSF" : "");
+        }
+    }
+}
+
+// READ SUB-CHANNEL blocks: SUBQ 0 asks for the header alone; formats and
+// tracks the drive has not, and reserved bits, are refused; no more than
+// the allocation arrives; an empty drive has no disc to report on.
+TEST_F(EmulatedDriveTest, ReadSubChannelBlocks) {
+    struct {
+        std::vector<uint8_t> cdb;
+        int sense;
+        std::vector<uint8_t> start;  // the answer's first bytes
+        size_t length;
+    } cases[] = {
+        {{0x42, 0, 0x00, 0x02, 0, 0, 0, 0, 24, 0}, -1, {0x00, 0x15, 0x00, 0x00}, 4},
+        {{0x42, 0x02, 0x00, 0x01, 0, 0, 0, 0, 24, 0}, -1, {0x00, 0x15, 0x00, 0x00}, 4},
+        {{0x42, 0, 0x40, 0x02, 0, 0, 0, 0, 8, 0}, -1, {0x00, 0x15, 0x00, 20, 0x02}, 8},
+        {{0x42, 0, 0x40, 0x01, 0, 0, 0, 0, 24, 0}, -1, {0x00, 0x15, 0x00, 12, 0x01}, 16},
+        {{0x42, 0, 0x40, 0x00, 0, 0, 0, 0, 24, 0}, 0x052400, {}, 0},
+        {{0x42, 0, 0x40, 0x04, 0, 0, 0, 0, 24, 0}, 0x052400, {}, 0},
+        {{0x42, 0, 0x40, 0x03, 0, 0, 0, 0, 24, 0}, 0x052400, {}, 0},
+        {{0x42, 0, 0x40, 0x03, 0, 0, 100, 0, 24, 0}, 0x052400, {}, 0},
+        {{0x42, 0, 0x40, 0x03, 0, 0, 99, 0, 24, 0}, -1, {0x00, 0x15, 0x00, 20, 0x03, 0x30, 99}, 24},
+        {{0x42, 0x01, 0x40, 0x02, 0, 0, 0, 0, 24, 0}, 0x052400, {}, 0},
+        {{0x42, 0, 0x41, 0x02, 0, 0, 0, 0, 24, 0}, 0x052400, {}, 0},
+        {{0x42, 0, 0x40, 0x02, 0, 0, 0, 0, 24, 0x40}, 0x052400, {}, 0},
+    };
+    for (auto& c : cases) {
+        answer a = execute(c.cdb);
+        std::string what = "format " + std::to_string(c.cdb[3]) + " byte 1 " + std::to_string(c.cdb[1]) +
+                           " byte 2 " + std::to_string(c.cdb[2]) + " track " + std::to_string(c.cdb[6]);
+        EXPECT_EQ(c.sense, a.sense) << what;
+        ASSERT_EQ(c.length, a.data.size()) << what;
+        EXPECT_EQ(c.start, std::vector<uint8_t>(a.data.begin(), a.data.begin() + (long)c.start.size())) << what;
+    }
+    emulated_eject();
+    EXPECT_EQ(0x023A00, execute({0x42, 0, 0x40, 0x02, 0, 0, 0, 0, 24, 0}).sense);
+}
+
+// The drive finds the codes by reading the disc once, when first asked,
+// and again only for another disc; in its statistics each READ
+// SUB-CHANNEL is a command, and an ISRC's a seek into the track, so that
+// the next READ CD seeks too.
+TEST_F(EmulatedDriveTest, ReadSubChannelReadsTheDiscOncePerDisc) {
+    auto fetches = std::make_shared<uint64_t>(0);
+    auto insert = [&] {
+        emulated_disc d;
+        d.sector_count = synth_sector_count(disc);
+        d.fetch = [this, fetches](uint32_t lba, uint8_t* sector) {
+            ++*fetches;
+            synth_sector(disc, lba, sector);
+            return true;
+        };
+        emulated_insert_disc(d);
+    };
+    emulated_reset();
+    insert();
+    uint8_t got[SUBQ_ANSWER_SIZE];
+    uint32_t length;
+    read_failure f;
+    const uint64_t whole = synth_sector_count(disc);
+    ASSERT_EQ(0, read_subchannel(h, SUBQ_CATALOGUE_NUMBER, 0, got, sizeof got, &length, &f));
+    EXPECT_EQ(whole, *fetches);
+    ASSERT_EQ(0, read_subchannel(h, SUBQ_ISRC, 2, got, sizeof got, &length, &f));
+    ASSERT_EQ(0, read_subchannel(h, SUBQ_ISRC, 4, got, sizeof got, &length, &f));
+    EXPECT_EQ(whole, *fetches);
+    EXPECT_EQ((std::vector<uint64_t>{3, 0, 0, 2}), counts());
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(0, read(0, 2, SUBCHANNEL_RAW, &bytes, &f));
+    ASSERT_EQ(0, read(2, 2, SUBCHANNEL_RAW, &bytes, &f));
+    ASSERT_EQ(0, read_subchannel(h, SUBQ_ISRC, 1, got, sizeof got, &length, &f));
+    ASSERT_EQ(0, read(4, 2, SUBCHANNEL_RAW, &bytes, &f));  // where the last read ended, but after a seek
+    EXPECT_EQ((std::vector<uint64_t>{7, 3, 6, 5}), counts());
+    emulated_eject();
+    insert();
+    ASSERT_EQ(0, read_subchannel(h, SUBQ_CATALOGUE_NUMBER, 0, got, sizeof got, &length, &f));
+    EXPECT_EQ(whole + 6 + whole, *fetches);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "drive/scsi_sense.h"
+#include "emulated/q_reports.h"
 #include "emulated/toc_answers.h"
 #include "subchannel.h"
 #include "platform/drive_paths.h"
@@ -96,8 +97,8 @@ const struct {
     {"inquiry-refused", FAULT_INQUIRY_REFUSED},
 };
 
-const uint8_t READ_CD = 0xBE, READ_TOC = 0x43, INQUIRY = 0x12;
-const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10, INQUIRY_LENGTH = 6;
+const uint8_t READ_CD = 0xBE, READ_TOC = 0x43, READ_SUB_CHANNEL = 0x42, INQUIRY = 0x12;
+const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10, READ_SUB_CHANNEL_LENGTH = 10, INQUIRY_LENGTH = 6;
 // The READ CD block the drive accepts, but for the address in bytes 2-5, the
 // transfer length in bytes 6-8 and the sub-channel selection in byte 10.
 const uint8_t EXPECTED_READ_CD[READ_CD_LENGTH] = {READ_CD, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0, 0x00};
@@ -126,6 +127,7 @@ uint32_t read_cd_sector_bytes(uint8_t selection) {
     default: return SECTOR_BUFFER_SIZE;
     }
 }
+// READ TOC's and READ SUB-CHANNEL's allocation length, in bytes 7-8.
 uint32_t read_toc_allocation(const uint8_t* cdb) {
     return (uint32_t)cdb[7] << 8 | cdb[8];
 }
@@ -139,6 +141,7 @@ size_t command_length(uint8_t opcode) {
     switch (opcode) {
     case READ_CD: return READ_CD_LENGTH;
     case READ_TOC: return READ_TOC_LENGTH;
+    case READ_SUB_CHANNEL: return READ_SUB_CHANNEL_LENGTH;
     case INQUIRY: return INQUIRY_LENGTH;
     default: return 0;
     }
@@ -168,6 +171,14 @@ struct drive_state {
     unsigned max_sectors = 0;
     emulated_statistics stats{};
     uint32_t next_block = 0;      // the block after the last READ CD's last
+    bool moved = false;           // READ SUB-CHANNEL sought a track since: the next READ CD seeks
+    // The disc's codes, found by reading it whole when first asked for.
+    bool codes_found = false;
+    disc_codes codes;
+    // The last good position frame a READ CD met, to count on from.
+    bool position_seen = false;
+    uint32_t position_lba = 0;
+    uint8_t position_q[Q_SIZE] = {};
     uint64_t slept_ms = 0;
     emulated_call last{};
     emulated_counters counts{};
@@ -185,8 +196,8 @@ bool is_drive_d(char c) {
     return c == 'D' || c == 'd';
 }
 
-// Every field the programs set, at exactly its value: READ CD, READ TOC and
-// INQUIRY with the command block's own length and room for exactly what it
+// Every field the programs set, at exactly its value: READ CD, READ TOC,
+// READ SUB-CHANNEL and INQUIRY with the command block's own length and room for exactly what it
 // asks for (any other command block of 6, 10 or 12 bytes goes to the drive,
 // which refuses it); anything else the pass-through layer of a strict system
 // refuses before the drive sees it.
@@ -199,6 +210,9 @@ bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
         break;
     case READ_TOC:
         command_ok = r->CdbLength == READ_TOC_LENGTH && r->DataTransferLength == read_toc_allocation(r->Cdb);
+        break;
+    case READ_SUB_CHANNEL:
+        command_ok = r->CdbLength == READ_SUB_CHANNEL_LENGTH && r->DataTransferLength == read_toc_allocation(r->Cdb);
         break;
     case INQUIRY:
         command_ok = r->CdbLength == INQUIRY_LENGTH && r->DataTransferLength == inquiry_allocation(r->Cdb);
@@ -285,21 +299,14 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
 
 namespace {
 
-// Q bytes 0-11 from bit 6 of the 96 raw subchannel bytes, the first byte's
-// bit the most significant.
-void gather_q(const uint8_t* raw, uint8_t q[12]) {
-    memset(q, 0, 12);
-    for (unsigned i = 0; i < SUBCHANNEL_SIZE; ++i)
-        if (raw[i] & 0x40)
-            q[i / 8] |= (uint8_t)(0x80u >> (i % 8));
-}
-
 // Formatted Q, 16 bytes: Q bytes 0-9 as the disc carries them, its CRC
 // bytes, three zeros, and the P bit (bit 7 of the first raw byte) in bit 7
 // of the last.
 void formatted_q(const uint8_t* raw, uint8_t out[FORMATTED_Q_SIZE]) {
+    uint8_t q[Q_SIZE];
+    extract_q(raw, q);  // bit 6 of each raw byte, first bit most significant
     memset(out, 0, FORMATTED_Q_SIZE);
-    gather_q(raw, out);
+    memcpy(out, q, Q_SIZE);
     out[15] = raw[0] & 0x80;
 }
 
@@ -360,6 +367,13 @@ bool read_block(drive_state& d, uint32_t lba, uint8_t selection, uint8_t* into, 
         check_condition(r, UNRECOVERED_READ_ERROR, lba);
         return false;
     }
+    uint8_t q[Q_SIZE];
+    extract_q(whole + SECTOR_MAIN_SIZE, q);
+    if (is_position_frame(q)) {  // the one to count on from, kept at hand
+        d.position_seen = true;
+        d.position_lba = lba;
+        memcpy(d.position_q, q, Q_SIZE);
+    }
     uint8_t answer[SECTOR_BUFFER_SIZE];
     uint32_t size = sector_answer(whole, selection, answer);
     // A short transfer stops after the block's main channel, and the
@@ -400,9 +414,10 @@ void execute_read_cd(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t
     uint32_t lba = be32(cdb + 2), count = read_cd_count(cdb);
     ++d.stats.read_cd_commands;
     d.stats.blocks += count;
-    if (d.stats.read_cd_commands == 1 || lba != d.next_block)
+    if (d.stats.read_cd_commands == 1 || lba != d.next_block || d.moved)
         ++d.stats.seeks;
     d.next_block = lba + count;
+    d.moved = false;
     bool recovered = false;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t offset = i * read_cd_sector_bytes(selection);
@@ -463,6 +478,119 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
     r->transferred = length;
 }
 
+// The Q frame of a block as the disc carries it; false for a block the
+// drive cannot read.
+bool disc_q(drive_state& d, uint32_t lba, uint8_t q[Q_SIZE]) {
+    if (lba >= d.disc.sector_count || lba - d.disc.gap_first < d.disc.gap_count)
+        return false;
+    if (d.position_seen && lba == d.position_lba) {
+        memcpy(q, d.position_q, Q_SIZE);
+        return true;
+    }
+    uint8_t sector[SECTOR_BUFFER_SIZE];
+    if (!d.disc.fetch(lba, sector))
+        return false;
+    extract_q(sector + SECTOR_MAIN_SIZE, q);
+    return true;
+}
+
+void put_be32(uint8_t* p, uint32_t v) {
+    p[0] = (uint8_t)(v >> 24);
+    p[1] = (uint8_t)(v >> 16);
+    p[2] = (uint8_t)(v >> 8);
+    p[3] = (uint8_t)v;
+}
+
+// An address of READ SUB-CHANNEL's current position from a BCD time: a
+// block address (`block`), or with `msf` 00 M S F in binary.
+void put_address(uint8_t* p, int32_t block, const uint8_t* bcd_msf, bool msf) {
+    if (msf) {
+        p[0] = 0;
+        for (int i = 0; i < 3; ++i)
+            p[1 + i] = (uint8_t)bcd_value_of(bcd_msf[i]);
+    } else {
+        put_be32(p, (uint32_t)block);
+    }
+}
+
+// Format 01h: where the drive is, the block after the last READ CD (or the
+// last block it can read, when that one is past it), as the disc's frames
+// give that block's position. Block addresses are the disc time less
+// 00:02.00 and the track time, negated in index 00, where it counts down
+// to the track's start.
+void current_position(drive_state& d, bool msf, uint8_t* answer) {
+    uint32_t lba = d.next_block;
+    if (lba - d.disc.gap_first < d.disc.gap_count)
+        lba = d.disc.gap_first - 1;
+    if (lba >= d.disc.sector_count)
+        lba = d.disc.sector_count > 0 ? d.disc.sector_count - 1 : 0;
+    uint8_t own[Q_SIZE] = {}, q[Q_SIZE];
+    disc_q(d, lba, own);
+    if (!position_of_block(lba, own, [&d](uint32_t b, uint8_t* out) { return disc_q(d, b, out); }, q)) {
+        memset(q, 0, sizeof q);  // nothing near to count on from: the block's disc time alone
+        q[0] = 0x01;
+        bcd_put_frames(q + 7, lba + BLOCK_0_FRAMES);
+    }
+    answer[4] = 0x01;
+    answer[5] = (uint8_t)((q[0] & 0x0F) << 4 | q[0] >> 4);  // ADR | CONTROL
+    answer[6] = q[1] == Q_LEAD_OUT_TRACK ? Q_LEAD_OUT_TRACK : (uint8_t)bcd_value_of(q[1]);
+    answer[7] = (uint8_t)bcd_value_of(q[2]);
+    int32_t rel = (int32_t)bcd_frames(q + 3);
+    put_address(answer + 8, (int32_t)bcd_frames(q + 7) - BLOCK_0_FRAMES, q + 7, msf);
+    put_address(answer + 12, q[2] == 0x00 ? -rel : rel, q + 3, msf);
+}
+
+// READ SUB-CHANNEL with SUBQ, as the programs send it: the 4-byte header
+// (audio status 15h, none to report, and the data length), then the
+// current position (format 01h), the catalogue number (02h) or a track's
+// ISRC (03h), the codes as most of the disc's frames carry them. Format
+// 03h seeks into the track.
+void execute_read_subchannel(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room,
+                             emulated_response* r) {
+    if (!d.loaded) {
+        check_condition(r, MEDIUM_NOT_PRESENT, 0);
+        return;
+    }
+    const bool msf = cdb[1] & 0x02, subq = cdb[2] & 0x40;
+    const uint8_t format = cdb[3], track = cdb[6];
+    bool reserved_clear = (cdb[1] & ~0x02) == 0 && (cdb[2] & ~0x40) == 0 && cdb[4] == 0 && cdb[5] == 0 && cdb[9] == 0;
+    if (!reserved_clear || format < 0x01 || format > 0x03 || (format == 0x03 && (track < 1 || track > 99))) {
+        check_condition(r, INVALID_FIELD_IN_CDB, 0);
+        return;
+    }
+    uint8_t answer[24] = {0x00, 0x15};
+    uint32_t size = 4;
+    if (subq) {
+        if (format != 0x01 && !d.codes_found) {
+            d.codes = codes_from_frames(d.disc.sector_count, d.disc.gap_first, d.disc.gap_count, d.disc.fetch);
+            d.codes_found = true;
+        }
+        size = format == 0x01 ? 16 : 24;
+        if (format == 0x01) {
+            current_position(d, msf, answer);
+        } else if (format == 0x02) {
+            answer[4] = 0x02;
+            answer[8] = d.codes.mcn.empty() ? 0x00 : 0x80;  // MCVAL
+            memcpy(answer + 9, d.codes.mcn.data(), d.codes.mcn.size());
+        } else {
+            auto isrc = d.codes.isrc.find(track);
+            auto control = d.codes.control.find(track);
+            answer[4] = 0x03;
+            answer[5] = (uint8_t)(0x30 | (control != d.codes.control.end() ? control->second : 0));  // ADR 3 | CONTROL
+            answer[6] = track;
+            answer[8] = isrc != d.codes.isrc.end() ? 0x80 : 0x00;  // TCVAL
+            if (isrc != d.codes.isrc.end())
+                memcpy(answer + 9, isrc->second.data(), isrc->second.size());
+            ++d.stats.seeks;  // into the track, to find its code
+            d.moved = true;
+        }
+    }
+    answer[3] = (uint8_t)(size - 4);
+    uint32_t length = std::min(size, std::min(room, read_toc_allocation(cdb)));
+    memcpy(data, answer, length);
+    r->transferred = length;
+}
+
 // INQUIRY for the standard answer (EVPD 0, no page code), which the drive
 // gives with or without a disc.
 void execute_inquiry(const drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
@@ -503,6 +631,8 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
     }
     if (cdb[0] == READ_CD)
         execute_read_cd(d, cdb, data, room, r);
+    else if (cdb[0] == READ_SUB_CHANNEL)
+        execute_read_subchannel(d, cdb, data, room, r);
     else
         execute_read_toc(d, cdb, data, room, r);
 }
@@ -559,9 +689,12 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
 }
 
 void emulated_insert_disc(emulated_disc disc) {
-    drive().disc = std::move(disc);
-    drive().loaded = true;
-    drive().toc_looked_for = false;
+    drive_state& d = drive();
+    d.disc = std::move(disc);
+    d.loaded = true;
+    d.toc_looked_for = false;
+    d.codes_found = false;
+    d.position_seen = false;
 }
 
 void emulated_insert_image(std::vector<uint8_t> image) {
@@ -600,8 +733,11 @@ bool emulated_disc_present(uint32_t* sector_count) {
 }
 
 void emulated_eject() {
-    drive().loaded = false;
-    drive().disc = emulated_disc{};
+    drive_state& d = drive();
+    d.loaded = false;
+    d.disc = emulated_disc{};
+    d.codes_found = false;
+    d.position_seen = false;
 }
 
 void emulated_inject_fault(uint32_t lba, emulated_fault fault) {

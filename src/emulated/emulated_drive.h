@@ -96,7 +96,8 @@ void emulated_set_max_sectors(unsigned sectors);
 // What the drive did since the last reset, for the modelled time of a read:
 // commands of any kind, READ CD commands, the blocks they asked for, and
 // seeks: READ CDs whose first block is not the one after the last block of
-// the READ CD before (the first READ CD is one).
+// the READ CD before (the first READ CD is one), READ SUB-CHANNELs for an
+// ISRC (the drive seeks into the track), and the READ CD after such a one.
 struct emulated_statistics {
     uint64_t commands, read_cd_commands, blocks, seeks;
 };
@@ -135,7 +136,10 @@ struct emulated_response {
 // programs send it, blocks with no subchannel (2352 bytes each), raw P-W
 // (2448) or formatted Q (2368: Q bytes 0-9 and the CRC as the disc carries
 // them, three zeros, the P bit in bit 7 of the last), READ TOC/PMA/ATIP
-// formats 0000b, 0001b and 0010b, and INQUIRY's standard answer (36 bytes:
+// formats 0000b, 0001b and 0010b, READ SUB-CHANNEL (the current position,
+// the catalogue number, a track's ISRC: the codes most of the disc's own
+// frames carry, found by reading the disc once), and INQUIRY's standard
+// answer (36 bytes:
 // a removable CD/DVD drive, vendor "QSCAN", product "EMULATED CD-ROM",
 // revision "0001"), with or without a disc and never becoming ready, into
 // `data`, which has room for `room` bytes; any other block is refused with
