@@ -111,6 +111,16 @@ TEST_F(EmuProgramTest, EmptyImageIsADiscThatCannotBeRead) {
               r.err);
 }
 
+// QSCAN_EMULATED_DISC=none: an empty drive, which qscan waits for, then gives up on.
+TEST_F(EmuProgramTest, EmptyDrive) {
+    run_result r = run("none", "-c D:");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("failed to read device: Input/output error\n"
+              "drive reports: not ready, medium not present (02/3a/00)\n",
+              r.err);
+}
+
 // QSCAN_EMULATED_FAULTS as a user writes it: lists that are read, and lists
 // that are refused before anything is scanned.
 TEST_F(EmuProgramTest, FaultLists) {

@@ -513,4 +513,73 @@ TEST_F(EmulatedDriveTest, ReadSubChannelReadsTheDiscOncePerDisc) {
     EXPECT_EQ(whole + 6 + whole, *fetches);
 }
 
+// The sense of a command the programs' drive functions sent: key << 16 |
+// ASC << 8 | ASCQ, or -1 when it succeeded.
+int sense_of(int result, const read_failure& f) {
+    return result == 0 ? -1 : f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq;
+}
+
+// Each command that needs the disc, through the programs' own functions:
+// its sense, -1 for success.
+struct commands_needing_the_disc {
+    drive_handle h;
+    int read_cd(int selection) {
+        std::vector<uint8_t> bytes(read_cd_sector_size(selection));
+        read_failure f;
+        return sense_of(::read_cd(h, 10, 1, selection, bytes.data(), &f), f);
+    }
+    int read_toc() {
+        uint8_t answer[12];
+        uint32_t length;
+        read_failure f;
+        return sense_of(::read_toc(h, 0, 0, answer, sizeof answer, &length, &f), f);
+    }
+    int read_subchannel(uint8_t format) {
+        uint8_t answer[SUBQ_ANSWER_SIZE];
+        uint32_t length;
+        read_failure f;
+        return sense_of(::read_subchannel(h, format, format == SUBQ_ISRC ? 1 : 0, answer, sizeof answer, &length, &f), f);
+    }
+    std::vector<int> all() {
+        return {read_cd(SUBCHANNEL_NONE), read_cd(SUBCHANNEL_RAW), read_cd(SUBCHANNEL_FORMATTED_Q), read_toc(),
+                read_subchannel(SUBQ_CURRENT_POSITION), read_subchannel(SUBQ_CATALOGUE_NUMBER), read_subchannel(SUBQ_ISRC)};
+    }
+};
+
+int inquiry_sense(drive_handle h) {
+    uint8_t answer[INQUIRY_SIZE];
+    uint32_t length;
+    read_failure f;
+    return sense_of(inquiry(h, answer, sizeof answer, &length, &f), f);
+}
+
+// An empty drive says so to every command that needs a disc, and names
+// itself all the same.
+TEST_F(EmulatedDriveTest, EmptyDrive) {
+    commands_needing_the_disc c{h};
+    EXPECT_EQ(std::vector<int>(7, -1), c.all());
+    emulated_eject();
+    EXPECT_EQ(std::vector<int>(7, 0x023A00), c.all());
+    EXPECT_EQ(-1, inquiry_sense(h));
+}
+
+// A disc gone at a block: READ CD meets it there and after, as before; once
+// one has, READ TOC and READ SUB-CHANNEL find no disc either; INQUIRY is
+// answered; a disc that goes in is there again.
+TEST_F(EmulatedDriveTest, DiscGoneAtANotReadyBlock) {
+    emulated_inject_fault(2000, FAULT_NOT_READY);
+    commands_needing_the_disc c{h};
+    EXPECT_EQ(std::vector<int>(7, -1), c.all());
+    std::vector<uint8_t> bytes;
+    read_failure f;
+    EXPECT_EQ(-1, sense_of(read(1990, 10, SUBCHANNEL_RAW, &bytes, &f), f));
+    EXPECT_EQ(-1, c.read_toc());
+    EXPECT_EQ(0x023A00, sense_of(read(1995, 10, SUBCHANNEL_RAW, &bytes, &f), f));
+    EXPECT_EQ((std::vector<int>{-1, -1, -1, 0x023A00, 0x023A00, 0x023A00, 0x023A00}), c.all());
+    EXPECT_EQ(0x023A00, sense_of(read(2500, 1, SUBCHANNEL_NONE, &bytes, &f), f));
+    EXPECT_EQ(-1, inquiry_sense(h));
+    emulated_insert_synth_disc(disc);
+    EXPECT_EQ(-1, c.read_toc());
+}
+
 }  // namespace

@@ -161,6 +161,7 @@ struct drive_state {
     std::chrono::steady_clock::time_point paced_from;
     uint64_t paced_sectors = 0;
     bool loaded = false;
+    bool gone = false;  // a READ CD met FAULT_NOT_READY: the disc is gone for every other command
     emulated_disc disc;
     bool toc_looked_for = false;  // the disc's Q frames were searched for its table of contents
     std::map<uint32_t, fault_entry> faults;
@@ -329,6 +330,7 @@ bool read_block(drive_state& d, uint32_t lba, uint8_t selection, uint8_t* into, 
                 emulated_response* r) {
     fault_entry fault = fault_at(lba);
     const check_condition_fault* refusal = check_condition_for(fault.kind);
+    d.gone = d.gone || fault.kind == FAULT_NOT_READY;
     if (refusal && !refusal->delivered) {
         check_condition(r, refusal, lba);
         return false;
@@ -451,7 +453,7 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
         check_condition(r, INVALID_OPCODE, 0);
         return;
     }
-    if (!d.loaded) {
+    if (!d.loaded || d.gone) {
         check_condition(r, MEDIUM_NOT_PRESENT, 0);
         return;
     }
@@ -547,7 +549,7 @@ void current_position(drive_state& d, bool msf, uint8_t* answer) {
 // 03h seeks into the track.
 void execute_read_subchannel(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room,
                              emulated_response* r) {
-    if (!d.loaded) {
+    if (!d.loaded || d.gone) {
         check_condition(r, MEDIUM_NOT_PRESENT, 0);
         return;
     }
@@ -692,6 +694,7 @@ void emulated_insert_disc(emulated_disc disc) {
     drive_state& d = drive();
     d.disc = std::move(disc);
     d.loaded = true;
+    d.gone = false;
     d.toc_looked_for = false;
     d.codes_found = false;
     d.position_seen = false;
@@ -735,6 +738,7 @@ bool emulated_disc_present(uint32_t* sector_count) {
 void emulated_eject() {
     drive_state& d = drive();
     d.loaded = false;
+    d.gone = false;
     d.disc = emulated_disc{};
     d.codes_found = false;
     d.position_seen = false;

@@ -59,7 +59,9 @@ enum emulated_fault {
     FAULT_SHORT_TRANSFER,        // [short] GOOD status, but only the 2352 main-channel bytes arrive
     FAULT_MEDIUM,                // [medium] CHECK CONDITION 03/11/05; the data arrives whole all the same
     FAULT_HARDWARE,              // [hardware] CHECK CONDITION 04/44/00
-    FAULT_NOT_READY,             // [not-ready] CHECK CONDITION 02/3a/00 here and at every block after
+    // [not-ready] CHECK CONDITION 02/3a/00 here and at every block after; once
+    // a READ CD has met it, READ TOC and READ SUB-CHANNEL answer the same
+    FAULT_NOT_READY,
     FAULT_UNIT_ATTENTION,        // [unit-attention] CHECK CONDITION 06/28/00, the first read only
     FAULT_ILLEGAL,               // [illegal] CHECK CONDITION 05/21/00: the block is out of range
     FAULT_NO_SUBCHANNEL,         // [no-subchannel] CHECK CONDITION 05/24/00

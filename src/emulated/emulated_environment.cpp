@@ -53,7 +53,9 @@ void write_stats() {
 int emulated_environment(const char* program) {
     const char* image = getenv("QSCAN_EMULATED_DISC");
     std::string error;
-    if (image != NULL && image[0] != '\0') {
+    if (image != NULL && strcmp(image, "none") == 0) {
+        // An empty drive: no disc goes in.
+    } else if (image != NULL && image[0] != '\0') {
         emulated_disc disc;
         if (!emulated_open_image_file(image, &disc, &error)) {
             fprintf(stderr, "%s: %s\n", program, error.c_str());

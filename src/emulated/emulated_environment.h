@@ -4,7 +4,8 @@
 #define QSCAN_EMULATED_EMULATED_ENVIRONMENT_H
 
 // Loads drive D: as the environment says:
-//   QSCAN_EMULATED_DISC         a disc image (disc_image.h), else the sample disc
+//   QSCAN_EMULATED_DISC         a disc image (disc_image.h), "none" for an empty
+//                               drive (./none names a file), else the sample disc
 //   QSCAN_EMULATED_FAULTS       faults, "BLOCK:KIND,..." (emulated_parse_faults)
 //   QSCAN_EMULATED_SPEED        sectors a second, as a multiple of 75 ("10", "2.5")
 //   QSCAN_EMULATED_MAX_SECTORS  the most sectors one transfer may hold, as a system allows
