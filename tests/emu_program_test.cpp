@@ -160,7 +160,7 @@ TEST_F(EmuProgramTest, FaultLists) {
                          "(kinds: medium, hardware, not-ready, unit-attention, illegal, no-subchannel, "
                          "no-sense, call, short, invalid-opcode, end-of-area, illegal-mode, blank, recovered, "
                          "aborted, aborted-always, deferred, short-sense, becoming-ready, toc-refused, cd-text-crc, "
-                         "inquiry-refused)\n"},
+                         "inquiry-refused, cd-text-short, toc-short)\n"},
         {"-1:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '-1:medium': expected "
                              "a block address in decimal, a colon and a fault kind\n"},
         {"4294967296:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault "

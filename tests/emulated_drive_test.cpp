@@ -582,4 +582,39 @@ TEST_F(EmulatedDriveTest, DiscGoneAtANotReadyBlock) {
     EXPECT_EQ(-1, c.read_toc());
 }
 
+// The drive-wide faults that cut a READ TOC answer to its header, whatever
+// the block: CD-Text's saying 0 bytes follow (fewer than the header's own
+// two), the track list's saying 2 (the header alone) with its first and
+// last track; each meets its own format only. The sample disc has CD-Text
+// and tracks 1 to 4.
+TEST_F(EmulatedDriveTest, ReadTocCutToItsHeader) {
+    struct {
+        emulated_fault fault;
+        uint8_t format;
+        std::vector<uint8_t> header;
+        bool cut;  // the answer is the header alone
+    } cases[] = {
+        {FAULT_NONE, 0, {0x00, 4 * 8 + 8 + 2, 1, 4}, false},
+        {FAULT_TOC_SHORT, 0, {0x00, 0x02, 1, 4}, true},
+        {FAULT_TOC_SHORT, 1, {0x00, 0x0A, 1, 1}, false},
+        {FAULT_TOC_SHORT, 5, {}, false},
+        {FAULT_CD_TEXT_SHORT, 5, {0x00, 0x00, 0x00, 0x00}, true},
+        {FAULT_CD_TEXT_SHORT, 0, {0x00, 4 * 8 + 8 + 2, 1, 4}, false},
+    };
+    for (auto& c : cases) {
+        emulated_reset();
+        emulated_insert_synth_disc(synth_sample_disc());
+        emulated_inject_fault(12345, c.fault);
+        uint8_t answer[2048];
+        uint32_t length = 0;
+        bool cut;
+        read_failure f;
+        ASSERT_EQ(0, read_toc_answer(h, c.format, 0, answer, sizeof answer, &length, &cut, &f)) << c.fault;
+        EXPECT_EQ(c.cut, length == 4) << c.fault << " format " << int(c.format);
+        if (!c.header.empty()) {
+            EXPECT_EQ(c.header, std::vector<uint8_t>(answer, answer + 4)) << c.fault << " format " << int(c.format);
+        }
+    }
+}
+
 }  // namespace

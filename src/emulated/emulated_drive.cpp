@@ -95,6 +95,8 @@ const struct {
     {"toc-refused", FAULT_TOC_REFUSED},
     {"cd-text-crc", FAULT_CD_TEXT_CRC},
     {"inquiry-refused", FAULT_INQUIRY_REFUSED},
+    {"cd-text-short", FAULT_CD_TEXT_SHORT},
+    {"toc-short", FAULT_TOC_SHORT},
 };
 
 const uint8_t READ_CD = 0xBE, READ_TOC = 0x43, READ_SUB_CHANNEL = 0x42, INQUIRY = 0x12;
@@ -168,6 +170,7 @@ struct drive_state {
     unsigned becoming_ready = 0;  // commands still answered "becoming ready"
     bool toc_refused = false;
     bool inquiry_refused = false;
+    bool cd_text_short = false, toc_short = false;  // those answers cut to their header
     std::set<uint32_t> bad_cd_text_packs;
     unsigned max_sectors = 0;
     emulated_statistics stats{};
@@ -475,6 +478,15 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
         check_condition(r, INVALID_FIELD_IN_CDB, 0);
         return;
     }
+    // A drive that sends the header alone: CD-Text's saying it holds
+    // nothing at all (length 0), the track list's holding no descriptor (2).
+    if (format == TOC_FORMAT_CD_TEXT && d.cd_text_short)
+        answer.assign(4, 0);
+    if (format == TOC_FORMAT_TRACKS && d.toc_short) {
+        answer.resize(4);
+        answer[0] = 0;
+        answer[1] = 2;
+    }
     uint32_t length = std::min<uint32_t>((uint32_t)answer.size(), std::min(room, read_toc_allocation(cdb)));
     memcpy(data, answer.data(), length);
     r->transferred = length;
@@ -755,6 +767,10 @@ void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
     }
     if (fault == FAULT_INQUIRY_REFUSED) {
         drive().inquiry_refused = true;
+        return;
+    }
+    if (fault == FAULT_CD_TEXT_SHORT || fault == FAULT_TOC_SHORT) {
+        (fault == FAULT_CD_TEXT_SHORT ? drive().cd_text_short : drive().toc_short) = true;
         return;
     }
     if (fault == FAULT_CD_TEXT_CRC) {

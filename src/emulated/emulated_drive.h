@@ -81,6 +81,8 @@ enum emulated_fault {
     FAULT_BECOMING_READY,        // [becoming-ready] CHECK CONDITION 02/04/01 to the first five commands
     FAULT_TOC_REFUSED,           // [toc-refused] READ TOC answered 05/20/00
     FAULT_INQUIRY_REFUSED,       // [inquiry-refused] INQUIRY answered 05/20/00
+    FAULT_CD_TEXT_SHORT,         // [cd-text-short] READ TOC's CD-Text: GOOD, the 4-byte header alone, length 0
+    FAULT_TOC_SHORT,             // [toc-short] READ TOC's tracks: GOOD, the 4-byte header alone, length 2
     // Of the disc's CD-Text, the block number counting its packs:
     FAULT_CD_TEXT_CRC            // [cd-text-crc] that pack's CRC does not match
 };
