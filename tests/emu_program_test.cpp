@@ -22,7 +22,8 @@ protected:
     run_result run(const char* image, const std::string& args, const std::string& out = "",
                    const std::string& settings = "") {
         std::string command =
-            "env -u QSCAN_EMULATED_FAULTS -u QSCAN_EMULATED_SPEED -u QSCAN_EMULATED_MAX_SECTORS -u QSCAN_EMULATED_STATS ";
+            "env -u QSCAN_EMULATED_FAULTS -u QSCAN_EMULATED_SPEED -u QSCAN_EMULATED_MAX_SECTORS -u QSCAN_EMULATED_STATS "
+            "-u QSCAN_EMULATED_DRIVE ";
         command += image ? std::string("QSCAN_EMULATED_DISC='") + image + "' " : "-u QSCAN_EMULATED_DISC ";
         command += settings + " ";
         command += "'" QSCAN_EMU "' " + args + " " + (out.empty() ? ">'" + dir + "/out'" : out) +
@@ -119,6 +120,35 @@ TEST_F(EmuProgramTest, EmptyDrive) {
     EXPECT_EQ("failed to read device: Input/output error\n"
               "drive reports: not ready, medium not present (02/3a/00)\n",
               r.err);
+}
+
+// QSCAN_EMULATED_DRIVE: qscan reads raw P-W, which some kinds of drive
+// refuse at the first read; a kind that is none is refused before anything
+// is read, with the list of kinds.
+TEST_F(EmuProgramTest, DriveKinds) {
+    const std::string sample_c = expected_output(synth_sample_disc(), options_from("c"));
+    const std::string refused = "failed to read device: Input/output error\n"
+                                "drive reports: illegal request, invalid field in command block (05/24/00)\n"
+                                "the drive may not support reading raw subchannel data\n";
+    struct {
+        const char* kind;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"", 0, sample_c, ""},
+        {"strict", 0, sample_c, ""},
+        {"no-raw", 1, "", refused},
+        {"no-subchannel", 1, "", refused},
+        {"zero-q", 0, "", ""},  // every frame fails its CRC: no code is seen
+        {"Strict", 1, "", "qscan-emu: QSCAN_EMULATED_DRIVE: unknown drive kind 'Strict' (kinds: strict, no-raw, "
+                          "formatted-no-crc, formatted-binary, zero-q, no-codes, no-subchannel)\n"},
+    };
+    for (auto& c : cases) {
+        run_result r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_DRIVE='") + c.kind + "'");
+        EXPECT_EQ(c.status, r.status) << c.kind;
+        EXPECT_EQ(c.out, r.out) << c.kind;
+        EXPECT_EQ(c.err, r.err) << c.kind;
+    }
 }
 
 // QSCAN_EMULATED_FAULTS as a user writes it: lists that are read, and lists

@@ -100,6 +100,12 @@ std::vector<uint8_t> formatted_as_laid_down(const synth_disc& disc, uint32_t lba
     return f;
 }
 
+// The sense of a command the programs' drive functions sent: key << 16 |
+// ASC << 8 | ASCQ, or -1 when it succeeded.
+int sense_of(int result, const read_failure& f) {
+    return result == 0 ? -1 : f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq;
+}
+
 // The drive's statistics: commands, READ CDs, blocks, seeks.
 std::vector<uint64_t> counts() {
     const emulated_statistics* s = emulated_stats();
@@ -126,23 +132,104 @@ protected:
     }
 };
 
-// The strict drive answers each selection: the main channel, then nothing,
-// the raw P-W as laid down, or formatted Q with the disc's CRC.
-TEST_F(EmulatedDriveTest, ReadCdSelectionsOfTheStrictDrive) {
-    for (auto& b : BLOCKS) {
-        uint8_t sector[SECTOR_BUFFER_SIZE];
-        synth_sector(disc, b.lba, sector);
-        const std::vector<uint8_t> main(sector, sector + SECTOR_MAIN_SIZE);
-        std::vector<uint8_t> got;
-        read_failure f;
-        ASSERT_EQ(0, read(b.lba, 1, SUBCHANNEL_NONE, &got, &f)) << b.what;
-        EXPECT_EQ(main, got) << b.what;
-        ASSERT_EQ(0, read(b.lba, 1, SUBCHANNEL_RAW, &got, &f)) << b.what;
-        EXPECT_EQ(std::vector<uint8_t>(sector, sector + SECTOR_BUFFER_SIZE), got) << b.what;
-        ASSERT_EQ(0, read(b.lba, 1, SUBCHANNEL_FORMATTED_Q, &got, &f)) << b.what;
-        EXPECT_EQ(main, std::vector<uint8_t>(got.begin(), got.begin() + SECTOR_MAIN_SIZE)) << b.what;
-        EXPECT_EQ(formatted_as_laid_down(disc, b.lba), std::vector<uint8_t>(got.begin() + SECTOR_MAIN_SIZE, got.end()))
-            << b.what;
+// The disc as a drive that fills positions in sees it: the same disc
+// without its codes, so that each code frame's block carries the position
+// frame the synthesizer lays down there.
+synth_disc without_codes(synth_disc disc) {
+    disc.mcn = "";
+    for (synth_track& t : disc.tracks)
+        t.isrc = t.second_isrc = "";
+    return disc;
+}
+
+// Formatted Q in binary, from the description alone: a position frame's
+// track (the lead-out's stays AA), index and times as plain numbers, a code
+// frame's bytes as laid down but its disc-time frame; the CRC field zero.
+std::vector<uint8_t> formatted_in_binary(const synth_disc& disc, uint32_t lba) {
+    const synth_sector_info info = synth_describe(disc, lba);
+    std::vector<uint8_t> f = formatted_as_laid_down(disc, lba);
+    f[10] = f[11] = 0;
+    if (info.kind != SYNTH_POSITION) {
+        f[9] = (uint8_t)(info.abs_frames % 75);
+        return f;
+    }
+    const std::vector<uint8_t> position = {
+        (uint8_t)(info.control << 4 | 1), (uint8_t)(info.track == SYNTH_LEAD_OUT_TRACK ? 0xAA : info.track),
+        (uint8_t)info.index, (uint8_t)(info.rel_frames / 4500), (uint8_t)(info.rel_frames / 75 % 60),
+        (uint8_t)(info.rel_frames % 75), 0, (uint8_t)(info.abs_frames / 4500), (uint8_t)(info.abs_frames / 75 % 60),
+        (uint8_t)(info.abs_frames % 75)};
+    std::copy(position.begin(), position.end(), f.begin());
+    // Block 2990's flipped bit is bit 38 (2990 x 37 mod 96): 02h in byte 4,
+    // its track time's seconds, 00 on the disc, read as 02.
+    if (lba == 2990)
+        f[4] ^= 0x02;
+    return f;
+}
+
+// What READ CD returns with each selection in each kind of drive, at a
+// position frame, code frames and damaged frames: the main channel as laid
+// down, then nothing (every kind reads 000b), raw P-W or formatted Q as the
+// kind gives them, or 05/24/00.
+TEST_F(EmulatedDriveTest, ReadCdOfEachKind) {
+    enum raw_answer { RAW_REFUSED, RAW_AS_LAID_DOWN, RAW_ZERO };
+    enum q_answer { Q_REFUSED, Q_WITH_CRC, Q_WITHOUT_CRC, Q_BINARY };
+    struct {
+        emulated_drive_kind kind;
+        raw_answer raw;
+        q_answer formatted;
+        bool positions_for_codes;
+    } cases[] = {
+        {DRIVE_STRICT, RAW_AS_LAID_DOWN, Q_WITH_CRC, false},
+        {DRIVE_NO_RAW, RAW_REFUSED, Q_WITH_CRC, false},
+        {DRIVE_FORMATTED_NO_CRC, RAW_REFUSED, Q_WITHOUT_CRC, false},
+        {DRIVE_FORMATTED_BINARY, RAW_REFUSED, Q_BINARY, false},
+        {DRIVE_ZERO_Q, RAW_ZERO, Q_WITH_CRC, false},
+        {DRIVE_NO_CODES, RAW_AS_LAID_DOWN, Q_WITH_CRC, true},
+        {DRIVE_NO_SUBCHANNEL, RAW_REFUSED, Q_REFUSED, false},
+    };
+    const synth_disc plain = without_codes(disc);
+    for (auto& c : cases) {
+        emulated_set_drive_kind(c.kind);
+        for (auto& b : BLOCKS) {
+            const synth_sector_info info = synth_describe(disc, b.lba);
+            const bool filled_in = c.positions_for_codes && info.kind != SYNTH_POSITION && !info.damaged;
+            const synth_disc& seen = filled_in ? plain : disc;
+            uint8_t sector[SECTOR_BUFFER_SIZE];
+            synth_sector(disc, b.lba, sector);
+            const std::vector<uint8_t> main(sector, sector + SECTOR_MAIN_SIZE);
+            std::string what = std::to_string(c.kind) + ", " + b.what;
+            std::vector<uint8_t> got;
+            read_failure f;
+            ASSERT_EQ(0, read(b.lba, 1, SUBCHANNEL_NONE, &got, &f)) << what;
+            EXPECT_EQ(main, got) << what;
+
+            int rc = read(b.lba, 1, SUBCHANNEL_RAW, &got, &f);
+            if (c.raw == RAW_REFUSED) {
+                EXPECT_EQ(0x052400, sense_of(rc, f)) << what;
+            } else {
+                ASSERT_EQ(0, rc) << what;
+                EXPECT_EQ(main, std::vector<uint8_t>(got.begin(), got.begin() + SECTOR_MAIN_SIZE)) << what;
+                std::vector<uint8_t> want(96, 0);
+                if (c.raw == RAW_AS_LAID_DOWN) {
+                    want.assign(sector + SECTOR_MAIN_SIZE, sector + SECTOR_BUFFER_SIZE);
+                    synth_lay_down_q(synth_q(seen, b.lba), want.data());  // P, R-W as they were
+                }
+                EXPECT_EQ(want, std::vector<uint8_t>(got.begin() + SECTOR_MAIN_SIZE, got.end())) << what;
+            }
+
+            rc = read(b.lba, 1, SUBCHANNEL_FORMATTED_Q, &got, &f);
+            if (c.formatted == Q_REFUSED) {
+                EXPECT_EQ(0x052400, sense_of(rc, f)) << what;
+                continue;
+            }
+            ASSERT_EQ(0, rc) << what;
+            EXPECT_EQ(main, std::vector<uint8_t>(got.begin(), got.begin() + SECTOR_MAIN_SIZE)) << what;
+            std::vector<uint8_t> want = c.formatted == Q_BINARY ? formatted_in_binary(disc, b.lba)
+                                                                : formatted_as_laid_down(seen, b.lba);
+            if (c.formatted == Q_WITHOUT_CRC)
+                want[10] = want[11] = 0;
+            EXPECT_EQ(want, std::vector<uint8_t>(got.begin() + SECTOR_MAIN_SIZE, got.end())) << what;
+        }
     }
 }
 
@@ -511,12 +598,6 @@ TEST_F(EmulatedDriveTest, ReadSubChannelReadsTheDiscOncePerDisc) {
     insert();
     ASSERT_EQ(0, read_subchannel(h, SUBQ_CATALOGUE_NUMBER, 0, got, sizeof got, &length, &f));
     EXPECT_EQ(whole + 6 + whole, *fetches);
-}
-
-// The sense of a command the programs' drive functions sent: key << 16 |
-// ASC << 8 | ASCQ, or -1 when it succeeded.
-int sense_of(int result, const read_failure& f) {
-    return result == 0 ? -1 : f.sense.key << 16 | f.sense.asc << 8 | f.sense.ascq;
 }
 
 // Each command that needs the disc, through the programs' own functions:

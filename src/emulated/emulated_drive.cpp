@@ -99,6 +99,19 @@ const struct {
     {"toc-short", FAULT_TOC_SHORT},
 };
 
+const struct {
+    const char* name;
+    emulated_drive_kind kind;
+} DRIVE_KIND_NAMES[] = {
+    {"strict", DRIVE_STRICT},
+    {"no-raw", DRIVE_NO_RAW},
+    {"formatted-no-crc", DRIVE_FORMATTED_NO_CRC},
+    {"formatted-binary", DRIVE_FORMATTED_BINARY},
+    {"zero-q", DRIVE_ZERO_Q},
+    {"no-codes", DRIVE_NO_CODES},
+    {"no-subchannel", DRIVE_NO_SUBCHANNEL},
+};
+
 const uint8_t READ_CD = 0xBE, READ_TOC = 0x43, READ_SUB_CHANNEL = 0x42, INQUIRY = 0x12;
 const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10, READ_SUB_CHANNEL_LENGTH = 10, INQUIRY_LENGTH = 6;
 // The READ CD block the drive accepts, but for the address in bytes 2-5, the
@@ -159,6 +172,7 @@ const uint8_t INQUIRY_ANSWER[INQUIRY_SIZE] = {
     '0', '0', '0', '1'};
 
 struct drive_state {
+    emulated_drive_kind kind = DRIVE_STRICT;
     double speed = 0;  // times 75 sectors a second; 0: unpaced
     std::chrono::steady_clock::time_point paced_from;
     uint64_t paced_sectors = 0;
@@ -303,26 +317,70 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
 
 namespace {
 
-// Formatted Q, 16 bytes: Q bytes 0-9 as the disc carries them, its CRC
-// bytes, three zeros, and the P bit (bit 7 of the first raw byte) in bit 7
-// of the last.
-void formatted_q(const uint8_t* raw, uint8_t out[FORMATTED_Q_SIZE]) {
+// Whether the drive refuses a READ CD for its sub-channel selection.
+bool refuses_selection(emulated_drive_kind kind, uint8_t selection) {
+    if (selection == SELECTION_RAW)
+        return kind == DRIVE_NO_RAW || kind == DRIVE_FORMATTED_NO_CRC || kind == DRIVE_FORMATTED_BINARY ||
+               kind == DRIVE_NO_SUBCHANNEL;
+    return selection == SELECTION_FORMATTED_Q && kind == DRIVE_NO_SUBCHANNEL;
+}
+
+// Formatted Q, 16 bytes: Q bytes 0-9 as the raw subchannel carries them,
+// its CRC bytes (zero for the kinds that leave them out), three zeros, and
+// the P bit (bit 7 of the first raw byte) in bit 7 of the last. A drive
+// that gives binary turns each BCD number (high nibble x 10 + low nibble)
+// into its value: in a position frame the track (but the lead-out's AA),
+// the index and both times, in a code frame its disc-time frame.
+void formatted_q(emulated_drive_kind kind, const uint8_t* raw, uint8_t out[FORMATTED_Q_SIZE]) {
     uint8_t q[Q_SIZE];
     extract_q(raw, q);  // bit 6 of each raw byte, first bit most significant
     memset(out, 0, FORMATTED_Q_SIZE);
     memcpy(out, q, Q_SIZE);
     out[15] = raw[0] & 0x80;
+    if (kind == DRIVE_FORMATTED_NO_CRC || kind == DRIVE_FORMATTED_BINARY)
+        out[10] = out[11] = 0;
+    if (kind != DRIVE_FORMATTED_BINARY)
+        return;
+    const uint8_t adr = out[0] & 0x0F;
+    for (int i = 1; i <= 9; ++i) {
+        bool number = adr == 1 ? i != 6 && (i != 1 || out[1] != Q_LEAD_OUT_TRACK) : (adr == 2 || adr == 3) && i == 9;
+        if (number)
+            out[i] = (uint8_t)bcd_value_of(out[i]);
+    }
 }
 
-// What one whole sector (main channel and raw P-W) becomes in a READ CD
-// answer with the selection, into `answer`; returns its size.
-uint32_t sector_answer(const uint8_t* whole, uint8_t selection, uint8_t* answer) {
+bool disc_q(drive_state& d, uint32_t lba, uint8_t q[Q_SIZE]);
+
+// A drive that never returns code frames puts the block's position, as it
+// counts it on from the position frame before, in place of a good mode-2
+// or mode-3 frame in the raw subchannel (Q in bit 6, the rest as it was).
+void fill_in_position(drive_state& d, uint32_t lba, uint8_t* raw) {
+    uint8_t q[Q_SIZE], position[Q_SIZE];
+    q_frame f;
+    extract_q(raw, q);
+    if (decode_q(q, &f) != 0 || ((q[0] & 0x0F) != 2 && (q[0] & 0x0F) != 3))
+        return;
+    if (!position_of_block(lba, q, [&d](uint32_t b, uint8_t* out) { return disc_q(d, b, out); }, position))
+        return;
+    std::array<uint8_t, Q_SIZE> laid;
+    memcpy(laid.data(), position, Q_SIZE);
+    synth_lay_down_q(laid, raw);
+}
+
+// What one whole sector (main channel and raw P-W) becomes in the drive's
+// READ CD answer with the selection, into `answer`; returns its size.
+uint32_t sector_answer(drive_state& d, uint32_t lba, const uint8_t* whole, uint8_t selection, uint8_t* answer) {
     memcpy(answer, whole, SECTOR_MAIN_SIZE);
-    const uint8_t* raw = whole + SECTOR_MAIN_SIZE;
-    if (selection == SELECTION_RAW)
+    uint8_t raw[SUBCHANNEL_SIZE];
+    memcpy(raw, whole + SECTOR_MAIN_SIZE, SUBCHANNEL_SIZE);
+    if (d.kind == DRIVE_NO_CODES && selection != SELECTION_NONE)
+        fill_in_position(d, lba, raw);
+    if (selection == SELECTION_RAW && d.kind == DRIVE_ZERO_Q)
+        memset(answer + SECTOR_MAIN_SIZE, 0, SUBCHANNEL_SIZE);
+    else if (selection == SELECTION_RAW)
         memcpy(answer + SECTOR_MAIN_SIZE, raw, SUBCHANNEL_SIZE);
     else if (selection == SELECTION_FORMATTED_Q)
-        formatted_q(raw, answer + SECTOR_MAIN_SIZE);
+        formatted_q(d.kind, raw, answer + SECTOR_MAIN_SIZE);
     return read_cd_sector_bytes(selection);
 }
 
@@ -380,7 +438,7 @@ bool read_block(drive_state& d, uint32_t lba, uint8_t selection, uint8_t* into, 
         memcpy(d.position_q, q, Q_SIZE);
     }
     uint8_t answer[SECTOR_BUFFER_SIZE];
-    uint32_t size = sector_answer(whole, selection, answer);
+    uint32_t size = sector_answer(d, lba, whole, selection, answer);
     // A short transfer stops after the block's main channel, and the
     // command with it.
     uint32_t length = fault.kind == FAULT_SHORT_TRANSFER ? (uint32_t)SECTOR_MAIN_SIZE : size;
@@ -412,7 +470,8 @@ void execute_read_cd(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t
             return;
         }
     }
-    if (selection != SELECTION_NONE && selection != SELECTION_RAW && selection != SELECTION_FORMATTED_Q) {
+    if ((selection != SELECTION_NONE && selection != SELECTION_RAW && selection != SELECTION_FORMATTED_Q) ||
+        refuses_selection(d.kind, selection)) {
         check_condition(r, INVALID_FIELD_IN_CDB, 0);
         return;
     }
@@ -735,6 +794,24 @@ void emulated_insert_synth_disc(const synth_disc& disc) {
         return true;
     };
     emulated_insert_disc(std::move(d));
+}
+
+void emulated_set_drive_kind(emulated_drive_kind kind) {
+    drive().kind = kind;
+}
+
+bool emulated_parse_drive_kind(const char* text, emulated_drive_kind* kind, std::string* error) {
+    for (const auto& k : DRIVE_KIND_NAMES)
+        if (strcmp(text, k.name) == 0) {
+            *kind = k.kind;
+            error->clear();
+            return true;
+        }
+    *error = "unknown drive kind '" + std::string(text) + "' (kinds: ";
+    for (size_t i = 0; i < sizeof DRIVE_KIND_NAMES / sizeof DRIVE_KIND_NAMES[0]; ++i)
+        *error += std::string(i ? ", " : "") + DRIVE_KIND_NAMES[i].name;
+    *error += ")";
+    return false;
 }
 
 void emulated_set_speed(double speed) {

@@ -46,6 +46,35 @@ void emulated_eject();
 // Whether a disc is in the drive, and its number of blocks (0 without one).
 bool emulated_disc_present(uint32_t* sector_count);
 
+// The drives people own, as they answer READ CD's sub-channel selections;
+// the names in brackets are those of QSCAN_EMULATED_DRIVE
+// (emulated_parse_drive_kind). Every kind reads with no subchannel, and
+// answers READ SUB-CHANNEL and INQUIRY; a fault at a block meets each
+// kind's READ CD alike.
+enum emulated_drive_kind {
+    DRIVE_STRICT,            // [strict] raw P-W and formatted Q as the disc carries them
+    DRIVE_NO_RAW,            // [no-raw] raw P-W refused (05/24/00); formatted Q with the disc's CRC
+    DRIVE_FORMATTED_NO_CRC,  // [formatted-no-crc] raw P-W refused; formatted Q, its CRC field zero
+    // [formatted-binary] raw P-W refused; formatted Q, its CRC field zero and
+    // its numbers in binary: a position frame's track (but the lead-out's AA),
+    // index and times, a code frame's disc-time frame
+    DRIVE_FORMATTED_BINARY,
+    DRIVE_ZERO_Q,            // [zero-q] raw P-W answered, all 96 bytes zero; formatted Q with the CRC
+    // [no-codes] every good mode-2 and mode-3 frame replaced by its block's
+    // position, counted on from the position frame before it
+    // (position_of_block in q_reports.h; without one that near, the frame
+    // stays); READ SUB-CHANNEL reports the codes
+    DRIVE_NO_CODES,
+    DRIVE_NO_SUBCHANNEL      // [no-subchannel] raw P-W and formatted Q refused; READ SUB-CHANNEL answered
+};
+
+// The drive's kind from now on; emulated_reset makes it DRIVE_STRICT.
+void emulated_set_drive_kind(emulated_drive_kind kind);
+
+// Reads a kind by its bracketed name into *kind. Returns false with the
+// reason, which lists the kinds, in *error for any other text.
+bool emulated_parse_drive_kind(const char* text, emulated_drive_kind* kind, std::string* error);
+
 // Delivers 75 x `speed` sectors a second from now on, as a drive at that
 // speed would (2.5 is a 2.5x drive); 0, as after a reset, is as fast as the
 // disc source allows.
@@ -177,7 +206,7 @@ struct emulated_counters {
 const emulated_call* emulated_last_call();
 const emulated_counters* emulated_counts();
 
-// Back to the start: empty drive, no faults, no calls seen, no limit.
+// Back to the start: empty strict drive, no faults, no calls seen, no limit.
 void emulated_reset();
 
 // How far Sleep has moved the drive's clock, which GetTickCount reads: the

@@ -1,5 +1,6 @@
 // The emulated drive as the QSCAN_EMULATED_* variables set it up: the disc
-// image or the sample disc, faults, speed, a transfer limit, statistics.
+// image or the sample disc, the kind of drive, faults, speed, a transfer
+// limit, statistics.
 #include "emulated/emulated_environment.h"
 
 #include <stdio.h>
@@ -65,6 +66,13 @@ int emulated_environment(const char* program) {
     } else {
         emulated_insert_synth_disc(synth_sample_disc());
     }
+    const char* kind_name = getenv("QSCAN_EMULATED_DRIVE");
+    emulated_drive_kind kind = DRIVE_STRICT;
+    if (kind_name != NULL && kind_name[0] != '\0' && !emulated_parse_drive_kind(kind_name, &kind, &error)) {
+        fprintf(stderr, "%s: QSCAN_EMULATED_DRIVE: %s\n", program, error.c_str());
+        return 1;
+    }
+    emulated_set_drive_kind(kind);
     const char* fault_list = getenv("QSCAN_EMULATED_FAULTS");
     std::vector<std::pair<uint32_t, emulated_fault>> faults;
     if (fault_list != NULL && !emulated_parse_faults(fault_list, &faults, &error)) {

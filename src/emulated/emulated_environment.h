@@ -6,6 +6,8 @@
 // Loads drive D: as the environment says:
 //   QSCAN_EMULATED_DISC         a disc image (disc_image.h), "none" for an empty
 //                               drive (./none names a file), else the sample disc
+//   QSCAN_EMULATED_DRIVE        the kind of drive (emulated_parse_drive_kind); strict
+//                               when unset or empty
 //   QSCAN_EMULATED_FAULTS       faults, "BLOCK:KIND,..." (emulated_parse_faults)
 //   QSCAN_EMULATED_SPEED        sectors a second, as a multiple of 75 ("10", "2.5")
 //   QSCAN_EMULATED_MAX_SECTORS  the most sectors one transfer may hold, as a system allows
