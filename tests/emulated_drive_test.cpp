@@ -312,7 +312,8 @@ TEST_F(EmulatedDriveTest, ReadCdRequestsAndTheirRoom) {
         {0x03, 2448, 0x052400}, {0x04, 2448, 0x052400}, {0x41, 2448, 0x052400}, {0xFF, 2448, 0x052400},
     };
     for (auto& c : cases) {
-        const std::vector<uint8_t> cdb = {0xBE, 0, 0, 0, 0x06, 0x40, 0, 0, 2, 0xF8, c.selection, 0};  // blocks 1600-1601
+        // Blocks 1600 and 1601.
+        const std::vector<uint8_t> cdb = {0xBE, 0, 0, 0, 0x06, 0x40, 0, 0, 2, 0xF8, c.selection, 0};
         uint8_t status;
         int sense;
         ASSERT_TRUE(pass_through(cdb, 2 * c.block_bytes, &status, &sense)) << int(c.selection);
@@ -431,10 +432,11 @@ TEST_F(EmulatedDriveTest, RequestsTheSystemPassesOn) {
 }
 
 // READ SUB-CHANNEL's codes through the programs' read_subchannel, as the
-// disc's description has them: the catalogue number; each track's ISRC,
-// the one most of its frames carry (track 4's second code is in a
-// minority), none for the data track and the track without, none for a
-// track the disc does not have; ADR 3 and the track's CONTROL.
+// disc's description has them, from every kind of drive (those that give
+// no codes or no subchannel in READ CD too): the catalogue number; each
+// track's ISRC, the one most of its frames carry (track 4's second code is
+// in a minority), none for the data track and the track without, none for
+// a track the disc does not have; ADR 3 and the track's CONTROL.
 TEST_F(EmulatedDriveTest, ReadSubChannelCodes) {
     struct {
         uint8_t format, track;
@@ -448,23 +450,28 @@ TEST_F(EmulatedDriveTest, ReadSubChannelCodes) {
         {0x03, 4, 0x30, disc.tracks[3].isrc},
         {0x03, 5, 0x30, ""},
     };
-    for (auto& c : cases) {
-        uint8_t got[SUBQ_ANSWER_SIZE];
-        uint32_t length = 0;
-        read_failure f;
-        ASSERT_EQ(0, read_subchannel(h, c.format, c.track, got, sizeof got, &length, &f)) << int(c.track);
-        ASSERT_EQ(24u, length);
-        std::vector<uint8_t> want(24, 0);
-        want[1] = 0x15;  // no audio status to report
-        want[3] = 20;
-        want[4] = c.format;
-        if (c.format == 0x03) {
-            want[5] = c.adr_control;
-            want[6] = c.track;
+    for (int kind = DRIVE_STRICT; kind <= DRIVE_NO_SUBCHANNEL; ++kind) {
+        for (auto& c : cases) {
+            emulated_set_drive_kind((emulated_drive_kind)kind);
+            uint8_t got[SUBQ_ANSWER_SIZE];
+            uint32_t length = 0;
+            read_failure f;
+            std::string what = std::to_string(kind) + ": format " + std::to_string(c.format) + " track " +
+                               std::to_string(c.track);
+            ASSERT_EQ(0, read_subchannel(h, c.format, c.track, got, sizeof got, &length, &f)) << what;
+            ASSERT_EQ(24u, length);
+            std::vector<uint8_t> want(24, 0);
+            want[1] = 0x15;  // no audio status to report
+            want[3] = 20;
+            want[4] = c.format;
+            if (c.format == 0x03) {
+                want[5] = c.adr_control;
+                want[6] = c.track;
+            }
+            want[8] = c.code.empty() ? 0x00 : 0x80;
+            memcpy(&want[9], c.code.data(), c.code.size());
+            EXPECT_EQ(want, std::vector<uint8_t>(got, got + 24)) << what;
         }
-        want[8] = c.code.empty() ? 0x00 : 0x80;
-        memcpy(&want[9], c.code.data(), c.code.size());
-        EXPECT_EQ(want, std::vector<uint8_t>(got, got + 24)) << int(c.format) << " track " << int(c.track);
     }
 }
 
@@ -476,7 +483,8 @@ TEST_F(EmulatedDriveTest, CatalogueNumberOfTheFirstSession) {
     two.second_session = 300;
     const uint32_t second = synth_lead_out_start(two) + SESSION_GAP_BLOCKS;
     for (uint32_t lba = second; lba < second + 100; ++lba)  // 9999999999994, as mode-2 frames
-        two.raw_q[lba] = {0x42, 0x99, 0x99, 0x99, 0x99, 0x99, 0x94, 0x00, 0x00, (uint8_t)(lba % 75 / 10 * 16 + lba % 75 % 10)};
+        two.raw_q[lba] = {0x42, 0x99, 0x99, 0x99, 0x99, 0x99, 0x94, 0x00, 0x00,
+                          (uint8_t)(lba % 75 / 10 * 16 + lba % 75 % 10)};
     synth_disc none = disc;
     none.mcn = "";
     for (auto& c : {std::make_pair(two, disc.mcn), std::make_pair(none, std::string())}) {
@@ -516,7 +524,8 @@ TEST_F(EmulatedDriveTest, ReadSubChannelPosition) {
                 const int32_t v = address.first;
                 const uint32_t frames = address.second;
                 if (msf)
-                    want.insert(want.end(), {0, (uint8_t)(frames / 4500), (uint8_t)(frames / 75 % 60), (uint8_t)(frames % 75)});
+                    want.insert(want.end(),
+                                {0, (uint8_t)(frames / 4500), (uint8_t)(frames / 75 % 60), (uint8_t)(frames % 75)});
                 else
                     want.insert(want.end(), {(uint8_t)(v >> 24), (uint8_t)(v >> 16), (uint8_t)(v >> 8), (uint8_t)v});
             }
@@ -619,11 +628,13 @@ struct commands_needing_the_disc {
         uint8_t answer[SUBQ_ANSWER_SIZE];
         uint32_t length;
         read_failure f;
-        return sense_of(::read_subchannel(h, format, format == SUBQ_ISRC ? 1 : 0, answer, sizeof answer, &length, &f), f);
+        uint8_t track = format == SUBQ_ISRC ? 1 : 0;
+        return sense_of(::read_subchannel(h, format, track, answer, sizeof answer, &length, &f), f);
     }
     std::vector<int> all() {
         return {read_cd(SUBCHANNEL_NONE), read_cd(SUBCHANNEL_RAW), read_cd(SUBCHANNEL_FORMATTED_Q), read_toc(),
-                read_subchannel(SUBQ_CURRENT_POSITION), read_subchannel(SUBQ_CATALOGUE_NUMBER), read_subchannel(SUBQ_ISRC)};
+                read_subchannel(SUBQ_CURRENT_POSITION), read_subchannel(SUBQ_CATALOGUE_NUMBER),
+                read_subchannel(SUBQ_ISRC)};
     }
 };
 

@@ -223,8 +223,8 @@ bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
     bool command_ok = false;
     switch (r->Cdb[0]) {
     case READ_CD:
-        command_ok = r->CdbLength == READ_CD_LENGTH &&
-                     r->DataTransferLength == read_cd_count(r->Cdb) * read_cd_sector_bytes(r->Cdb[READ_CD_SELECTION_AT]);
+        command_ok = r->CdbLength == READ_CD_LENGTH && r->DataTransferLength == read_cd_count(r->Cdb) *
+                                                              read_cd_sector_bytes(r->Cdb[READ_CD_SELECTION_AT]);
         break;
     case READ_TOC:
         command_ok = r->CdbLength == READ_TOC_LENGTH && r->DataTransferLength == read_toc_allocation(r->Cdb);
