@@ -235,7 +235,7 @@ TEST_F(EmuProgramTest, DriveSpeeds) {
 }
 
 // QSCAN_EMULATED_MAX_SECTORS: 1 to 26; QSCAN_EMULATED_STATS: the drive's
-// counts when the program ends, one JSON object.
+// counts when the program ends, one JSON object, in a file it can write.
 TEST_F(EmuProgramTest, TransferLimitAndStatistics) {
     const std::string stats = dir + "/stats.json";
     run_result r = run(nullptr, "-c D:", "", "QSCAN_EMULATED_MAX_SECTORS=1 QSCAN_EMULATED_STATS='" + stats + "'");
@@ -245,6 +245,17 @@ TEST_F(EmuProgramTest, TransferLimitAndStatistics) {
     EXPECT_EQ("{\"commands\": " + std::to_string(n + 3) + ", \"read_cd_commands\": " + std::to_string(n + 1) +
                   ", \"blocks\": " + std::to_string(n + 1) + ", \"seeks\": 1}\n",
               slurp(stats));
+    // A file that cannot be written is refused before anything is read.
+    struct {
+        std::string path, reason;
+    } unwritable[] = {{dir + "/no/such/folder/stats.json", "No such file or directory"},
+                      {dir, "Is a directory"}};
+    for (auto& u : unwritable) {
+        r = run(nullptr, "-c D:", "", "QSCAN_EMULATED_STATS='" + u.path + "'");
+        EXPECT_EQ(1, r.status) << u.path;
+        EXPECT_EQ("", r.out) << u.path;
+        EXPECT_EQ("qscan-emu: QSCAN_EMULATED_STATS: cannot write " + u.path + ": " + u.reason + "\n", r.err);
+    }
     for (const char* max : {"0", "27", "x", ""}) {
         r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_MAX_SECTORS='") + max + "'");
         EXPECT_EQ(1, r.status) << max;

@@ -3,6 +3,7 @@
 // limit, statistics.
 #include "emulated/emulated_environment.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -101,7 +102,16 @@ int emulated_environment(const char* program) {
         emulated_set_max_sectors((unsigned)max);
     }
     stats_path = getenv("QSCAN_EMULATED_STATS");
-    if (stats_path != NULL && stats_path[0] != '\0')
+    if (stats_path != NULL && stats_path[0] != '\0') {
+        // Tried now, so that a file that cannot be written is said at once,
+        // not lost at exit.
+        FILE* f = fopen(stats_path, "w");
+        if (f == NULL) {
+            fprintf(stderr, "%s: QSCAN_EMULATED_STATS: cannot write %s: %s\n", program, stats_path, strerror(errno));
+            return 1;
+        }
+        fclose(f);
         atexit(write_stats);
+    }
     return 0;
 }

@@ -12,7 +12,8 @@
 //   QSCAN_EMULATED_SPEED        sectors a second, as a multiple of 75 ("10", "2.5")
 //   QSCAN_EMULATED_MAX_SECTORS  the most sectors one transfer may hold, as a system allows
 //   QSCAN_EMULATED_STATS        a file that gets the drive's statistics, as one
-//                               JSON object, when the program exits
+//                               JSON object, when the program exits; one that
+//                               cannot be written is an error at once
 // Returns 0, or 1 after a message on standard error that begins with `program`.
 int emulated_environment(const char* program);
 
