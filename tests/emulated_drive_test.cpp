@@ -410,8 +410,10 @@ TEST_F(EmulatedDriveTest, CatalogueNumberOfTheFirstSession) {
     synth_disc two = disc;
     two.second_session = 300;
     const uint32_t second = synth_lead_out_start(two) + SESSION_GAP_BLOCKS;
-    for (uint32_t lba = second; lba < second + 100; ++lba)  // 9999999999994
-        two.raw_q[lba] = {0x42, 0x99, 0x99, 0x99, 0x99, 0x99, 0x94, 0, 0, (uint8_t)(lba % 75 / 10 * 16 + lba % 75 % 10)};
+    for (uint32_t lba = second; lba < second + 100; ++lba) {  // 9999999999994
+        const uint8_t frame = (uint8_t)(lba % 75 / 10 * 16 + lba % 75 % 10);
+        two.raw_q[lba] = {0x42, 0x99, 0x99, 0x99, 0x99, 0x99, 0x94, 0, 0, frame};
+    }
     synth_disc none = disc;
     none.mcn = "";
     for (auto& c : {std::make_pair(two, disc.mcn), std::make_pair(none, std::string(13, '\0'))}) {
