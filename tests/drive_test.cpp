@@ -496,6 +496,8 @@ TEST_F(StrictDriveTest, ChecksEveryByteOfTheCommandBlock) {
         if (byte >= 2 && byte <= 8)
             continue;  // the block address and the transfer length, which the request's room must match
         for (int bit = 0; bit < 8; ++bit) {
+            if (byte == 10 && bit == 0)
+                continue;  // 00h: no subchannel, a read of its own, whose room is 2352 bytes a block
             SetUp();
             request.Cdb[byte] ^= (UCHAR)(1 << bit);
             ASSERT_TRUE(send()) << "byte " << byte << " bit " << bit;

@@ -22,7 +22,8 @@ protected:
     run_result run(const char* image, const std::string& args, const std::string& out = "",
                    const std::string& settings = "") {
         std::string command =
-            "env -u QSCAN_EMULATED_FAULTS -u QSCAN_EMULATED_SPEED -u QSCAN_EMULATED_MAX_SECTORS -u QSCAN_EMULATED_STATS ";
+            "env -u QSCAN_EMULATED_FAULTS -u QSCAN_EMULATED_SPEED -u QSCAN_EMULATED_MAX_SECTORS -u QSCAN_EMULATED_STATS "
+            "-u QSCAN_EMULATED_DRIVE ";
         command += image ? std::string("QSCAN_EMULATED_DISC='") + image + "' " : "-u QSCAN_EMULATED_DISC ";
         command += settings + " ";
         command += "'" QSCAN_EMU "' " + args + " " + (out.empty() ? ">'" + dir + "/out'" : out) +
@@ -111,6 +112,45 @@ TEST_F(EmuProgramTest, EmptyImageIsADiscThatCannotBeRead) {
               r.err);
 }
 
+// QSCAN_EMULATED_DISC=none: an empty drive, which qscan waits for, then gives up on.
+TEST_F(EmuProgramTest, EmptyDrive) {
+    run_result r = run("none", "-c D:");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("failed to read device: Input/output error\n"
+              "drive reports: not ready, medium not present (02/3a/00)\n",
+              r.err);
+}
+
+// QSCAN_EMULATED_DRIVE: qscan reads raw P-W, which some kinds of drive
+// refuse at the first read; a kind that is none is refused before anything
+// is read, with the list of kinds.
+TEST_F(EmuProgramTest, DriveKinds) {
+    const std::string sample_c = expected_output(synth_sample_disc(), options_from("c"));
+    const std::string refused = "failed to read device: Input/output error\n"
+                                "drive reports: illegal request, invalid field in command block (05/24/00)\n"
+                                "the drive may not support reading raw subchannel data\n";
+    struct {
+        const char* kind;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"", 0, sample_c, ""},
+        {"strict", 0, sample_c, ""},
+        {"no-raw", 1, "", refused},
+        {"no-subchannel", 1, "", refused},
+        {"zero-q", 0, "", ""},  // every frame fails its CRC: no code is seen
+        {"Strict", 1, "", "qscan-emu: QSCAN_EMULATED_DRIVE: unknown drive kind 'Strict' (kinds: strict, no-raw, "
+                          "formatted-no-crc, formatted-binary, zero-q, no-codes, no-subchannel)\n"},
+    };
+    for (auto& c : cases) {
+        run_result r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_DRIVE='") + c.kind + "'");
+        EXPECT_EQ(c.status, r.status) << c.kind;
+        EXPECT_EQ(c.out, r.out) << c.kind;
+        EXPECT_EQ(c.err, r.err) << c.kind;
+    }
+}
+
 // QSCAN_EMULATED_FAULTS as a user writes it: lists that are read, and lists
 // that are refused before anything is scanned.
 TEST_F(EmuProgramTest, FaultLists) {
@@ -149,7 +189,8 @@ TEST_F(EmuProgramTest, FaultLists) {
         {"2:bad", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '2:bad': unknown kind 'bad' "
                          "(kinds: medium, hardware, not-ready, unit-attention, illegal, no-subchannel, "
                          "no-sense, call, short, invalid-opcode, end-of-area, illegal-mode, blank, recovered, "
-                         "aborted, aborted-always, deferred, short-sense, becoming-ready, toc-refused, cd-text-crc)\n"},
+                         "aborted, aborted-always, deferred, short-sense, becoming-ready, toc-refused, cd-text-crc, "
+                         "inquiry-refused, cd-text-short, toc-short)\n"},
         {"-1:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault '-1:medium': expected "
                              "a block address in decimal, a colon and a fault kind\n"},
         {"4294967296:medium", 1, "", "qscan-emu: QSCAN_EMULATED_FAULTS: cannot read fault "
@@ -194,7 +235,7 @@ TEST_F(EmuProgramTest, DriveSpeeds) {
 }
 
 // QSCAN_EMULATED_MAX_SECTORS: 1 to 26; QSCAN_EMULATED_STATS: the drive's
-// counts when the program ends, one JSON object.
+// counts when the program ends, one JSON object, in a file it can write.
 TEST_F(EmuProgramTest, TransferLimitAndStatistics) {
     const std::string stats = dir + "/stats.json";
     run_result r = run(nullptr, "-c D:", "", "QSCAN_EMULATED_MAX_SECTORS=1 QSCAN_EMULATED_STATS='" + stats + "'");
@@ -205,6 +246,17 @@ TEST_F(EmuProgramTest, TransferLimitAndStatistics) {
     EXPECT_EQ("{\"commands\": " + std::to_string(n + 5) + ", \"read_cd_commands\": " + std::to_string(n + 1) +
                   ", \"blocks\": " + std::to_string(n + 1) + ", \"seeks\": 1}\n",
               slurp(stats));
+    // A file that cannot be written is refused before anything is read.
+    struct {
+        std::string path, reason;
+    } unwritable[] = {{dir + "/no/such/folder/stats.json", "No such file or directory"},
+                      {dir, "Is a directory"}};
+    for (auto& u : unwritable) {
+        r = run(nullptr, "-c D:", "", "QSCAN_EMULATED_STATS='" + u.path + "'");
+        EXPECT_EQ(1, r.status) << u.path;
+        EXPECT_EQ("", r.out) << u.path;
+        EXPECT_EQ("qscan-emu: QSCAN_EMULATED_STATS: cannot write " + u.path + ": " + u.reason + "\n", r.err);
+    }
     for (const char* max : {"0", "27", "x", ""}) {
         r = run(nullptr, "-c D:", "", std::string("QSCAN_EMULATED_MAX_SECTORS='") + max + "'");
         EXPECT_EQ(1, r.status) << max;

@@ -111,6 +111,7 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
             track = &t;
             info.track = (unsigned)i + 1;
             info.control = t.control;
+            info.mode = t.mode;
             if (lba < start + t.pregap) {
                 info.index = 0;
                 info.rel_frames = start + t.pregap - lba - (disc.countdown_to_one ? 0 : 1);
@@ -223,13 +224,13 @@ void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SECTOR_BU
 
     uint8_t* main_channel = sector;
     fill_noise(seed, main_channel, SECTOR_MAIN_SIZE);
-    if (info.control & 4) {  // a data track: mode-1 sync pattern and header
+    if (info.control & 4) {  // a data track: sync pattern and header
         memset(main_channel, 0xFF, 12);
         main_channel[0] = main_channel[11] = 0x00;
         main_channel[12] = (uint8_t)to_bcd(info.abs_frames / 4500);
         main_channel[13] = (uint8_t)to_bcd(info.abs_frames / 75 % 60);
         main_channel[14] = (uint8_t)to_bcd(info.abs_frames % 75);
-        main_channel[15] = 0x01;
+        main_channel[15] = info.mode;
     }
 
     uint8_t* sub = sector + SECTOR_MAIN_SIZE;
@@ -353,6 +354,20 @@ synth_disc synth_sheet_disc() {
     disc.countdown_to_one = true;
     disc.damaged = {100, 2000, 5000, 9000};
     disc.lead_out = 150;
+    return disc;
+}
+
+synth_disc synth_mixed_mode_disc() {
+    synth_disc disc;
+    disc.mcn = "0724384960254";
+    disc.tracks = {
+        {0, 1200, 0x4, "", 2},
+        {150, 1500, 0x0, "ZZQSC2600102"},
+        {150, 900, 0x2, ""},
+        {150, 1100, 0x0, "ZZQSC2600104"},
+    };
+    disc.damaged = {40, 1475, 2990, 4350};
+    disc.lead_out = 100;
     return disc;
 }
 

@@ -22,13 +22,16 @@ enum {
 
 struct synth_track {
     synth_track(uint32_t pregap_frames = 0, uint32_t length_frames = 0, uint8_t control_nibble = 0,
-                std::string code = "")
-        : pregap(pregap_frames), length(length_frames), control(control_nibble), isrc(code) {}
+                std::string code = "", uint8_t sector_mode = 1)
+        : pregap(pregap_frames), length(length_frames), control(control_nibble), isrc(code), mode(sector_mode) {}
 
     uint32_t pregap = 0;   // frames of index 0 before the track; on the first track, from block 0
     uint32_t length = 0;   // frames of index 1 and above
     uint8_t control = 0;   // CONTROL nibble: 0 two-channel audio, 1 pre-emphasis, 2 copy permitted, 4 data, 8 four channels
     std::string isrc;      // 12 characters (country, registrant, year, designation), or empty
+    // A data track's sector mode, 1 or 2: byte 15 of each of its sectors'
+    // headers (a mode-2 sector has the same sync and address as a mode-1 one).
+    uint8_t mode = 1;
     // Where index 2, 3, ... begin, in frames after the start of index 1, ascending.
     std::vector<uint32_t> indexes;
     // From this frame of index 1 on, the track's ISRC frames carry a second
@@ -94,6 +97,7 @@ struct synth_sector_info {
     bool damaged = false;
     unsigned track = 0, index = 0;  // where the block lies; SYNTH_LEAD_OUT_TRACK in the lead-out
     uint8_t control = 0;
+    uint8_t mode = 1;         // the sector mode of a data track's blocks (the second session's: 1)
     uint32_t rel_frames = 0;  // track time as carried: counts down in index 0 (see countdown_to_one)
     uint32_t abs_frames = 0;  // disc time: block + 150
     std::string code;         // the catalogue number or ISRC of an SYNTH_MCN or SYNTH_ISRC block
@@ -146,6 +150,11 @@ synth_disc synth_sample_disc();
 // frames; a track without ISRC and one with two; a copy flag; a data track;
 // damaged frames; a lead-out.
 synth_disc synth_sheet_disc();
+
+// A mixed-mode disc, as CD-ROM XA discs with audio are made: a data track of
+// mode-2 sectors first, then three audio tracks (two with an ISRC, the
+// middle one without), a catalogue number, damaged frames and a lead-out.
+synth_disc synth_mixed_mode_disc();
 
 // An album of the given length in frames: tracks of four minutes (the last
 // one shorter), two-second pregaps, a catalogue number, an ISRC per track,

@@ -1,6 +1,6 @@
 // The emulated platform: the Win32 kernel services over one emulated CD
 // drive, D:, which refuses every request or command block that is not
-// exactly a raw-subchannel READ CD or a READ TOC as the programs send them.
+// exactly a READ CD or a READ TOC as the programs send them.
 #include "emulated/emulated_drive.h"
 
 #include <string.h>
@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "drive/scsi_sense.h"
+#include "emulated/q_reports.h"
 #include "emulated/toc_answers.h"
 #include "subchannel.h"
 #include "platform/drive_paths.h"
@@ -94,13 +95,32 @@ const struct {
     {"becoming-ready", FAULT_BECOMING_READY},
     {"toc-refused", FAULT_TOC_REFUSED},
     {"cd-text-crc", FAULT_CD_TEXT_CRC},
+    {"inquiry-refused", FAULT_INQUIRY_REFUSED},
+    {"cd-text-short", FAULT_CD_TEXT_SHORT},
+    {"toc-short", FAULT_TOC_SHORT},
 };
 
-const uint8_t READ_CD = 0xBE, READ_TOC = 0x43;
-const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10;
-// The READ CD block the drive accepts, but for the address in bytes 2-5 and
-// the transfer length in bytes 6-8.
-const uint8_t EXPECTED_READ_CD[READ_CD_LENGTH] = {READ_CD, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x01, 0x00};
+const struct {
+    const char* name;
+    emulated_drive_kind kind;
+} DRIVE_KIND_NAMES[] = {
+    {"strict", DRIVE_STRICT},
+    {"no-raw", DRIVE_NO_RAW},
+    {"formatted-no-crc", DRIVE_FORMATTED_NO_CRC},
+    {"formatted-binary", DRIVE_FORMATTED_BINARY},
+    {"zero-q", DRIVE_ZERO_Q},
+    {"no-codes", DRIVE_NO_CODES},
+    {"no-subchannel", DRIVE_NO_SUBCHANNEL},
+};
+
+const uint8_t READ_CD = 0xBE, READ_TOC = 0x43, READ_SUB_CHANNEL = 0x42, INQUIRY = 0x12;
+const size_t READ_CD_LENGTH = 12, READ_TOC_LENGTH = 10, READ_SUB_CHANNEL_LENGTH = 10, INQUIRY_LENGTH = 6;
+// The READ CD block the drive accepts, but for the address in bytes 2-5, the
+// transfer length in bytes 6-8 and the sub-channel selection in byte 10.
+const uint8_t EXPECTED_READ_CD[READ_CD_LENGTH] = {READ_CD, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0, 0x00};
+const size_t READ_CD_SELECTION_AT = 10;
+// The sub-channel selections the drive reads: none, raw P-W, formatted Q.
+const uint8_t SELECTION_NONE = 0x00, SELECTION_RAW = 0x01, SELECTION_FORMATTED_Q = 0x02;
 const unsigned BECOMING_READY_COMMANDS = 5;
 const sense_code BECOMING_READY = {SENSE_KEY_NOT_READY, 0x04, 0x01};
 const sense_code TOC_UNRECOVERABLE = {SENSE_KEY_MEDIUM_ERROR, 0x57, 0x00};
@@ -113,24 +133,71 @@ uint32_t be32(const uint8_t* p) {
 uint32_t read_cd_count(const uint8_t* cdb) {
     return (uint32_t)cdb[6] << 16 | (uint32_t)cdb[7] << 8 | cdb[8];
 }
+// The bytes each block takes in a READ CD answer with this selection. A
+// selection the drive does not read is sized as raw P-W, so that a request
+// for it reaches the drive, which refuses it.
+uint32_t read_cd_sector_bytes(uint8_t selection) {
+    switch (selection) {
+    case SELECTION_NONE: return SECTOR_MAIN_SIZE;
+    case SELECTION_FORMATTED_Q: return SECTOR_MAIN_SIZE + FORMATTED_Q_SIZE;
+    default: return SECTOR_BUFFER_SIZE;
+    }
+}
+// READ TOC's and READ SUB-CHANNEL's allocation length, in bytes 7-8.
 uint32_t read_toc_allocation(const uint8_t* cdb) {
     return (uint32_t)cdb[7] << 8 | cdb[8];
 }
+uint32_t inquiry_allocation(const uint8_t* cdb) {
+    return (uint32_t)cdb[3] << 8 | cdb[4];
+}
+
+// The length of the command block of an operation the drive executes; 0
+// for one it does not know.
+size_t command_length(uint8_t opcode) {
+    switch (opcode) {
+    case READ_CD: return READ_CD_LENGTH;
+    case READ_TOC: return READ_TOC_LENGTH;
+    case READ_SUB_CHANNEL: return READ_SUB_CHANNEL_LENGTH;
+    case INQUIRY: return INQUIRY_LENGTH;
+    default: return 0;
+    }
+}
+
+// The drive's standard INQUIRY answer: a removable CD/DVD device (type 05h)
+// of the newer command sets (version 05h, response format 02h), 31 bytes
+// after byte 4, and its vendor, product and revision, padded with blanks.
+const uint8_t INQUIRY_ANSWER[INQUIRY_SIZE] = {
+    0x05, 0x80, 0x05, 0x02, INQUIRY_SIZE - 5, 0, 0, 0,
+    'Q', 'S', 'C', 'A', 'N', ' ', ' ', ' ',
+    'E', 'M', 'U', 'L', 'A', 'T', 'E', 'D', ' ', 'C', 'D', '-', 'R', 'O', 'M', ' ',
+    '0', '0', '0', '1'};
 
 struct drive_state {
+    emulated_drive_kind kind = DRIVE_STRICT;
     double speed = 0;  // times 75 sectors a second; 0: unpaced
     std::chrono::steady_clock::time_point paced_from;
     uint64_t paced_sectors = 0;
     bool loaded = false;
+    bool gone = false;  // a READ CD met FAULT_NOT_READY: the disc is gone for every other command
     emulated_disc disc;
     bool toc_looked_for = false;  // the disc's Q frames were searched for its table of contents
     std::map<uint32_t, fault_entry> faults;
     unsigned becoming_ready = 0;  // commands still answered "becoming ready"
     bool toc_refused = false;
+    bool inquiry_refused = false;
+    bool cd_text_short = false, toc_short = false;  // those answers cut to their header
     std::set<uint32_t> bad_cd_text_packs;
     unsigned max_sectors = 0;
     emulated_statistics stats{};
     uint32_t next_block = 0;      // the block after the last READ CD's last
+    bool moved = false;           // READ SUB-CHANNEL sought a track since: the next READ CD seeks
+    // The disc's codes, found by reading it whole when first asked for.
+    bool codes_found = false;
+    disc_codes codes;
+    // The last good position frame a READ CD met, to count on from.
+    bool position_seen = false;
+    uint32_t position_lba = 0;
+    uint8_t position_q[Q_SIZE] = {};
     uint64_t slept_ms = 0;
     emulated_call last{};
     emulated_counters counts{};
@@ -148,20 +215,35 @@ bool is_drive_d(char c) {
     return c == 'D' || c == 'd';
 }
 
-// Every field the programs set, at exactly its value: READ CD and READ TOC
-// with the command block's own length and room for exactly what it asks
-// for (any other command goes to the drive, which refuses it); anything else
-// the pass-through layer of a strict system refuses before the drive sees it.
+// Every field the programs set, at exactly its value: READ CD, READ TOC,
+// READ SUB-CHANNEL and INQUIRY with the command block's own length and room for exactly what it
+// asks for (any other command block of 6, 10 or 12 bytes goes to the drive,
+// which refuses it); anything else the pass-through layer of a strict system
+// refuses before the drive sees it.
 bool request_is_valid(const SCSI_PASS_THROUGH_DIRECT* r) {
-    bool read_cd = r->Cdb[0] == READ_CD && r->CdbLength == READ_CD_LENGTH &&
-                   r->DataTransferLength == read_cd_count(r->Cdb) * SECTOR_BUFFER_SIZE;
-    bool read_toc = r->Cdb[0] == READ_TOC && r->CdbLength == READ_TOC_LENGTH &&
-                    r->DataTransferLength == read_toc_allocation(r->Cdb);
-    bool other = r->Cdb[0] != READ_CD && r->Cdb[0] != READ_TOC && r->CdbLength == READ_CD_LENGTH;
+    bool command_ok = false;
+    switch (r->Cdb[0]) {
+    case READ_CD:
+        command_ok = r->CdbLength == READ_CD_LENGTH && r->DataTransferLength == read_cd_count(r->Cdb) *
+                                                              read_cd_sector_bytes(r->Cdb[READ_CD_SELECTION_AT]);
+        break;
+    case READ_TOC:
+        command_ok = r->CdbLength == READ_TOC_LENGTH && r->DataTransferLength == read_toc_allocation(r->Cdb);
+        break;
+    case READ_SUB_CHANNEL:
+        command_ok = r->CdbLength == READ_SUB_CHANNEL_LENGTH && r->DataTransferLength == read_toc_allocation(r->Cdb);
+        break;
+    case INQUIRY:
+        command_ok = r->CdbLength == INQUIRY_LENGTH && r->DataTransferLength == inquiry_allocation(r->Cdb);
+        break;
+    default:
+        command_ok = r->CdbLength == 6 || r->CdbLength == 10 || r->CdbLength == 12;
+        break;
+    }
     bool cdb_tail_clear = true;
     for (unsigned i = r->CdbLength; i < sizeof r->Cdb; ++i)
         cdb_tail_clear = cdb_tail_clear && r->Cdb[i] == 0;
-    return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 && (read_cd || read_toc || other) &&
+    return r->Length == sizeof *r && r->PathId == 0 && r->TargetId == 0 && r->Lun == 0 && command_ok &&
            r->SenseInfoLength == EMULATED_SENSE_SIZE && r->DataIn == SCSI_IOCTL_DATA_IN && r->TimeOutValue == 60 &&
            r->DataBuffer != NULL && r->SenseInfoOffset == SENSE_AREA_OFFSET && cdb_tail_clear;
 }
@@ -236,11 +318,81 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
 
 namespace {
 
-// One block of a READ CD into `into`. Returns false when the command stops
-// at this block, the response saying why (with `delivered`, its data arrived).
-bool read_block(drive_state& d, uint32_t lba, uint8_t* into, uint32_t room, bool* recovered, emulated_response* r) {
+// Whether the drive refuses a READ CD for its sub-channel selection.
+bool refuses_selection(emulated_drive_kind kind, uint8_t selection) {
+    if (selection == SELECTION_RAW)
+        return kind == DRIVE_NO_RAW || kind == DRIVE_FORMATTED_NO_CRC || kind == DRIVE_FORMATTED_BINARY ||
+               kind == DRIVE_NO_SUBCHANNEL;
+    return selection == SELECTION_FORMATTED_Q && kind == DRIVE_NO_SUBCHANNEL;
+}
+
+// Formatted Q, 16 bytes: Q bytes 0-9 as the raw subchannel carries them,
+// its CRC bytes (zero for the kinds that leave them out), three zeros, and
+// the P bit (bit 7 of the first raw byte) in bit 7 of the last. A drive
+// that gives binary turns each BCD number (high nibble x 10 + low nibble)
+// into its value: in a position frame the track (but the lead-out's AA),
+// the index and both times, in a code frame its disc-time frame.
+void formatted_q(emulated_drive_kind kind, const uint8_t* raw, uint8_t out[FORMATTED_Q_SIZE]) {
+    uint8_t q[Q_SIZE];
+    extract_q(raw, q);  // bit 6 of each raw byte, first bit most significant
+    memset(out, 0, FORMATTED_Q_SIZE);
+    memcpy(out, q, Q_SIZE);
+    out[15] = raw[0] & 0x80;
+    if (kind == DRIVE_FORMATTED_NO_CRC || kind == DRIVE_FORMATTED_BINARY)
+        out[10] = out[11] = 0;
+    if (kind != DRIVE_FORMATTED_BINARY)
+        return;
+    const uint8_t adr = out[0] & 0x0F;
+    for (int i = 1; i <= 9; ++i) {
+        bool number = adr == 1 ? i != 6 && (i != 1 || out[1] != Q_LEAD_OUT_TRACK) : (adr == 2 || adr == 3) && i == 9;
+        if (number)
+            out[i] = (uint8_t)bcd_value_of(out[i]);
+    }
+}
+
+bool disc_q(drive_state& d, uint32_t lba, uint8_t q[Q_SIZE]);
+
+// A drive that never returns code frames puts the block's position, as it
+// counts it on from the position frame before, in place of a good mode-2
+// or mode-3 frame in the raw subchannel (Q in bit 6, the rest as it was).
+void fill_in_position(drive_state& d, uint32_t lba, uint8_t* raw) {
+    uint8_t q[Q_SIZE], position[Q_SIZE];
+    q_frame f;
+    extract_q(raw, q);
+    if (decode_q(q, &f) != 0 || ((q[0] & 0x0F) != 2 && (q[0] & 0x0F) != 3))
+        return;
+    if (!position_of_block(lba, q, [&d](uint32_t b, uint8_t* out) { return disc_q(d, b, out); }, position))
+        return;
+    std::array<uint8_t, Q_SIZE> laid;
+    memcpy(laid.data(), position, Q_SIZE);
+    synth_lay_down_q(laid, raw);
+}
+
+// What one whole sector (main channel and raw P-W) becomes in the drive's
+// READ CD answer with the selection, into `answer`; returns its size.
+uint32_t sector_answer(drive_state& d, uint32_t lba, const uint8_t* whole, uint8_t selection, uint8_t* answer) {
+    memcpy(answer, whole, SECTOR_MAIN_SIZE);
+    uint8_t raw[SUBCHANNEL_SIZE];
+    memcpy(raw, whole + SECTOR_MAIN_SIZE, SUBCHANNEL_SIZE);
+    if (d.kind == DRIVE_NO_CODES && selection != SELECTION_NONE)
+        fill_in_position(d, lba, raw);
+    if (selection == SELECTION_RAW && d.kind == DRIVE_ZERO_Q)
+        memset(answer + SECTOR_MAIN_SIZE, 0, SUBCHANNEL_SIZE);
+    else if (selection == SELECTION_RAW)
+        memcpy(answer + SECTOR_MAIN_SIZE, raw, SUBCHANNEL_SIZE);
+    else if (selection == SELECTION_FORMATTED_Q)
+        formatted_q(d.kind, raw, answer + SECTOR_MAIN_SIZE);
+    return read_cd_sector_bytes(selection);
+}
+
+// One block of a READ CD into `into`, with the subchannel the selection asks
+// for. Returns false when the command stops at this block, the response
+// saying why (with `delivered`, its data arrived).
+bool read_block(drive_state& d, uint32_t lba, uint8_t selection, uint8_t* into, uint32_t room, bool* recovered,
+                emulated_response* r) {
     fault_entry fault = fault_at(lba);
     const check_condition_fault* refusal = check_condition_for(fault.kind);
+    d.gone = d.gone || fault.kind == FAULT_NOT_READY;
     if (refusal && !refusal->delivered) {
         check_condition(r, refusal, lba);
         return false;
@@ -274,19 +426,27 @@ bool read_block(drive_state& d, uint32_t lba, uint8_t* into, uint32_t room, bool
         check_condition(r, END_OF_USER_AREA, lba);
         return false;
     }
-    // The sector goes straight into the caller's buffer, as a direct
-    // transfer does; a short transfer stops after the main channel.
-    uint32_t length = fault.kind == FAULT_SHORT_TRANSFER ? (uint32_t)SECTOR_MAIN_SIZE : (uint32_t)SECTOR_BUFFER_SIZE;
-    if (room < length)
-        length = room;
     uint8_t whole[SECTOR_BUFFER_SIZE];
-    uint8_t* target = length == SECTOR_BUFFER_SIZE ? into : whole;
-    if (!d.disc.fetch(lba, target)) {
+    if (!d.disc.fetch(lba, whole)) {
         check_condition(r, UNRECOVERED_READ_ERROR, lba);
         return false;
     }
-    if (target != into && length > 0)
-        memcpy(into, whole, length);
+    uint8_t q[Q_SIZE];
+    extract_q(whole + SECTOR_MAIN_SIZE, q);
+    if (is_position_frame(q)) {  // the one to count on from, kept at hand
+        d.position_seen = true;
+        d.position_lba = lba;
+        memcpy(d.position_q, q, Q_SIZE);
+    }
+    uint8_t answer[SECTOR_BUFFER_SIZE];
+    uint32_t size = sector_answer(d, lba, whole, selection, answer);
+    // A short transfer stops after the block's main channel, and the
+    // command with it.
+    uint32_t length = fault.kind == FAULT_SHORT_TRANSFER ? (uint32_t)SECTOR_MAIN_SIZE : size;
+    if (room < length)
+        length = room;
+    if (length > 0)
+        memcpy(into, answer, length);
     r->transferred += length;
     pace(&d);
     r->count_wrong = r->count_wrong || fault.kind == FAULT_WRONG_BYTES_RETURNED;
@@ -298,28 +458,35 @@ bool read_block(drive_state& d, uint32_t lba, uint8_t* into, uint32_t room, bool
         check_condition(r, refusal, lba);
         return false;
     }
-    return length == SECTOR_BUFFER_SIZE;
+    return length == size && fault.kind != FAULT_SHORT_TRANSFER;
 }
 
 void execute_read_cd(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
+    uint8_t selection = cdb[READ_CD_SELECTION_AT];
     for (size_t i = 1; i < READ_CD_LENGTH; ++i) {
-        if ((i >= 2 && i <= 8))
-            continue;  // the address and the transfer length
+        if ((i >= 2 && i <= 8) || i == READ_CD_SELECTION_AT)
+            continue;  // the address, the transfer length, the selection
         if (cdb[i] != EXPECTED_READ_CD[i]) {
             check_condition(r, INVALID_FIELD_IN_CDB, 0);
             return;
         }
     }
+    if ((selection != SELECTION_NONE && selection != SELECTION_RAW && selection != SELECTION_FORMATTED_Q) ||
+        refuses_selection(d.kind, selection)) {
+        check_condition(r, INVALID_FIELD_IN_CDB, 0);
+        return;
+    }
     uint32_t lba = be32(cdb + 2), count = read_cd_count(cdb);
     ++d.stats.read_cd_commands;
     d.stats.blocks += count;
-    if (d.stats.read_cd_commands == 1 || lba != d.next_block)
+    if (d.stats.read_cd_commands == 1 || lba != d.next_block || d.moved)
         ++d.stats.seeks;
     d.next_block = lba + count;
+    d.moved = false;
     bool recovered = false;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t offset = i * SECTOR_BUFFER_SIZE;
-        if (!read_block(d, lba + i, data + offset, room > offset ? room - offset : 0, &recovered, r))
+        uint32_t offset = i * read_cd_sector_bytes(selection);
+        if (!read_block(d, lba + i, selection, data + offset, room > offset ? room - offset : 0, &recovered, r))
             return;
     }
     if (recovered)
@@ -349,7 +516,7 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
         check_condition(r, INVALID_OPCODE, 0);
         return;
     }
-    if (!d.loaded) {
+    if (!d.loaded || d.gone) {
         check_condition(r, MEDIUM_NOT_PRESENT, 0);
         return;
     }
@@ -371,8 +538,146 @@ void execute_read_toc(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_
         check_condition(r, INVALID_FIELD_IN_CDB, 0);
         return;
     }
+    // A drive that sends the header alone: CD-Text's saying it holds
+    // nothing at all (length 0), the track list's holding no descriptor (2).
+    if (format == TOC_FORMAT_CD_TEXT && d.cd_text_short)
+        answer.assign(4, 0);
+    if (format == TOC_FORMAT_TRACKS && d.toc_short) {
+        answer.resize(4);
+        answer[0] = 0;
+        answer[1] = 2;
+    }
     uint32_t length = std::min<uint32_t>((uint32_t)answer.size(), std::min(room, read_toc_allocation(cdb)));
     memcpy(data, answer.data(), length);
+    r->transferred = length;
+}
+
+// The Q frame of a block as the disc carries it; false for a block the
+// drive cannot read.
+bool disc_q(drive_state& d, uint32_t lba, uint8_t q[Q_SIZE]) {
+    if (lba >= d.disc.sector_count || lba - d.disc.gap_first < d.disc.gap_count)
+        return false;
+    if (d.position_seen && lba == d.position_lba) {
+        memcpy(q, d.position_q, Q_SIZE);
+        return true;
+    }
+    uint8_t sector[SECTOR_BUFFER_SIZE];
+    if (!d.disc.fetch(lba, sector))
+        return false;
+    extract_q(sector + SECTOR_MAIN_SIZE, q);
+    return true;
+}
+
+void put_be32(uint8_t* p, uint32_t v) {
+    p[0] = (uint8_t)(v >> 24);
+    p[1] = (uint8_t)(v >> 16);
+    p[2] = (uint8_t)(v >> 8);
+    p[3] = (uint8_t)v;
+}
+
+// An address of READ SUB-CHANNEL's current position from a BCD time: a
+// block address (`block`), or with `msf` 00 M S F in binary.
+void put_address(uint8_t* p, int32_t block, const uint8_t* bcd_msf, bool msf) {
+    if (msf) {
+        p[0] = 0;
+        for (int i = 0; i < 3; ++i)
+            p[1 + i] = (uint8_t)bcd_value_of(bcd_msf[i]);
+    } else {
+        put_be32(p, (uint32_t)block);
+    }
+}
+
+// Format 01h: where the drive is, the block after the last READ CD (or the
+// last block it can read, when that one is past it), as the disc's frames
+// give that block's position. Block addresses are the disc time less
+// 00:02.00 and the track time, negated in index 00, where it counts down
+// to the track's start.
+void current_position(drive_state& d, bool msf, uint8_t* answer) {
+    uint32_t lba = d.next_block;
+    if (lba - d.disc.gap_first < d.disc.gap_count)
+        lba = d.disc.gap_first - 1;
+    if (lba >= d.disc.sector_count)
+        lba = d.disc.sector_count > 0 ? d.disc.sector_count - 1 : 0;
+    uint8_t own[Q_SIZE] = {}, q[Q_SIZE];
+    disc_q(d, lba, own);
+    if (!position_of_block(lba, own, [&d](uint32_t b, uint8_t* out) { return disc_q(d, b, out); }, q)) {
+        memset(q, 0, sizeof q);  // nothing near to count on from: the block's disc time alone
+        q[0] = 0x01;
+        bcd_put_frames(q + 7, lba + BLOCK_0_FRAMES);
+    }
+    answer[4] = 0x01;
+    answer[5] = (uint8_t)((q[0] & 0x0F) << 4 | q[0] >> 4);  // ADR | CONTROL
+    answer[6] = q[1] == Q_LEAD_OUT_TRACK ? Q_LEAD_OUT_TRACK : (uint8_t)bcd_value_of(q[1]);
+    answer[7] = (uint8_t)bcd_value_of(q[2]);
+    int32_t rel = (int32_t)bcd_frames(q + 3);
+    put_address(answer + 8, (int32_t)bcd_frames(q + 7) - BLOCK_0_FRAMES, q + 7, msf);
+    put_address(answer + 12, q[2] == 0x00 ? -rel : rel, q + 3, msf);
+}
+
+// READ SUB-CHANNEL with SUBQ, as the programs send it: the 4-byte header
+// (audio status 15h, none to report, and the data length), then the
+// current position (format 01h), the catalogue number (02h) or a track's
+// ISRC (03h), the codes as most of the disc's frames carry them. Format
+// 03h seeks into the track.
+void execute_read_subchannel(drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room,
+                             emulated_response* r) {
+    if (!d.loaded || d.gone) {
+        check_condition(r, MEDIUM_NOT_PRESENT, 0);
+        return;
+    }
+    const bool msf = cdb[1] & 0x02, subq = cdb[2] & 0x40;
+    const uint8_t format = cdb[3], track = cdb[6];
+    bool reserved_clear = (cdb[1] & ~0x02) == 0 && (cdb[2] & ~0x40) == 0 && cdb[4] == 0 && cdb[5] == 0 && cdb[9] == 0;
+    if (!reserved_clear || format < 0x01 || format > 0x03 || (format == 0x03 && (track < 1 || track > 99))) {
+        check_condition(r, INVALID_FIELD_IN_CDB, 0);
+        return;
+    }
+    uint8_t answer[24] = {0x00, 0x15};
+    uint32_t size = 4;
+    if (subq) {
+        if (format != 0x01 && !d.codes_found) {
+            d.codes = codes_from_frames(d.disc.sector_count, d.disc.gap_first, d.disc.gap_count, d.disc.fetch);
+            d.codes_found = true;
+        }
+        size = format == 0x01 ? 16 : 24;
+        if (format == 0x01) {
+            current_position(d, msf, answer);
+        } else if (format == 0x02) {
+            answer[4] = 0x02;
+            answer[8] = d.codes.mcn.empty() ? 0x00 : 0x80;  // MCVAL
+            memcpy(answer + 9, d.codes.mcn.data(), d.codes.mcn.size());
+        } else {
+            auto isrc = d.codes.isrc.find(track);
+            auto control = d.codes.control.find(track);
+            answer[4] = 0x03;
+            answer[5] = (uint8_t)(0x30 | (control != d.codes.control.end() ? control->second : 0));  // ADR 3 | CONTROL
+            answer[6] = track;
+            answer[8] = isrc != d.codes.isrc.end() ? 0x80 : 0x00;  // TCVAL
+            if (isrc != d.codes.isrc.end())
+                memcpy(answer + 9, isrc->second.data(), isrc->second.size());
+            ++d.stats.seeks;  // into the track, to find its code
+            d.moved = true;
+        }
+    }
+    answer[3] = (uint8_t)(size - 4);
+    uint32_t length = std::min(size, std::min(room, read_toc_allocation(cdb)));
+    memcpy(data, answer, length);
+    r->transferred = length;
+}
+
+// INQUIRY for the standard answer (EVPD 0, no page code), which the drive
+// gives with or without a disc.
+void execute_inquiry(const drive_state& d, const uint8_t* cdb, uint8_t* data, uint32_t room, emulated_response* r) {
+    if (d.inquiry_refused) {
+        check_condition(r, INVALID_OPCODE, 0);
+        return;
+    }
+    if (cdb[1] != 0 || cdb[2] != 0 || cdb[5] != 0) {  // EVPD and the obsolete bits, the page code, control
+        check_condition(r, INVALID_FIELD_IN_CDB, 0);
+        return;
+    }
+    uint32_t length = std::min<uint32_t>(INQUIRY_SIZE, std::min(room, inquiry_allocation(cdb)));
+    memcpy(data, INQUIRY_ANSWER, length);
     r->transferred = length;
 }
 
@@ -384,11 +689,13 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
     r->status = SCSI_STATUS_GOOD;
     drive_state& d = drive();
     ++d.stats.commands;
-    bool read_cd = cdb_length == READ_CD_LENGTH && cdb[0] == READ_CD;
-    bool read_toc = cdb_length == READ_TOC_LENGTH && cdb[0] == READ_TOC;
-    if (!read_cd && !read_toc) {
-        bool known = cdb_length > 0 && (cdb[0] == READ_CD || cdb[0] == READ_TOC);
-        check_condition(r, known ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
+    size_t length = cdb_length > 0 ? command_length(cdb[0]) : 0;
+    if (length == 0 || cdb_length != length) {
+        check_condition(r, length != 0 ? INVALID_FIELD_IN_CDB : INVALID_OPCODE, 0);
+        return;
+    }
+    if (cdb[0] == INQUIRY) {  // a drive names itself while it becomes ready, too
+        execute_inquiry(d, cdb, data, room, r);
         return;
     }
     if (d.becoming_ready > 0) {
@@ -396,8 +703,10 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
         check_condition(r, BECOMING_READY, 0);
         return;
     }
-    if (read_cd)
+    if (cdb[0] == READ_CD)
         execute_read_cd(d, cdb, data, room, r);
+    else if (cdb[0] == READ_SUB_CHANNEL)
+        execute_read_subchannel(d, cdb, data, room, r);
     else
         execute_read_toc(d, cdb, data, room, r);
 }
@@ -454,9 +763,13 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
 }
 
 void emulated_insert_disc(emulated_disc disc) {
-    drive().disc = std::move(disc);
-    drive().loaded = true;
-    drive().toc_looked_for = false;
+    drive_state& d = drive();
+    d.disc = std::move(disc);
+    d.loaded = true;
+    d.gone = false;
+    d.toc_looked_for = false;
+    d.codes_found = false;
+    d.position_seen = false;
 }
 
 void emulated_insert_image(std::vector<uint8_t> image) {
@@ -484,6 +797,24 @@ void emulated_insert_synth_disc(const synth_disc& disc) {
     emulated_insert_disc(std::move(d));
 }
 
+void emulated_set_drive_kind(emulated_drive_kind kind) {
+    drive().kind = kind;
+}
+
+bool emulated_parse_drive_kind(const char* text, emulated_drive_kind* kind, std::string* error) {
+    for (const auto& k : DRIVE_KIND_NAMES)
+        if (strcmp(text, k.name) == 0) {
+            *kind = k.kind;
+            error->clear();
+            return true;
+        }
+    *error = "unknown drive kind '" + std::string(text) + "' (kinds: ";
+    for (size_t i = 0; i < sizeof DRIVE_KIND_NAMES / sizeof DRIVE_KIND_NAMES[0]; ++i)
+        *error += std::string(i ? ", " : "") + DRIVE_KIND_NAMES[i].name;
+    *error += ")";
+    return false;
+}
+
 void emulated_set_speed(double speed) {
     drive().speed = speed;
     drive().paced_sectors = 0;
@@ -495,8 +826,12 @@ bool emulated_disc_present(uint32_t* sector_count) {
 }
 
 void emulated_eject() {
-    drive().loaded = false;
-    drive().disc = emulated_disc{};
+    drive_state& d = drive();
+    d.loaded = false;
+    d.gone = false;
+    d.disc = emulated_disc{};
+    d.codes_found = false;
+    d.position_seen = false;
 }
 
 void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
@@ -506,6 +841,14 @@ void emulated_inject_fault(uint32_t lba, emulated_fault fault) {
     }
     if (fault == FAULT_TOC_REFUSED) {
         drive().toc_refused = true;
+        return;
+    }
+    if (fault == FAULT_INQUIRY_REFUSED) {
+        drive().inquiry_refused = true;
+        return;
+    }
+    if (fault == FAULT_CD_TEXT_SHORT || fault == FAULT_TOC_SHORT) {
+        (fault == FAULT_CD_TEXT_SHORT ? drive().cd_text_short : drive().toc_short) = true;
         return;
     }
     if (fault == FAULT_CD_TEXT_CRC) {

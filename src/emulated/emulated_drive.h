@@ -46,6 +46,35 @@ void emulated_eject();
 // Whether a disc is in the drive, and its number of blocks (0 without one).
 bool emulated_disc_present(uint32_t* sector_count);
 
+// The drives people own, as they answer READ CD's sub-channel selections;
+// the names in brackets are those of QSCAN_EMULATED_DRIVE
+// (emulated_parse_drive_kind). Every kind reads with no subchannel, and
+// answers READ SUB-CHANNEL and INQUIRY; a fault at a block meets each
+// kind's READ CD alike.
+enum emulated_drive_kind {
+    DRIVE_STRICT,            // [strict] raw P-W and formatted Q as the disc carries them
+    DRIVE_NO_RAW,            // [no-raw] raw P-W refused (05/24/00); formatted Q with the disc's CRC
+    DRIVE_FORMATTED_NO_CRC,  // [formatted-no-crc] raw P-W refused; formatted Q, its CRC field zero
+    // [formatted-binary] raw P-W refused; formatted Q, its CRC field zero and
+    // its numbers in binary: a position frame's track (but the lead-out's AA),
+    // index and times, a code frame's disc-time frame
+    DRIVE_FORMATTED_BINARY,
+    DRIVE_ZERO_Q,            // [zero-q] raw P-W answered, all 96 bytes zero; formatted Q with the CRC
+    // [no-codes] every good mode-2 and mode-3 frame replaced by its block's
+    // position, counted on from the position frame before it
+    // (position_of_block in q_reports.h; without one that near, the frame
+    // stays); READ SUB-CHANNEL reports the codes
+    DRIVE_NO_CODES,
+    DRIVE_NO_SUBCHANNEL      // [no-subchannel] raw P-W and formatted Q refused; READ SUB-CHANNEL answered
+};
+
+// The drive's kind from now on; emulated_reset makes it DRIVE_STRICT.
+void emulated_set_drive_kind(emulated_drive_kind kind);
+
+// Reads a kind by its bracketed name into *kind. Returns false with the
+// reason, which lists the kinds, in *error for any other text.
+bool emulated_parse_drive_kind(const char* text, emulated_drive_kind* kind, std::string* error);
+
 // Delivers 75 x `speed` sectors a second from now on, as a drive at that
 // speed would (2.5 is a 2.5x drive); 0, as after a reset, is as fast as the
 // disc source allows.
@@ -59,7 +88,9 @@ enum emulated_fault {
     FAULT_SHORT_TRANSFER,        // [short] GOOD status, but only the 2352 main-channel bytes arrive
     FAULT_MEDIUM,                // [medium] CHECK CONDITION 03/11/05; the data arrives whole all the same
     FAULT_HARDWARE,              // [hardware] CHECK CONDITION 04/44/00
-    FAULT_NOT_READY,             // [not-ready] CHECK CONDITION 02/3a/00 here and at every block after
+    // [not-ready] CHECK CONDITION 02/3a/00 here and at every block after; once
+    // a READ CD has met it, READ TOC and READ SUB-CHANNEL answer the same
+    FAULT_NOT_READY,
     FAULT_UNIT_ATTENTION,        // [unit-attention] CHECK CONDITION 06/28/00, the first read only
     FAULT_ILLEGAL,               // [illegal] CHECK CONDITION 05/21/00: the block is out of range
     FAULT_NO_SUBCHANNEL,         // [no-subchannel] CHECK CONDITION 05/24/00
@@ -78,6 +109,9 @@ enum emulated_fault {
     // Of the drive, whatever the block:
     FAULT_BECOMING_READY,        // [becoming-ready] CHECK CONDITION 02/04/01 to the first five commands
     FAULT_TOC_REFUSED,           // [toc-refused] READ TOC answered 05/20/00
+    FAULT_INQUIRY_REFUSED,       // [inquiry-refused] INQUIRY answered 05/20/00
+    FAULT_CD_TEXT_SHORT,         // [cd-text-short] READ TOC's CD-Text: GOOD, the 4-byte header alone, length 0
+    FAULT_TOC_SHORT,             // [toc-short] READ TOC's tracks: GOOD, the 4-byte header alone, length 2
     // Of the disc's CD-Text, the block number counting its packs:
     FAULT_CD_TEXT_CRC            // [cd-text-crc] that pack's CRC does not match
 };
@@ -95,7 +129,8 @@ void emulated_set_max_sectors(unsigned sectors);
 // What the drive did since the last reset, for the modelled time of a read:
 // commands of any kind, READ CD commands, the blocks they asked for, and
 // seeks: READ CDs whose first block is not the one after the last block of
-// the READ CD before (the first READ CD is one).
+// the READ CD before (the first READ CD is one), READ SUB-CHANNELs for an
+// ISRC (the drive seeks into the track), and the READ CD after such a one.
 struct emulated_statistics {
     uint64_t commands, read_cd_commands, blocks, seeks;
 };
@@ -131,9 +166,17 @@ struct emulated_response {
 };
 
 // Executes one command block as the drive does: READ CD exactly as the
-// programs send it, blocks with raw P-W subchannel, and READ TOC/PMA/ATIP
-// formats 0000b, 0001b and 0010b, into `data`, which has room for `room`
-// bytes; any other block is refused with ILLEGAL REQUEST. A READ CD that
+// programs send it, blocks with no subchannel (2352 bytes each), raw P-W
+// (2448) or formatted Q (2368: Q bytes 0-9 and the CRC as the disc carries
+// them, three zeros, the P bit in bit 7 of the last), READ TOC/PMA/ATIP
+// formats 0000b, 0001b and 0010b, READ SUB-CHANNEL (the current position,
+// the catalogue number, a track's ISRC: the codes most of the disc's own
+// frames carry, found by reading the disc once), and INQUIRY's standard
+// answer (36 bytes:
+// a removable CD/DVD drive, vendor "QSCAN", product "EMULATED CD-ROM",
+// revision "0001"), with or without a disc and never becoming ready, into
+// `data`, which has room for `room` bytes; any other block is refused with
+// ILLEGAL REQUEST: 05/20/00 for an operation it does not know. A READ CD that
 // meets a fault or the end of the disc stops there: the blocks before it
 // arrive. DeviceIoControl is a thin wrapper over it; the kernel rig's drive
 // calls it directly.
@@ -163,7 +206,7 @@ struct emulated_counters {
 const emulated_call* emulated_last_call();
 const emulated_counters* emulated_counts();
 
-// Back to the start: empty drive, no faults, no calls seen, no limit.
+// Back to the start: empty strict drive, no faults, no calls seen, no limit.
 void emulated_reset();
 
 // How far Sleep has moved the drive's clock, which GetTickCount reads: the

@@ -1,7 +1,9 @@
 // The emulated drive as the QSCAN_EMULATED_* variables set it up: the disc
-// image or the sample disc, faults, speed, a transfer limit, statistics.
+// image or the sample disc, the kind of drive, faults, speed, a transfer
+// limit, statistics.
 #include "emulated/emulated_environment.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -53,7 +55,9 @@ void write_stats() {
 int emulated_environment(const char* program) {
     const char* image = getenv("QSCAN_EMULATED_DISC");
     std::string error;
-    if (image != NULL && image[0] != '\0') {
+    if (image != NULL && strcmp(image, "none") == 0) {
+        // An empty drive: no disc goes in.
+    } else if (image != NULL && image[0] != '\0') {
         emulated_disc disc;
         if (!emulated_open_image_file(image, &disc, &error)) {
             fprintf(stderr, "%s: %s\n", program, error.c_str());
@@ -63,6 +67,13 @@ int emulated_environment(const char* program) {
     } else {
         emulated_insert_synth_disc(synth_sample_disc());
     }
+    const char* kind_name = getenv("QSCAN_EMULATED_DRIVE");
+    emulated_drive_kind kind = DRIVE_STRICT;
+    if (kind_name != NULL && kind_name[0] != '\0' && !emulated_parse_drive_kind(kind_name, &kind, &error)) {
+        fprintf(stderr, "%s: QSCAN_EMULATED_DRIVE: %s\n", program, error.c_str());
+        return 1;
+    }
+    emulated_set_drive_kind(kind);
     const char* fault_list = getenv("QSCAN_EMULATED_FAULTS");
     std::vector<std::pair<uint32_t, emulated_fault>> faults;
     if (fault_list != NULL && !emulated_parse_faults(fault_list, &faults, &error)) {
@@ -91,7 +102,16 @@ int emulated_environment(const char* program) {
         emulated_set_max_sectors((unsigned)max);
     }
     stats_path = getenv("QSCAN_EMULATED_STATS");
-    if (stats_path != NULL && stats_path[0] != '\0')
+    if (stats_path != NULL && stats_path[0] != '\0') {
+        // Tried now, so that a file that cannot be written is said at once,
+        // not lost at exit.
+        FILE* f = fopen(stats_path, "w");
+        if (f == NULL) {
+            fprintf(stderr, "%s: QSCAN_EMULATED_STATS: cannot write %s: %s\n", program, stats_path, strerror(errno));
+            return 1;
+        }
+        fclose(f);
         atexit(write_stats);
+    }
     return 0;
 }

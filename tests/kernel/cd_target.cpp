@@ -1,5 +1,6 @@
 // The kernel rig's CD drive firmware: what a plain MMC drive answers to the
-// commands a kernel sends on its own, and READ CD through the emulated drive.
+// commands a kernel sends on its own, and READ CD, READ TOC, READ
+// SUB-CHANNEL and the standard INQUIRY through the emulated drive.
 #include "tests/kernel/cd_target.h"
 
 #include <string.h>
@@ -44,33 +45,19 @@ void reply(target_response* r, uint8_t* data, uint32_t room, const uint8_t* answ
     memcpy(data, answer, r->length);
 }
 
-void inquiry(const uint8_t* cdb, uint8_t* data, uint32_t room, target_response* r) {
+// INQUIRY's pages of vital product data, which are the target's own: the
+// list of pages, and a serial number. The standard answer is the emulated
+// drive's.
+void vital_product_data(const uint8_t* cdb, uint8_t* data, uint32_t room, target_response* r) {
     uint32_t allocation = be16(cdb + 3);
-    if (cdb[1] & 0x01) {  // vital product data: the list of pages, and a serial number
-        const uint8_t pages[] = {0x05, 0x00, 0x00, 0x02, 0x00, 0x80};
-        const uint8_t serial[] = {0x05, 0x80, 0x00, 0x08, 'Q', 'S', 'C', 'A', 'N', '0', '0', '1'};
-        if (cdb[2] == 0x00)
-            reply(r, data, room, pages, sizeof pages, allocation);
-        else if (cdb[2] == 0x80)
-            reply(r, data, room, serial, sizeof serial, allocation);
-        else
-            check_condition(r, INVALID_FIELD_IN_CDB);
-        return;
-    }
-    if (cdb[2] != 0) {
+    const uint8_t pages[] = {0x05, 0x00, 0x00, 0x02, 0x00, 0x80};
+    const uint8_t serial[] = {0x05, 0x80, 0x00, 0x08, 'Q', 'S', 'C', 'A', 'N', '0', '0', '1'};
+    if (cdb[2] == 0x00)
+        reply(r, data, room, pages, sizeof pages, allocation);
+    else if (cdb[2] == 0x80)
+        reply(r, data, room, serial, sizeof serial, allocation);
+    else
         check_condition(r, INVALID_FIELD_IN_CDB);
-        return;
-    }
-    uint8_t answer[36] = {
-        0x05,  // peripheral device type 5: CD/DVD
-        0x80,  // removable medium
-        0x05,  // SPC-3
-        0x02,  // response data format
-        36 - 5, 0, 0, 0};
-    memcpy(answer + 8, "QSCAN   ", 8);            // vendor
-    memcpy(answer + 16, "EMULATED CD-ROM ", 16);  // product
-    memcpy(answer + 32, "0001", 4);               // revision
-    reply(r, data, room, answer, sizeof answer, allocation);
 }
 
 // The capabilities and mechanical status page (2Ah): a tray that locks and
@@ -122,8 +109,9 @@ void disc_information(const uint8_t* cdb, uint8_t* data, uint32_t room, target_r
     reply(r, data, room, answer, sizeof answer, be16(cdb + 7));
 }
 
-// READ CD and READ TOC go to the emulated drive itself: the same
-// strictness, table of contents, sense data and faults as through qscan-emu.
+// READ CD, READ TOC, READ SUB-CHANNEL and the standard INQUIRY go to the
+// emulated drive itself: the same kind of drive, strictness, table of
+// contents, codes, sense data and faults as through qscan-emu.
 uint64_t read_cd_count = 0;
 
 void emulated(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32_t room, target_response* r) {
@@ -161,8 +149,11 @@ void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32
         reply(r, data, room, sense, sizeof sense, cdb[4]);
         return;
     }
-    case 0x12:
-        inquiry(cdb, data, room, r);
+    case 0x12:  // INQUIRY, which the kernel sends first of all, with or without a disc
+        if (cdb_length > 1 && (cdb[1] & 0x01))
+            vital_product_data(cdb, data, room, r);
+        else
+            emulated(cdb, cdb_length, data, room, r);
         return;
     case 0x1A:  // MODE SENSE(6)
     case 0x5A:  // MODE SENSE(10)
@@ -182,6 +173,7 @@ void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32
         return;
     case 0x25:  // READ CAPACITY(10)
     case 0x43:  // READ TOC/PMA/ATIP
+    case 0x42:  // READ SUB-CHANNEL
     case 0x51:  // READ DISC INFORMATION
     case 0x28:  // READ(10)
     case 0xBE:  // READ CD
@@ -191,7 +183,8 @@ void target_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint32
         return;
     }
 
-    if (cdb[0] == 0xBE || cdb[0] == 0x43) {  // the emulated drive answers for an empty tray itself
+    // The emulated drive answers for an empty tray itself.
+    if (cdb[0] == 0xBE || cdb[0] == 0x43 || cdb[0] == 0x42) {
         emulated(cdb, cdb_length, data, room, r);
         return;
     }

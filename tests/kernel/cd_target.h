@@ -1,6 +1,7 @@
 // The firmware of the CD drive the kernel rig gives a real kernel: answers
 // every command the kernel's CD-ROM driver, Wine and the scanner send, and
-// executes READ CD through the emulated drive itself, so that one disc and
+// executes READ CD, READ TOC, READ SUB-CHANNEL and INQUIRY's standard answer
+// through the emulated drive itself, so that one disc, one kind of drive and
 // one list of faults play identically through qscan-emu and through a kernel.
 #ifndef QSCAN_TESTS_KERNEL_CD_TARGET_H
 #define QSCAN_TESTS_KERNEL_CD_TARGET_H

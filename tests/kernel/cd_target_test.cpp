@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <string>
 #include <vector>
 
 #include "emulated/emulated_drive.h"
@@ -38,14 +39,57 @@ protected:
     void TearDown() override { emulated_reset(); }
 };
 
+// The standard answer is the emulated drive's, with or without a disc, and
+// satisfies the kernel's scan (a removable CD/DVD device); the pages of
+// vital product data are the target's own.
 TEST_F(CdTargetTest, IdentifiesAsARemovableCdDrive) {
-    outcome o = run({0x12, 0, 0, 0, 36, 0});
-    ASSERT_EQ(36u, o.r.length);
-    EXPECT_EQ(0x05, o.data[0]);  // peripheral device type: CD/DVD, which the sr driver takes
-    EXPECT_EQ(0x80, o.data[1]);  // removable
+    for (bool disc_in : {true, false}) {
+        if (!disc_in)
+            emulated_eject();
+        outcome o = run({0x12, 0, 0, 0, 36, 0});
+        ASSERT_EQ(36u, o.r.length) << disc_in;
+        EXPECT_EQ(0x05, o.data[0]);  // peripheral device type: CD/DVD, which the sr driver takes
+        EXPECT_EQ(0x80, o.data[1]);  // removable
+        EXPECT_EQ(31, o.data[4]);    // the additional length: 36 bytes in all, so the kernel asks no more
+        EXPECT_EQ("QSCAN   EMULATED CD-ROM 0001", std::string(o.data.begin() + 8, o.data.end()));
+    }
     EXPECT_EQ(5u, run({0x12, 0, 0, 0, 5, 0}).r.length);  // no more than the allocation length
     EXPECT_EQ(6u, run({0x12, 1, 0x00, 0, 255, 0}).r.length);
+    EXPECT_EQ(12u, run({0x12, 1, 0x80, 0, 255, 0}).r.length);
     EXPECT_EQ(0x052400, sense_of(run({0x12, 1, 0x83, 0, 255, 0}).r));
+    EXPECT_EQ(0x052400, sense_of(run({0x12, 0, 0x80, 0, 255, 0}).r));  // a page code without EVPD
+    emulated_inject_fault(0, FAULT_INQUIRY_REFUSED);
+    EXPECT_EQ(0x052000, sense_of(run({0x12, 0, 0, 0, 36, 0}).r));
+    EXPECT_EQ(6u, run({0x12, 1, 0x00, 0, 255, 0}).r.length);
+}
+
+// READ SUB-CHANNEL goes to the emulated drive: the album's catalogue number
+// and track 1's ISRC as the disc's frames carry them, as the kernel's own
+// ioctls and the programs ask for them; an empty drive has none.
+TEST_F(CdTargetTest, ReadSubChannelThroughTheEmulatedDrive) {
+    outcome mcn = run({0x42, 0, 0x40, 0x02, 0, 0, 0, 0, 24, 0});
+    ASSERT_EQ(24u, mcn.r.length);
+    EXPECT_EQ(0x80, mcn.data[8]);
+    EXPECT_EQ(disc.mcn, std::string(mcn.data.begin() + 9, mcn.data.begin() + 22));
+    outcome isrc = run({0x42, 0, 0x40, 0x03, 0, 0, 1, 0, 24, 0});
+    ASSERT_EQ(24u, isrc.r.length);
+    EXPECT_EQ(0x80, isrc.data[8]);
+    EXPECT_EQ(disc.tracks[0].isrc, std::string(isrc.data.begin() + 9, isrc.data.begin() + 21));
+    outcome position = run({0x42, 0x02, 0x40, 0x01, 0, 0, 0, 0, 16, 0});  // as the kernel's CDROMSUBCHNL asks
+    ASSERT_EQ(16u, position.r.length);
+    EXPECT_EQ((std::vector<uint8_t>{0x01, 0x10, 1, 1, 0, 0, 2, 0}),
+              std::vector<uint8_t>(position.data.begin() + 4, position.data.begin() + 12));  // block 0 at 00:02.00
+    emulated_eject();
+    EXPECT_EQ(0x023A00, sense_of(run({0x42, 0, 0x40, 0x02, 0, 0, 0, 0, 24, 0}).r));
+}
+
+// The kind of drive meets the kernel's commands as qscan-emu's.
+TEST_F(CdTargetTest, KindOfDrive) {
+    emulated_set_drive_kind(DRIVE_NO_RAW);
+    EXPECT_EQ(0x052400, sense_of(run({0xBE, 0, 0, 0, 0, 7, 0, 0, 1, 0xF8, 0x01, 0}, 2448).r));
+    outcome o = run({0xBE, 0, 0, 0, 0, 7, 0, 0, 1, 0xF8, 0x02, 0}, 2368);
+    EXPECT_EQ(0x00, o.r.status);
+    EXPECT_EQ(2368u, o.r.length);
 }
 
 // Each command a kernel sends on its own: its status, sense and length.

@@ -2,7 +2,10 @@
 // target_core_user through its shared command ring, as the CD drive whose
 // firmware is cd_target.cpp. Runs inside the kernel rig's guest.
 //
-//   qscan-kernel-drive /dev/uioN (--disc IMAGE | --sample | --no-disc) [--faults LIST] [--log FILE]
+//   qscan-kernel-drive /dev/uioN (--disc IMAGE | --sample | --no-disc) [--drive KIND] [--faults LIST]
+//                      [--log FILE]
+//
+// KIND is one of QSCAN_EMULATED_DRIVE's (strict when not given).
 //
 // The kernel advances the ring's head past the entries it queues and
 // signals the uio node; ring_server.cpp answers each entry in place and
@@ -48,7 +51,7 @@ size_t map_size(const char* uio_path) {
 }
 
 // Reads the arguments after the uio node: the disc goes into the emulated
-// drive with its faults, and the log's path into *log_path.
+// drive of that kind with its faults, and the log's path into *log_path.
 bool read_arguments(int argc, char** argv, std::string* log_path, std::string* error) {
     bool disc_given = false;
     for (int i = 2; i < argc; ++i) {
@@ -64,6 +67,11 @@ bool read_arguments(int argc, char** argv, std::string* log_path, std::string* e
                 return false;
             emulated_insert_disc(std::move(disc));
             disc_given = true;
+        } else if (a == "--drive" && i + 1 < argc) {
+            emulated_drive_kind kind;
+            if (!emulated_parse_drive_kind(argv[++i], &kind, error))
+                return false;
+            emulated_set_drive_kind(kind);
         } else if (a == "--faults" && i + 1 < argc) {
             std::vector<std::pair<uint32_t, emulated_fault>> faults;
             if (!emulated_parse_faults(argv[++i], &faults, error))
@@ -71,9 +79,10 @@ bool read_arguments(int argc, char** argv, std::string* log_path, std::string* e
             for (const auto& f : faults) {
                 // A target cannot make the initiator's own call fail, nor
                 // answer CHECK CONDITION without sense data that a kernel
-                // would take as it is.
-                if (f.second == FAULT_CALL_FAILS || f.second == FAULT_NO_SENSE) {
-                    *error = "the faults 'call' and 'no-sense' cannot be played through a kernel";
+                // would take as it is; and a kernel takes no unit that
+                // refuses INQUIRY, which it sends before anything else.
+                if (f.second == FAULT_CALL_FAILS || f.second == FAULT_NO_SENSE || f.second == FAULT_INQUIRY_REFUSED) {
+                    *error = "the faults 'call', 'no-sense' and 'inquiry-refused' cannot be played through a kernel";
                     return false;
                 }
                 emulated_inject_fault(f.first, f.second);
@@ -94,7 +103,9 @@ bool read_arguments(int argc, char** argv, std::string* log_path, std::string* e
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: %s /dev/uioN (--disc IMAGE | --sample | --no-disc) [--faults LIST] [--log FILE]\n",
+        fprintf(stderr,
+                "usage: %s /dev/uioN (--disc IMAGE | --sample | --no-disc) [--drive KIND] [--faults LIST] "
+                "[--log FILE]\n",
                 argv[0]);
         return 2;
     }
