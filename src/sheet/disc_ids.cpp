@@ -97,9 +97,13 @@ bool compute_disc_ids(const id_layout* d, disc_ids* ids) {
     return true;
 }
 
-bool sheet_layout(const sheet* s, id_layout* d, const char** why) {
+bool sheet_layout(const sheet* s, id_layout* d, std::string* why) {
     *d = {};
     const sheet_reading* r = &s->reading;
+    if (r->toc_known && !sheet_toc_trusted(s)) {
+        *why = std::string("the drive's table of contents cannot be right: ") + r->toc_impossible;
+        return false;
+    }
     if (r->toc_known) {
         const disc_toc* toc = &r->toc;
         d->first = toc->track[0].number;
@@ -135,8 +139,10 @@ bool sheet_layout(const sheet* s, id_layout* d, const char** why) {
     return true;
 }
 
-bool sheet_ids(const sheet* s, disc_ids* ids, const char** why) {
+bool sheet_ids(const sheet* s, disc_ids* ids, std::string* why) {
     id_layout layout;
+    if (!sheet_layout(s, &layout, why))
+        return false;
     *why = "SHA-1 is not to be had";
-    return sheet_layout(s, &layout, why) && compute_disc_ids(&layout, ids);
+    return compute_disc_ids(&layout, ids);
 }

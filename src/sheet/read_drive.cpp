@@ -1,10 +1,12 @@
-// Reading a drive for the sheet. Targeted: a stretch around each track's
-// start (the previous track's last frames, a usual pregap, the first two
-// seconds), a stretch of each audio track's codes from two seconds in, the
-// lead-out; then, wherever two position frames that agree show different
-// index points with blocks not read between them, halving to the change
-// and reading its last step whole, so that every start is judged on the same
-// blocks as a whole-disc scan would judge it. Whole: every block in order.
+// Reading a drive for the sheet. First what subchannel the drive gives (raw
+// P-W, formatted Q, none), in a few commands. Targeted: a stretch around
+// each track's start (the previous track's last frames, a usual pregap, the
+// first two seconds), a stretch of each audio track's codes from two
+// seconds in, the lead-out; then, wherever agreeing position frames show
+// different index points with blocks not read between them, halving to the
+// change and reading its last step whole, so that every start is judged on
+// the same blocks as a whole-disc scan would judge it. Whole: every block in
+// order. Then the codes no frame gave, from the drive's own report.
 #include "sheet/read_drive.h"
 
 #include <string.h>
@@ -14,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "disc/cd_text.h"
+#include "drive/answers.h"
 #include "drive/read_disc_toc.h"
 #include "subchannel.h"
 
@@ -28,18 +32,36 @@ const uint32_t LEAD_OUT_READ = FRAMES_PER_SECOND;  // blocks of lead-out read, w
 const uint32_t FILL_LIMIT = 3 * READ_CD_MOST;  // unread blocks between two index points read whole
 const uint32_t NO_END_RUN = 100 * FRAMES_PER_SECOND;  // with no table of contents: unreadable blocks that end a read
 const uint64_t PROGRESS_INTERVAL_NS = 250000000;
+const unsigned PROBE_COMMANDS = 2;     // GOOD commands whose frames decide a subchannel selection
+const unsigned PROBE_MOST = 8;         // commands the probe sends at most before it takes raw P-W as it comes
+const int AGREEMENT_RANGE = 5;         // blocks an unchecked frame's disc time may lie from its block's (a drive's Q offset)
+const uint8_t SYNC[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+const unsigned SECTOR_MODE_AT = 15;    // a data sector's mode byte, after the sync and the address
+
+// The most bytes one READ CD of READ_CD_MOST sectors needs, raw P-W being the largest selection.
+enum { READ_BUFFER_SIZE = READ_CD_MOST * SECTOR_BUFFER_SIZE };
 
 struct block_read {
     bool readable;
+    uint8_t mode;  // the sector's data mode, 0 for none (sector_mode)
     uint8_t q[Q_SIZE];
 };
 
-// A position two frames in a row agree on: the first of them.
+// A position agreeing frames in a row show: the first of them.
 struct sample {
     uint32_t block;
     unsigned order;  // track * 100 + index, the lead-out as track 100
     int64_t start;   // for index 01 and above, where the frames' times put index 01
 };
+
+// A data sector's mode (1 or 2) from its sync field and header; 0 for a
+// sector that has none (audio).
+uint8_t sector_mode(const uint8_t* main_channel) {
+    if (memcmp(main_channel, SYNC, sizeof SYNC) != 0)
+        return 0;
+    uint8_t mode = main_channel[SECTOR_MODE_AT];
+    return mode == 1 || mode == 2 ? mode : 0;
+}
 
 // A good position frame that carries a position, decoded; false for any other.
 bool position_of(const uint8_t q[Q_SIZE], unsigned* order, int64_t* disc, int64_t* start) {
@@ -61,12 +83,92 @@ bool is_isrc_frame(const uint8_t q[Q_SIZE], std::string* code) {
     return true;
 }
 
-bool size_refused(const read_failure* f) {
-    return f->kind == READ_CALL_FAILED || (f->kind == READ_CHECK_CONDITION && sense_is(&f->sense, INVALID_FIELD_IN_CDB));
+bool crc_matches(const uint8_t q[Q_SIZE]) {
+    return (uint16_t)~cd_crc16(q, 10) == (uint16_t)(q[10] << 8 | q[11]);
 }
 
+void set_crc(uint8_t q[Q_SIZE]) {
+    uint16_t crc = (uint16_t)~cd_crc16(q, 10);
+    q[10] = (uint8_t)(crc >> 8);
+    q[11] = (uint8_t)crc;
+}
+
+uint8_t to_bcd(unsigned v) {
+    return (uint8_t)(v / 10 << 4 | v % 10);
+}
+
+bool near(int64_t a, int64_t b) {
+    return a - b >= -AGREEMENT_RANGE && a - b <= AGREEMENT_RANGE;
+}
+
+// Whether a disc-time frame number (0-74) lies near that of block b.
+bool frame_number_near(unsigned f, uint32_t b) {
+    int d = ((int)f - (int)(disc_frames_of_block(b) % FRAMES_PER_SECOND) + FRAMES_PER_SECOND) % FRAMES_PER_SECOND;
+    return f < FRAMES_PER_SECOND && (d <= AGREEMENT_RANGE || d >= FRAMES_PER_SECOND - AGREEMENT_RANGE);
+}
+
+// Whether the times of a position frame, read as binary by `value`, agree
+// with block b: a position a disc can carry, its disc time near b's.
+bool position_agrees(const uint8_t q[Q_SIZE], uint32_t b, unsigned (*value)(uint8_t)) {
+    unsigned track = value(q[1]), index = value(q[2]);
+    unsigned rel_s = value(q[4]), rel_f = value(q[5]), m = value(q[7]), sec = value(q[8]), f = value(q[9]);
+    bool track_ok = q[1] == Q_LEAD_OUT_TRACK || (track >= 1 && track <= 99);
+    if (!track_ok || index > 99 || rel_s > 59 || rel_f > 74 || value(q[3]) > 99 || m > 99 || sec > 59 || f > 74)
+        return false;
+    int64_t disc = (int64_t)m * FRAMES_PER_MINUTE + sec * FRAMES_PER_SECOND + f;
+    return near(block_of_disc_frames(disc), b);
+}
+
+unsigned as_bcd(uint8_t byte) {
+    unsigned high = byte >> 4, low = byte & 0x0F;
+    return high > 9 || low > 9 ? 1000 : high * 10 + low;
+}
+unsigned as_binary(uint8_t byte) {
+    return byte;
+}
+
+// Drives that convert formatted Q's times to binary: a frame whose times
+// agree with its block only when read as binary is turned back into BCD,
+// as the disc carries it. Mode 1: the track (the lead-out's AA aside), the
+// index and both times; modes 2 and 3: the disc-time frame number.
+bool unconvert_binary(uint8_t q[Q_SIZE], uint32_t b) {
+    unsigned adr = q[0] & 0x0F;
+    if (adr == 1) {
+        if (position_agrees(q, b, as_bcd) || !position_agrees(q, b, as_binary))
+            return false;
+        for (int i = 1; i <= 9; ++i)
+            if (i != 6 && !(i == 1 && q[1] == Q_LEAD_OUT_TRACK))
+                q[i] = to_bcd(q[i]);
+        return true;
+    }
+    if (adr == 2 || adr == 3) {
+        if (frame_number_near(as_bcd(q[9]), b) || !frame_number_near(q[9], b))
+            return false;
+        q[9] = to_bcd(q[9]);
+        return true;
+    }
+    return false;
+}
+
+// A failure that says the disc may no longer be the one the read began on,
+// or is not there any more.
 bool disc_changed(const read_failure* f) {
     return f->kind == READ_CHECK_CONDITION && sense_is(&f->sense, MEDIUM_MAY_HAVE_CHANGED);
+}
+bool disc_gone(const read_failure* f) {
+    return no_medium(f) || becoming_ready(f);
+}
+
+bool refused_field(const read_failure* f) {
+    return f->kind == READ_CHECK_CONDITION && sense_is(&f->sense, INVALID_FIELD_IN_CDB);
+}
+bool refused_command(const read_failure* f) {
+    return f->kind == READ_CHECK_CONDITION && sense_is(&f->sense, INVALID_OPCODE);
+}
+
+// "the drive's CD-Text is malformed: ..." on `notes`, as qscan-sheet says things.
+void say_malformed(FILE* notes, const char* what, const char* why) {
+    fprintf(notes, "qscan-sheet: the drive's %s is malformed: %s\n", what, why);
 }
 
 class reader {
@@ -79,11 +181,80 @@ public:
         end_known_ = true;
     }
 
+    // What subchannel the drive gives, found by the first commands at block
+    // b: raw P-W while its frames pass their CRC; else formatted Q, its CRCs
+    // checked where any matches, else unchecked where its frames agree with
+    // their blocks; else none. What it read on the way is kept.
+    void probe(uint32_t b) {
+        unsigned good = 0, sent = 0;
+        bool crc_seen = false, agreement_seen = false;
+        for (uint32_t at = b; !decided_ && !stopped_ && sent < PROBE_MOST; ++sent) {
+            unsigned n = per_command_;
+            read_failure f;
+            int rc = send(at, n, &f);
+            if (rc != 0) {
+                if (refused_command(&f) && !any_read_) {
+                    decide(SHEET_Q_NONE);  // no READ CD at all
+                } else if (refused_field(&f) && f.transferred == 0) {
+                    // The selection, or the size: one sector tells which.
+                    read_failure one;
+                    if (n > 1 && send(at, 1, &one) == 0) {
+                        per_command_ = n / 2;  // the drive takes the selection, not so many sectors
+                        continue;
+                    }
+                    next_selection();
+                    good = 0;
+                    crc_seen = agreement_seen = false;
+                } else if (f.kind == READ_CALL_FAILED && f.transferred == 0 && n > 1 && n > worked_) {
+                    per_command_ = n / 2;  // more than the system takes at once
+                } else if (stop_for(at, rc, &f)) {
+                    return;
+                } else {
+                    at += n;  // a block that cannot be read: the probe looks further on
+                }
+                continue;
+            }
+            // GOOD: do the frames pass?
+            for (unsigned i = 0; i < n; ++i) {
+                uint8_t q[Q_SIZE];
+                q_of(at + i, buffer_ + i * sector_size(), q, false);
+                crc_seen = crc_seen || crc_matches(q);
+                agreement_seen = agreement_seen || (selection_ == SUBCHANNEL_FORMATTED_Q &&
+                                                    ((q[0] & 0x0F) == 1) &&
+                                                    (position_agrees(q, at + i, as_bcd) ||
+                                                     position_agrees(q, at + i, as_binary)));
+            }
+            if (crc_seen) {
+                decide(selection_ == SUBCHANNEL_RAW ? SHEET_Q_RAW : SHEET_Q_FORMATTED);
+                keep(at, n);
+                return;
+            }
+            at += n;
+            if (++good < PROBE_COMMANDS)
+                continue;
+            if (selection_ == SUBCHANNEL_FORMATTED_Q && agreement_seen) {
+                decide(SHEET_Q_FORMATTED_UNCHECKED);  // its blocks are read again as the read needs them
+                return;
+            }
+            next_selection();  // frames that pass nothing: all zero, or not what the selection says
+            good = 0;
+            crc_seen = agreement_seen = false;
+        }
+        if (!decided_)
+            decide(selection_ == SUBCHANNEL_FORMATTED_Q ? SHEET_Q_FORMATTED : SHEET_Q_RAW);  // as it comes
+    }
+
+    int q_kind() const { return q_kind_; }
+
     // Every block in order, straight into the sheet.
     void read_whole() {
-        streaming_ = true;
         started_ = steady_clock_ns();
-        read_run(0, UINT32_MAX);
+        probe(0);
+        if (q_kind_ == SHEET_Q_NONE || stopped_)
+            return;
+        uint32_t from = flush(true);
+        streaming_ = true;
+        read_run(from, UINT32_MAX);
     }
 
     void read_targeted(const disc_toc* toc) {
@@ -91,34 +262,80 @@ public:
         for (unsigned i = 0; i < toc->track_count; ++i)
             if (toc->track[i].session == 1)
                 tracks.push_back(&toc->track[i]);
-        for (size_t k = 0; k < tracks.size() && !stopped_; ++k) {
+        probe(0);
+        for (size_t k = 0; k < tracks.size() && !stopped_ && q_kind_ != SHEET_Q_NONE; ++k) {
             uint32_t start = tracks[k]->start < 0 ? 0 : (uint32_t)tracks[k]->start;
             uint32_t next = k + 1 < tracks.size() && tracks[k + 1]->start > 0 ? (uint32_t)tracks[k + 1]->start : end_;
             if (k == 0 && start > BEFORE_START)
                 read(0, READ_CD_MOST);  // what the disc holds at its very start: a hidden track's pregap
             note("reading track %u's start", tracks[k]->number);
             read(before(start), start + AFTER_START);
-            if (!(tracks[k]->control & CONTROL_DATA)) {
+            if (!(tracks[k]->control & CONTROL_DATA) && !codes_filled_in_) {
                 note("reading track %u's codes", tracks[k]->number);
-                read_codes(start + AFTER_START, before(next));
+                // A whole span without a code frame, on a disc where no
+                // frame read carries one: the drive may fill them in. If it
+                // reports the code itself, the other tracks' spans are spared.
+                if (read_codes(start + AFTER_START, before(next)) >= NO_CODE_SPAN && !any_code_frame() &&
+                    ask_isrc(tracks[k]->number))
+                    codes_filled_in_ = true;
             }
         }
-        note("reading the lead-out");
-        read(before(end_), end_ + LEAD_OUT_READ);
-        resolve_index_points();
-        read_tracks_with_second_codes();
-        resolve_index_points();
-        for (const auto& b : blocks_)
-            if (b.second.readable)
-                sheet_add(s_, b.first, b.second.q);
-            else
-                sheet_add_unreadable(s_, b.first);
+        if (q_kind_ != SHEET_Q_NONE) {
+            note("reading the lead-out");
+            read(before(end_), end_ + LEAD_OUT_READ);
+            resolve_index_points();
+            read_tracks_with_second_codes();
+            resolve_index_points();
+        }
+        flush();
     }
 
-    uint32_t blocks_read() const { return streaming_ ? s_->sectors : (uint32_t)blocks_.size(); }
+    // A drive without subchannel: each data track's first sector alone, for its mode.
+    void read_data_modes(const disc_toc* toc) {
+        for (unsigned i = 0; i < toc->track_count && !stopped_; ++i) {
+            const toc_track* t = &toc->track[i];
+            if (t->session != 1 || !(t->control & CONTROL_DATA) || t->start < 0)
+                continue;
+            read_failure f;
+            ++commands_;
+            if (read_cd(handle_, (uint32_t)t->start, 1, SUBCHANNEL_NONE, buffer_, &f) == 0)
+                sheet_add_mode(s_, (uint32_t)t->start, sector_mode(buffer_));
+            else if (stop_for((uint32_t)t->start, EIO, &f))
+                return;
+        }
+    }
+
+    // The codes no frame read gives, from the drive's own report: each audio
+    // track of the first session without an ISRC frame, and the catalogue
+    // number when no frame of it was read. One command each, at most once.
+    void read_drive_codes(const disc_toc* toc) {
+        for (unsigned i = 0; i < toc->track_count && !stopped_; ++i) {
+            const toc_track* t = &toc->track[i];
+            if (t->session == 1 && !(t->control & CONTROL_DATA) && s_->track[t->number].isrcs.count == 0)
+                ask_isrc(t->number);
+        }
+        if (s_->mcns.count > 0 || stopped_)
+            return;
+        uint8_t answer[SUBQ_ANSWER_SIZE];
+        uint32_t length = 0;
+        char why[ANSWER_WHY_SIZE], mcn[MCN_LENGTH];
+        bool valid = false;
+        read_failure f;
+        if (read_subchannel(handle_, SUBQ_CATALOGUE_NUMBER, 0, answer, sizeof answer, &length, &f) != 0)
+            return;
+        if (!subq_parse_catalogue_number(answer, length, &valid, mcn, why))
+            say_malformed(notes_, "catalogue-number report", why);
+        else if (valid)
+            sheet_add_drive_code(s_, 0, mcn);
+    }
+
+    void set_notes(FILE* notes) { notes_ = notes; }
+
+    uint32_t blocks_read() const { return blocks_read_; }
     uint32_t commands() const { return commands_; }
     bool anything_read() const { return any_read_; }
-    bool disc_was_changed() const { return changed_; }
+    bool stopped() const { return stopped_; }
+    int stopped_because() const { return stop_outcome_; }
     const read_failure& failure() const { return failure_; }
     uint32_t failed_block() const { return failed_block_; }
 
@@ -126,27 +343,127 @@ private:
     drive_handle handle_;
     sheet* s_;
     progress* bar_;
-    unsigned per_command_ = READ_CD_MOST;
+    unsigned per_command_ = READ_CD_MOST;  // sectors a command: READ_CD_MOST, or what the system takes
+    unsigned worked_ = 0;                  // the most sectors a command delivered
+    int selection_ = SUBCHANNEL_RAW;
+    bool decided_ = false;
+    int q_kind_ = SHEET_Q_RAW;
     uint32_t end_ = UINT32_MAX;
     bool end_known_ = false;
+    FILE* notes_ = NULL;
+    bool isrc_asked_[SHEET_TRACKS + 1] = {};
+    bool codes_filled_in_ = false;  // the drive reports a code no frame carries: its code frames are filled in
     bool streaming_ = false;
-    bool stopped_ = false;       // the drive said to stop: the end of the disc, or a disc change
+    bool stopped_ = false;       // the drive said to stop: the end of the disc, a disc change, a disc gone
+    int stop_outcome_ = READ_WHOLE;
     bool past_end_refused_ = false;
-    bool any_read_ = false, changed_ = false, in_lead_out_ = false;
+    bool any_read_ = false, in_lead_out_ = false;
     uint32_t unreadable_run_ = 0;
-    uint32_t commands_ = 0;
-    read_failure failure_ = {};  // the first failure, or the disc change
+    uint32_t commands_ = 0, blocks_read_ = 0;
+    read_failure failure_ = {};  // the first failure, or the one that stopped the read
     uint32_t failed_block_ = 0;
     uint64_t started_ = 0, shown_ = 0;
     std::map<uint32_t, block_read> blocks_;
-    alignas(SECTOR_BUFFER_ALIGNMENT) static uint8_t buffer_[READ_CD_MOST * SECTOR_BUFFER_SIZE];
+    alignas(SECTOR_BUFFER_ALIGNMENT) static uint8_t buffer_[READ_BUFFER_SIZE];
 
     uint32_t before(uint32_t start) const { return start > BEFORE_START ? start - BEFORE_START : 0; }
+
+    // The drive's own report of track n's ISRC, asked once; whether it gave one.
+    bool ask_isrc(unsigned n) {
+        if (n > SHEET_TRACKS || isrc_asked_[n])
+            return false;
+        isrc_asked_[n] = true;
+        uint8_t answer[SUBQ_ANSWER_SIZE];
+        uint32_t length = 0;
+        char why[ANSWER_WHY_SIZE], isrc[ISRC_LENGTH];
+        bool valid = false;
+        read_failure f;
+        if (read_subchannel(handle_, SUBQ_ISRC, (uint8_t)n, answer, sizeof answer, &length, &f) != 0) {
+            stop_for(0, EIO, &f);  // a disc gone
+            return false;
+        }
+        if (!subq_parse_isrc(answer, length, &valid, isrc, why)) {
+            char what[48];
+            snprintf(what, sizeof what, "ISRC report for track %u", n);
+            say_malformed(notes_, what, why);
+            return false;
+        }
+        if (valid)
+            sheet_add_drive_code(s_, (int)n, isrc);
+        return valid;
+    }
+    unsigned sector_size() const { return read_cd_sector_size(selection_); }
 
     void note(const char* format, unsigned number = 0) {
         char text[64];
         snprintf(text, sizeof text, format, number);
         progress_note(bar_, text);
+    }
+
+    int send(uint32_t b, unsigned n, read_failure* f) {
+        ++commands_;
+        int rc = read_cd(handle_, b, n, selection_, buffer_, f);
+        if (rc == 0 && n > worked_)
+            worked_ = n;
+        return rc;
+    }
+
+    void decide(int kind) {
+        decided_ = true;
+        q_kind_ = kind;
+        if (kind == SHEET_Q_FORMATTED_UNCHECKED)
+            sheet_take_unchecked(s_);
+    }
+
+    // Raw P-W refused or useless: formatted Q; that too: none.
+    void next_selection() {
+        if (selection_ == SUBCHANNEL_RAW)
+            selection_ = SUBCHANNEL_FORMATTED_Q;
+        else
+            decide(SHEET_Q_NONE);
+    }
+
+    // The Q bytes of a sector as the sheet takes them: gathered from raw
+    // P-W, or formatted Q with binary times turned back into BCD and, when
+    // `unchecked`, the CRC the drive leaves out put in.
+    void q_of(uint32_t b, const uint8_t* sector, uint8_t q[Q_SIZE], bool unchecked) const {
+        const uint8_t* sub = sector + SECTOR_MAIN_SIZE;
+        if (selection_ == SUBCHANNEL_RAW) {
+            extract_q(sub, q);
+            return;
+        }
+        memcpy(q, sub, Q_SIZE);
+        bool checked = crc_matches(q);
+        if (!checked && !unchecked)
+            return;  // a CRC error, as raw P-W shows one
+        if (unconvert_binary(q, b) || unchecked)
+            set_crc(q);
+    }
+
+    // The sectors of the last command, from block b, as read.
+    void keep(uint32_t b, unsigned n) {
+        for (unsigned i = 0; i < n; ++i)
+            store(b + i, buffer_ + i * sector_size());
+    }
+
+    // The blocks read so far into the sheet, in order; with `from_0`,
+    // only those that follow each other from block 0 (a whole-disc read
+    // streams on from there). Returns the block after the last fed.
+    uint32_t flush(bool from_0 = false) {
+        uint32_t next = 0;
+        for (const auto& b : blocks_) {
+            if (from_0 && b.first != next)
+                break;
+            if (b.second.readable) {
+                sheet_add_mode(s_, b.first, b.second.mode);
+                sheet_add(s_, b.first, b.second.q);
+            } else {
+                sheet_add_unreadable(s_, b.first);
+            }
+            next = b.first + 1;
+        }
+        blocks_.clear();
+        return next;
     }
 
     // For a whole-disc read: the share read and the time left, four times a second.
@@ -165,28 +482,32 @@ private:
 
     void store(uint32_t b, const uint8_t* sector) {
         uint8_t q[Q_SIZE];
-        extract_q(sector + SECTOR_MAIN_SIZE, q);
+        q_of(b, sector, q, q_kind_ == SHEET_Q_FORMATTED_UNCHECKED);
         unsigned order;
         int64_t disc, start;
         if (position_of(q, &order, &disc, &start))
             in_lead_out_ = order / 100 == 100;
         any_read_ = true;
         unreadable_run_ = 0;
+        ++blocks_read_;
         if (streaming_) {
+            sheet_add_mode(s_, b, sector_mode(sector));
             sheet_add(s_, b, q);
         } else {
             block_read& r = blocks_[b];
             r.readable = true;
+            r.mode = sector_mode(sector);
             memcpy(r.q, q, Q_SIZE);
         }
     }
 
     void store_unreadable(uint32_t b) {
         ++unreadable_run_;
+        ++blocks_read_;
         if (streaming_)
             sheet_add_unreadable(s_, b);
         else
-            blocks_[b] = block_read{false, {}};
+            blocks_[b] = block_read{false, 0, {}};
     }
 
     // Whether a failure at block b is where the disc ends: the first
@@ -198,65 +519,80 @@ private:
         return rc == READ_NO_SUCH_BLOCK || in_lead_out_ || unreadable_run_ >= NO_END_RUN;
     }
 
-    // A failure that stops every read: a disc change, or the end of the disc.
-    bool stop(uint32_t b, int rc, const read_failure* f) {
-        if (disc_changed(f) && b > 0) {
-            changed_ = stopped_ = true;
+    // A failure that stops every read: a disc change or a disc gone after
+    // reading began, or the end of the disc.
+    bool stop_for(uint32_t b, int rc, const read_failure* f) {
+        if ((disc_changed(f) && b > 0) || (disc_gone(f) && any_read_)) {
+            stopped_ = true;
+            stop_outcome_ = disc_changed(f) ? READ_DISC_CHANGED : READ_DISC_GONE;
             failure_ = *f;
             failed_block_ = b;
-        } else if (ends_at(b, rc)) {
-            past_end_refused_ = b >= end_;
-            stopped_ = !end_known_ || streaming_;
+            return true;
         }
-        return changed_ || ends_at(b, rc);
+        if (ends_at(b, rc)) {
+            past_end_refused_ = b >= end_;
+            stopped_ = stopped_ || !end_known_ || streaming_;
+            return true;
+        }
+        return false;
     }
 
     // Blocks [from, to) in commands of up to per_command_ sectors. A size
-    // the system or the drive refuses is halved, down to 1, and the size that
-    // worked is kept; a command that fails otherwise is read block by block,
-    // each block sent again once, and one that still fails is unreadable.
+    // the system or the drive refuses as a whole, the first time a command
+    // of that size is sent, is halved, and the size that works is kept; any
+    // other failure is read block by block up to the block that fails, that
+    // block sent again once and, failing still, unreadable, and the commands
+    // go on at full size after it.
     void read_run(uint32_t from, uint32_t to) {
         for (uint32_t b = from; b < to && !stopped_;) {
             if (b >= end_ && past_end_refused_)
                 return;
             unsigned n = to - b < per_command_ ? to - b : per_command_;
             read_failure f;
-            ++commands_;
-            int rc = read_cd(handle_, b, n, SUBCHANNEL_RAW, buffer_, &f);
+            int rc = send(b, n, &f);
             if (rc == 0) {
-                for (unsigned i = 0; i < n; ++i)
-                    store(b + i, buffer_ + i * SECTOR_BUFFER_SIZE);
+                keep(b, n);
                 b += n;
                 if (streaming_)
                     show_share(b);
                 continue;
             }
-            if (n > 1 && size_refused(&f)) {
+            bool refused_whole = f.transferred == 0 && (f.kind == READ_CALL_FAILED || refused_field(&f));
+            if (n > 1 && n > worked_ && refused_whole) {
                 per_command_ = n / 2;
                 continue;
             }
-            if (disc_changed(&f) && stop(b + f.transferred / SECTOR_BUFFER_SIZE, rc, &f))
-                return;
-            for (unsigned i = 0; i < n && !stopped_; ++i, ++b) {
-                ++commands_;
-                rc = read_cd(handle_, b, 1, SUBCHANNEL_RAW, buffer_, &f);
-                if (rc != 0 && !disc_changed(&f)) {
-                    ++commands_;
-                    rc = read_cd(handle_, b, 1, SUBCHANNEL_RAW, buffer_, &f);
-                }
-                if (rc == 0) {
-                    store(b, buffer_);
-                    continue;
-                }
-                if (!any_read_ && failure_.kind == READ_OK) {
-                    failure_ = f;
-                    failed_block_ = b;
-                }
-                if (stop(b, rc, &f))
+            uint32_t at = b + f.transferred / sector_size();
+            if (disc_changed(&f) || disc_gone(&f)) {
+                if (stop_for(at < b + n ? at : b, rc, &f))
                     return;
-                store_unreadable(b);
             }
+            b = read_singly(b, b + n);
         }
+    }
+
+    // Blocks [from, to) one a command until one fails (sent again once,
+    // then unreadable); returns the block after it, or `to`.
+    uint32_t read_singly(uint32_t from, uint32_t to) {
+        for (uint32_t b = from; b < to && !stopped_; ++b) {
+            read_failure f;
+            int rc = send(b, 1, &f);
+            if (rc != 0 && !disc_changed(&f) && !disc_gone(&f))
+                rc = send(b, 1, &f);
+            if (rc == 0) {
+                keep(b, 1);
+                continue;
+            }
+            if (!any_read_ && failure_.kind == READ_OK) {
+                failure_ = f;
+                failed_block_ = b;
+            }
+            if (stop_for(b, rc, &f))
+                return to;
+            store_unreadable(b);
+            return b + 1;
+        }
+        return to;
     }
 
     // What of [from, to) was not read yet; no block past the end once the
@@ -283,41 +619,56 @@ private:
     }
 
     // From `from`, until CODE_FRAMES ISRC frames are read, or NO_CODE_SPAN
-    // blocks show none, or `limit`.
-    void read_codes(uint32_t from, uint32_t limit) {
+    // blocks show none, or `limit`. Returns the blocks spanned without an
+    // ISRC frame: 0 when one was read.
+    uint32_t read_codes(uint32_t from, uint32_t limit) {
         for (uint32_t at = from; at < limit && !stopped_;) {
             uint32_t to = limit - at < CODE_CHUNK ? limit : at + CODE_CHUNK;
             read(at, to);
             at = to;
             unsigned found = isrc_frames(from, at);
-            if (found >= CODE_FRAMES || (found == 0 && at - from >= NO_CODE_SPAN))
-                return;
+            if (found > 0 && (found >= CODE_FRAMES || at >= limit))
+                return 0;
+            if (found == 0 && at - from >= NO_CODE_SPAN)
+                return at - from;
         }
+        return isrc_frames(from, limit) > 0 ? 0 : limit - from;
     }
 
-    // Positions two frames in a row agree on, each run of blocks read on its own.
+    // Whether any block read carries a catalogue-number or ISRC frame.
+    bool any_code_frame() const {
+        for (const auto& b : blocks_) {
+            q_frame f;
+            if (b.second.readable && decode_q(b.second.q, &f) == 0 && (f.adr_control >> 4 == 2 || f.adr_control >> 4 == 3))
+                return true;
+        }
+        return false;
+    }
+
+    // Positions as many frames in a row as the sheet's evidence asks for
+    // agree on, each run of blocks read on its own.
     std::vector<sample> samples() const {
         std::vector<sample> found;
-        bool have = false;
-        uint32_t last_block = 0, previous = 0;
-        unsigned previous_order = 0;
-        int64_t previous_disc = 0, previous_start = 0;
+        unsigned agreeing = 0;  // frames in a row that agree with `first`
+        sample first = {};
+        int64_t first_disc = 0;
+        uint32_t last_block = 0;
         for (const auto& b : blocks_) {
             if (b.first != last_block + 1)
-                have = false;  // a gap: the run starts again
+                agreeing = 0;  // a gap: the run starts again
             last_block = b.first;
             unsigned order;
             int64_t disc, start;
             if (!b.second.readable || !position_of(b.second.q, &order, &disc, &start))
                 continue;
-            if (have && order == previous_order && disc - previous_disc == (int64_t)b.first - previous)
-                if (found.empty() || found.back().block != previous)
-                    found.push_back({previous, previous_order, previous_start});
-            have = true;
-            previous = b.first;
-            previous_order = order;
-            previous_disc = disc;
-            previous_start = start;
+            if (agreeing > 0 && order == first.order && disc - first_disc == (int64_t)b.first - first.block) {
+                if (++agreeing == s_->agreeing)
+                    found.push_back(first);
+                continue;
+            }
+            agreeing = 1;
+            first = {b.first, order, start};
+            first_disc = disc;
         }
         return found;
     }
@@ -388,12 +739,16 @@ private:
                     to = all[j].block;
                     break;
                 }
-            std::set<std::string> codes;
+            std::map<std::string, unsigned> codes;
             std::string code;
             for (auto it = blocks_.lower_bound(from); it != blocks_.end() && it->first < to; ++it)
                 if (it->second.readable && is_isrc_frame(it->second.q, &code))
-                    codes.insert(code);
-            if (codes.size() > 1 && track < 100) {
+                    ++codes[code];
+            unsigned least = s_->unchecked ? 2 : 1;  // frames of a code before it counts here
+            unsigned counted = 0;
+            for (const auto& c : codes)
+                counted += c.second >= least;
+            if (counted > 1 && track < 100) {
                 note("reading all of track %u: it carries more than one ISRC", track);
                 read((uint32_t)all[i].start, to);
             }
@@ -401,10 +756,46 @@ private:
     }
 };
 
-alignas(SECTOR_BUFFER_ALIGNMENT) uint8_t reader::buffer_[READ_CD_MOST * SECTOR_BUFFER_SIZE];
+alignas(SECTOR_BUFFER_ALIGNMENT) uint8_t reader::buffer_[READ_BUFFER_SIZE];
 
 void show_waiting(void* bar) {
     progress_note((progress*)bar, "waiting for the drive");
+}
+
+
+// The drive's name; a drive that refuses INQUIRY, or answers it wrong, is unknown.
+void read_identity(drive_handle handle, sheet_reading* r, FILE* notes) {
+    uint8_t answer[INQUIRY_SIZE];
+    uint32_t length = 0;
+    read_failure f;
+    char why[ANSWER_WHY_SIZE];
+    r->drive_asked = true;
+    if (inquiry(handle, answer, sizeof answer, &length, &f) != 0)
+        return;
+    r->drive_known = inquiry_parse(answer, length, length == sizeof answer, &r->drive, why);
+    if (!r->drive_known)
+        say_malformed(notes, "INQUIRY answer", why);
+}
+
+// The CD-Text, whole: header first, then what the header names.
+void read_cd_text(drive_handle handle, sheet_reading* r, FILE* notes) {
+    static uint8_t answer[4 + CD_TEXT_PACKS * CD_TEXT_PACK];
+    uint32_t length = 0;
+    bool cut = false;
+    read_failure ignored;
+    r->cd_text_asked = true;
+    if (read_toc_answer(handle, TOC_FORMAT_CD_TEXT, 0, answer, sizeof answer, &length, &cut, &ignored) != 0)
+        return;  // a drive or disc without it
+    unsigned packs = 0;
+    if (!cd_text_answer_packs(answer, length, cut, &packs, r->cd_text_malformed)) {
+        say_malformed(notes, "CD-Text", r->cd_text_malformed);
+        return;
+    }
+    if (cut)
+        fprintf(notes, "qscan-sheet: the drive's CD-Text is longer than the system takes in one transfer: its "
+                       "first %u packs are read\n", packs);
+    r->cd_text_packs = packs;
+    memcpy(r->cd_text, answer + 4, (size_t)packs * CD_TEXT_PACK);
 }
 
 }  // namespace
@@ -412,33 +803,41 @@ void show_waiting(void* bar) {
 int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FILE* notes, read_failure* failure,
                      uint32_t* failed_block) {
     sheet_reading* r = &s->reading;
+    read_identity(handle, r, notes);
     progress_note(bar, "reading the table of contents");
     read_failure toc_failure;
-    toc_notes toc_said;  // not shown yet
-    r->toc_known = read_disc_toc(handle, &r->toc, &toc_failure, show_waiting, bar, &toc_said) == 0;
-    if (!r->toc_known && (becoming_ready(&toc_failure) || no_medium(&toc_failure))) {
+    toc_notes toc_lines = {};
+    int toc_rc = read_disc_toc(handle, &r->toc, &toc_failure, show_waiting, bar, &toc_lines);
+    r->toc_known = toc_rc == 0;
+    if (toc_rc == EIO && (becoming_ready(&toc_failure) || no_medium(&toc_failure))) {
         progress_end(bar);
         *failure = toc_failure;  // no disc, or one the drive never got ready to read
         return READ_NOTHING;
     }
+    if (toc_lines.count > 0)
+        progress_end(bar);
+    for (unsigned i = 0; i < toc_lines.count; ++i)
+        fprintf(notes, "qscan-sheet: %s\n", toc_lines.line[i]);
+    bool trusted = r->toc_known && !toc_impossible(&r->toc, r->toc_impossible);
     reader disc(handle, s, bar);
+    disc.set_notes(notes);
     if (r->toc_known) {
-        // CD-Text, in one command; a drive or disc without it gives none.
-        static uint8_t answer[4 + CD_TEXT_PACKS * CD_TEXT_PACK];
-        uint32_t length = 0;
-        read_failure ignored;
-        r->cd_text_asked = true;
-        if (read_toc(handle, TOC_FORMAT_CD_TEXT, 0, answer, sizeof answer, &length, &ignored) == 0 && length >= 4) {
-            uint32_t said = ((uint32_t)answer[0] << 8 | answer[1]) + 2;
-            r->cd_text_packs = ((said < length ? said : length) - 4) / CD_TEXT_PACK;
-            memcpy(r->cd_text, answer + 4, (size_t)r->cd_text_packs * CD_TEXT_PACK);
-        }
-        disc.set_end(r->toc.first_session_end < 0 ? 0 : (uint32_t)r->toc.first_session_end);
+        read_cd_text(handle, r, notes);
         r->disc_blocks = (uint32_t)(r->toc.first_session_end < 0 ? 0 : r->toc.first_session_end);
+    }
+    if (trusted) {
+        disc.set_end(r->disc_blocks);
     } else {
         progress_end(bar);
-        fprintf(notes, "qscan-sheet: the drive gave no table of contents, so the whole disc is read\n");
-        print_read_failure(notes, &toc_failure, false);
+        if (r->toc_known) {
+            fprintf(notes, "qscan-sheet: the drive's table of contents cannot be right (%s), so the whole disc "
+                           "is read\n", r->toc_impossible);
+        } else if (toc_rc == EIO) {
+            fprintf(notes, "qscan-sheet: the drive gave no table of contents, so the whole disc is read\n");
+            print_read_failure(notes, &toc_failure, false);
+        } else {
+            fprintf(notes, "qscan-sheet: without a table of contents, the whole disc is read\n");
+        }
         full = true;
     }
     r->method = full ? SHEET_FULL : SHEET_TARGETED;
@@ -446,16 +845,27 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
         disc.read_whole();
     else
         disc.read_targeted(&r->toc);
+    r->subchannel = disc.q_kind();
+    if (r->subchannel == SHEET_Q_NONE && !disc.stopped() && r->toc_known)
+        disc.read_data_modes(&r->toc);
     progress_end(bar);
     r->blocks = disc.blocks_read();
     r->commands = disc.commands();
-    if (!r->toc_known)
+    if (!trusted)
         r->disc_blocks = s->end;
     *failure = disc.failure();
     *failed_block = disc.failed_block();
-    if (disc.disc_was_changed())
-        return READ_DISC_CHANGED;
-    if (!disc.anything_read())
+    if (disc.stopped() && disc.stopped_because() != READ_WHOLE)
+        return disc.stopped_because();
+    if (r->subchannel == SHEET_Q_NONE) {
+        if (!r->toc_known)
+            return READ_NOTHING;  // no subchannel and no table of contents: nothing to make a sheet of
+    } else if (!disc.anything_read()) {
         return READ_NOTHING;
+    }
+    if (r->toc_known)
+        disc.read_drive_codes(&r->toc);
+    if (disc.stopped() && disc.stopped_because() != READ_WHOLE)
+        return disc.stopped_because();
     return r->stretches > 0 ? READ_GAPS : READ_WHOLE;
 }

@@ -353,13 +353,31 @@ sheet_index pregap_from_block_0(uint32_t seen_at, int8_t offset) {
 
 // A first sighting on the disc's own time: exact when the frame and the one
 // in the block before are both in place and that one shows what comes before.
-void place_sighting(sheet_index* index, int q_offset) {
-    index->exact = index->before_offset != NO_OFFSET && index->before_offset == q_offset &&
-                   index->offset == q_offset && index->before_fits;
+// From a drive that fills code frames in with positions of its own, the
+// frame before may be one of those: the start may then lie a block earlier
+// (a disc carries position frames in at least 9 of every 10 blocks, so
+// never two code frames in a row).
+void place_sighting(sheet_index* index, int q_offset, bool filled_in) {
+    bool shown = index->before_offset != NO_OFFSET && index->before_offset == q_offset && index->offset == q_offset &&
+                 index->before_fits;
+    index->exact = shown && !filled_in;
+    index->filled_in = shown && filled_in;
     index->block = clamp_block((int64_t)index->seen_at + q_offset);
-    index->earliest = index->exact ? index->block : index->after == 0 ? 0 : clamp_block((int64_t)index->after + q_offset);
+    index->earliest = shown ? index->block - (filled_in && index->block > 0)
+                      : index->after == 0 ? 0
+                                          : clamp_block((int64_t)index->after + q_offset);
     if (index->earliest > index->block)
         index->earliest = index->block;
+}
+
+// Whether the drive reports codes while no frame read carries any.
+bool codes_filled_in(const sheet* s) {
+    bool reported = false, framed = s->mcns.count > 0 || s->isrc_outside > 0 || s->held_count > 0;
+    for (int n = 0; n <= SHEET_TRACKS; ++n) {
+        reported = reported || s->drive_code_known[n];
+        framed = framed || (n > 0 && s->track[n].isrcs.count > 0);
+    }
+    return reported && !framed;
 }
 
 // Nothing on a disc comes before track 1's index 00: when the first track
@@ -643,7 +661,7 @@ const sheet_index* first_index(const sheet_track* t) {
 void add_toc_tracks(sheet* s) {
     const disc_toc* toc = &s->reading.toc;
     bool no_frames = s->reading.subchannel == SHEET_Q_NONE;
-    for (unsigned i = 0; s->reading.toc_known && i < toc->track_count; ++i) {
+    for (unsigned i = 0; sheet_toc_trusted(s) && i < toc->track_count; ++i) {
         const toc_track* entry = &toc->track[i];
         sheet_track* t = &s->track[entry->number];
         bool later = entry->session > 1;
@@ -731,6 +749,7 @@ void sheet_finish(sheet* s) {
     resolve_at_end(s);
     release_held(s, s->after_gap ? 0 : s->running_track);
     s->q_offset = measure_q_offset(s);
+    s->codes_filled_in = codes_filled_in(s);
 
     s->first_track = s->last_track = 0;
     for (int n = 1; n <= SHEET_TRACKS; ++n) {
@@ -742,7 +761,7 @@ void sheet_finish(sheet* s) {
         s->last_track = n;
         for (int i = 0; i < SHEET_INDEXES; ++i)
             if (i != 1 && t->index[i].seen)
-                place_sighting(&t->index[i], s->q_offset);
+                place_sighting(&t->index[i], s->q_offset, s->codes_filled_in);
         // Index 01 comes from the frames' own times, whatever the drive's offset.
         int64_t start = sheet_majority(&t->index1);
         if (start >= 0)
@@ -764,7 +783,7 @@ void sheet_finish(sheet* s) {
     if (last != NULL && lead_out >= 0 && lead_out <= (int64_t)last->block)
         lead_out = -1;  // a lead-out before the last track's points: the frames contradict each other
     s->lead_out_seen = lead_out >= 0;
-    s->lead_out_from_toc = !s->lead_out_seen && s->reading.toc_known;
+    s->lead_out_from_toc = !s->lead_out_seen && sheet_toc_trusted(s);
     s->lead_out = s->lead_out_seen       ? (uint32_t)lead_out
                   : s->lead_out_from_toc ? clamp_block(s->reading.toc.first_session_end)
                                          : clamp_block((int64_t)s->end + s->q_offset);

@@ -9,8 +9,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "disc/toc.h"
 #include "disc/cd_text.h"
+#include "disc/toc.h"
+#include "drive/answers.h"
 #include "subchannel.h"
 
 enum {
@@ -66,9 +67,14 @@ struct sheet_reading {
     uint32_t stretches;     // stretches of blocks the drive could not read, the first SHEET_STRETCHES listed
     uint32_t unreadable[SHEET_STRETCHES][2];  // first and last block
     int subchannel;         // a sheet_subchannel
-    bool toc_known;
+    bool drive_asked;       // the drive was asked its name (INQUIRY)
+    bool drive_known;       // ... and gave it
+    drive_identity drive;
+    bool toc_known;         // the drive gave a table of contents; toc_impossible says whether it can be right
     disc_toc toc;
+    char toc_impossible[ANSWER_WHY_SIZE];  // what no disc can have in it ("" for a table that can be right)
     bool cd_text_asked;     // the drive was asked for its CD-Text (a saved scan has none: Q does not carry it)
+    char cd_text_malformed[ANSWER_WHY_SIZE];  // why the drive's answer could not be used ("" when it could)
     unsigned cd_text_packs;
     uint8_t cd_text[CD_TEXT_PACKS * CD_TEXT_PACK];
 };
@@ -124,6 +130,7 @@ struct sheet_index {
     bool exact;
     uint32_t block;     // the disc's own block (sheet_finish)
     uint32_t earliest;  // when not exact: the earliest block at which it may begin
+    bool filled_in;     // not exact only since the frame before may be one the drive filled in
     // The evidence, in the scan's blocks, until sheet_finish places it.
     uint32_t seen_at;        // the block of the first frame that shows it
     uint32_t after;          // the block after the last position frame before it; 0 for none
@@ -228,6 +235,10 @@ struct sheet {
     // Frames taken unchecked (sheet_take_unchecked): those that disagree with
     // their block, and code frames of codes too rare to count.
     bool unchecked;
+    // The drive reports codes that no frame read carries: it fills the code
+    // frames in with positions of its own (sheet_finish), so the block before
+    // a start may not show what the disc has there.
+    bool codes_filled_in;
     uint32_t disagreeing;         // frames whose disc time is not near their block's: used for nothing
     uint32_t codes_unconfirmed;   // frames of codes fewer than `agreeing` frames carried
     // What the drive reports itself of the codes (READ SUB-CHANNEL), by track; [0] the catalogue number.
@@ -249,6 +260,18 @@ struct sheet {
     uint32_t out_of_place;        // position frames whose Q offset is not the disc's
     uint32_t crc_errors_before;   // CRC errors before the first track's first index
 };
+
+// Whether the drive gave a table of contents that can be right: the one
+// the lead-out, the tracks of later sessions and the identifiers come from.
+inline bool sheet_toc_trusted(const sheet* s) {
+    return s->reading.toc_known && s->reading.toc_impossible[0] == '\0';
+}
+
+// Whether the CRC errors counted mean anything: the frames were checked
+// against their CRC, and there were frames at all.
+inline bool sheet_crc_known(const sheet* s) {
+    return !s->unchecked && s->reading.subchannel != SHEET_Q_NONE;
+}
 
 // Starts an empty sheet.
 void sheet_start(sheet* s);

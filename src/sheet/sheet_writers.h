@@ -42,8 +42,10 @@ const cd_text_block* first_readable_block(const cd_text* text);
 // control characters as '?', and `quote` (when not 0) as a single quote.
 std::string printable(const std::string& text, char quote = 0);
 
-// A track's flags as the text shows them: "data", then DCP, 4CH, PRE.
-void track_flags_text(const sheet_track* t, char text[16]);
+// A track's flags as the text shows them: "data" (with its mode when
+// known: "data, mode 2"), then DCP, 4CH, PRE.
+enum { FLAGS_TEXT_SIZE = 24 };  // "data, mode 2 DCP", "DCP 4CH PRE" and their terminator
+void track_flags_text(const sheet_track* t, char text[FLAGS_TEXT_SIZE]);
 
 // Frames as minutes, seconds and frames: "03:58.12" (separator '.') or
 // "03:58:12" (':').

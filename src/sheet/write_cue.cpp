@@ -37,7 +37,7 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
     if (!missing.empty())
         fprintf(notes, "qscan-sheet: %s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
     disc_ids ids;
-    const char* why;
+    std::string why;
     if (sheet_ids(s, &ids, &why))
         fprintf(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
     if (s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]))
@@ -58,7 +58,10 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
                                 : "its index 01 was not seen");
             continue;
         }
-        fprintf(out, "  TRACK %02d %s\n", n, (t->control & CONTROL_DATA) ? "MODE1/2352" : "AUDIO");
+        bool data = t->control & CONTROL_DATA;
+        fprintf(out, "  TRACK %02d %s\n", n, !data ? "AUDIO" : t->mode == 2 ? "MODE2/2352" : "MODE1/2352");
+        if (data && t->mode == 0)
+            fprintf(notes, "qscan-sheet: track %d written as MODE1/2352: no sector of it read shows its mode\n", n);
         write_cd_texts(texts, (unsigned)n, "    ", out);
         const char* flags[3];
         int count = track_flags(t, flags);
@@ -68,9 +71,12 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
                 fprintf(out, " %s", flags[i]);
             fprintf(out, "\n");
         }
-        // Unquoted: a quoted ISRC is taken for CD-TEXT by common readers.
-        if (t->isrc >= 0 && isrc_well_formed(&t->isrcs.code[t->isrc]))
-            fprintf(out, "    ISRC %.12s\n", t->isrcs.code[t->isrc].code);
+        // Unquoted: a quoted ISRC is taken for CD-TEXT by common readers. The
+        // codes are those the Q subchannel carries, which a copy burnt from
+        // the cue sheet carries too: not CD-Text's.
+        const sheet_code* isrc = track_isrc(t);
+        if (isrc != NULL && isrc->source != SOURCE_CD_TEXT && isrc_well_formed(isrc))
+            fprintf(out, "    ISRC %.12s\n", isrc->code);
         for (int i = 0; i < SHEET_INDEXES; ++i) {
             const sheet_index* index = &t->index[i];
             if (!index->seen)
@@ -84,6 +90,9 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
                 fprintf(notes, "qscan-sheet: track %d index %02d written at %s, where the image begins: the sheet "
                                "places it at block %" PRIu32 "%s\n", n, i, time, index->block,
                         index->exact ? "" : ", not exact");
+            else if (index->from_toc)
+                fprintf(notes, "qscan-sheet: track %d index %02d at %s is the table of contents' (the drive returns "
+                               "no subchannel)\n", n, i, time);
             else if (!index->exact && index->earliest < index->block)
                 fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin as early as "
                                "block %" PRIu32 "\n", n, i, time, index->earliest);

@@ -12,12 +12,22 @@ namespace {
 
 typedef nlohmann::ordered_json json;
 
+const char* const SOURCES[] = {"q", "drive", "cd-text", "toc"};  // by sheet_source
+const char* const SUBCHANNELS[] = {"raw", "formatted", "formatted-unchecked", "none"};  // by sheet_subchannel
+
 json code_object(const sheet_code* c, int length) {
+    bool framed = c->frames > 0;  // a code the drive reports or CD-Text gives was in no frame read
     return {{"code", std::string(c->code, (size_t)length)},
             {"frames", c->frames},
-            {"first_block", c->first_block},
-            {"last_block", c->last_block},
-            {"well_formed", length == ISRC_LENGTH ? isrc_well_formed(c) : mcn_well_formed(c)}};
+            {"first_block", framed ? json(c->first_block) : json(nullptr)},
+            {"last_block", framed ? json(c->last_block) : json(nullptr)},
+            {"well_formed", length == ISRC_LENGTH ? isrc_well_formed(c) : mcn_well_formed(c)},
+            {"source", SOURCES[c->source]}};
+}
+
+// A count the drive's CRCs give, or null where it gives none.
+json crc_count(const sheet* s, uint32_t n) {
+    return sheet_crc_known(s) ? json(n) : json(nullptr);
 }
 
 // The majority code, or null; and every other code, in order of first block.
@@ -29,7 +39,7 @@ void codes(const sheet_codes* codes, int majority, int length, json* chosen, jso
             others->push_back(code_object(&codes->code[i], length));
 }
 
-json track_object(int n, const sheet_track* t) {
+json track_object(const sheet* s, int n, const sheet_track* t) {
     const char* words[3];
     int count = track_flags(t, words);
     json flags = json::array();
@@ -41,7 +51,8 @@ json track_object(int n, const sheet_track* t) {
             indexes.push_back({{"number", i},
                                {"block", t->index[i].block},
                                {"exact", t->index[i].exact},
-                               {"earliest_block", t->index[i].earliest}});
+                               {"earliest_block", t->index[i].earliest},
+                               {"source", SOURCES[t->index[i].from_toc ? SOURCE_TOC : SOURCE_Q]}});
     json isrc, others;
     codes(&t->isrcs, t->isrc, ISRC_LENGTH, &isrc, &others);
     uint32_t blocks;
@@ -50,10 +61,11 @@ json track_object(int n, const sheet_track* t) {
             {"control", t->control},
             {"flags", flags},
             {"data", (t->control & CONTROL_DATA) != 0},
+            {"mode", t->mode != 0 ? json(t->mode) : json(nullptr)},
             {"indexes", indexes},
             {"isrc", isrc},
             {"other_isrcs", others},
-            {"crc_errors", t->crc_errors},
+            {"crc_errors", crc_count(s, t->crc_errors)},
             {"length", length},
             {"isrc_frames_uncounted", t->isrcs.uncounted},
             {"frames_out_of_place", t->out_of_place},
@@ -122,7 +134,7 @@ void cd_text_objects(const sheet* s, json* object, json* why) {
 // The identifiers, or null and why.
 void ids_objects(const sheet* s, json* ids, json* why) {
     disc_ids d;
-    const char* reason;
+    std::string reason;
     if (!sheet_ids(s, &d, &reason)) {
         *ids = nullptr;
         *why = reason;
@@ -144,6 +156,7 @@ json reading_object(const sheet* s) {
         unreadable.push_back({r->unreadable[i][0], r->unreadable[i][1]});
     bool from_drive = r->method != SHEET_FROM_REPORT;
     return {{"method", METHODS[r->method]},
+            {"subchannel", SUBCHANNELS[r->subchannel]},
             {"blocks", from_drive ? r->blocks : s->sectors},
             {"commands", from_drive ? json(r->commands) : json(nullptr)},
             {"unreadable", unreadable},
@@ -163,7 +176,8 @@ json toc_object(const sheet_reading* r) {
             {"lead_out", r->toc.first_session_end},
             {"last_lead_out", r->toc.lead_out},
             {"sessions", r->toc.sessions},
-            {"tracks", tracks}};
+            {"tracks", tracks},
+            {"impossible", r->toc_impossible[0] != '\0' ? json(r->toc_impossible) : json(nullptr)}};
 }
 
 }  // namespace
@@ -172,7 +186,7 @@ void write_json(const sheet* s, FILE* out) {
     json tracks = json::array();
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
-            tracks.push_back(track_object(n, &s->track[n]));
+            tracks.push_back(track_object(s, n, &s->track[n]));
     json mcn, mcn_others;
     codes(&s->mcns, s->mcn, MCN_LENGTH, &mcn, &mcn_others);
     json missing = json::array();
@@ -192,9 +206,15 @@ void write_json(const sheet* s, FILE* out) {
     json ids, ids_why, cd_text, cd_text_why;
     ids_objects(s, &ids, &ids_why);
     cd_text_objects(s, &cd_text, &cd_text_why);
-    json sheet_object = {{"sectors", s->sectors},
+    const sheet_reading* r = &s->reading;
+    json drive = r->drive_known ? json{{"vendor", r->drive.vendor},
+                                       {"product", r->drive.product},
+                                       {"revision", r->drive.revision}}
+                                : json(nullptr);
+    json sheet_object = {{"drive", drive},
+                         {"sectors", s->sectors},
                          {"lead_out", s->lead_out_seen || s->lead_out_from_toc ? json(s->lead_out) : json(nullptr)},
-                         {"crc_errors", s->crc_errors},
+                         {"crc_errors", crc_count(s, s->crc_errors)},
                          {"frames_out_of_place", s->out_of_place},
                          {"mcn", mcn},
                          {"mcn_others", mcn_others},
@@ -206,7 +226,9 @@ void write_json(const sheet* s, FILE* out) {
                          {"missing_tracks", missing},
                          {"stray_frames", {{"count", s->stray}, {"blocks", strays}}},
                          {"malformed_position_frames", s->malformed},
-                         {"crc_errors_before_first_track", s->crc_errors_before},
+                         {"unchecked_frames_disagreeing", s->disagreeing},
+                         {"unchecked_code_frames_unconfirmed", s->codes_unconfirmed},
+                         {"crc_errors_before_first_track", crc_count(s, s->crc_errors_before)},
                          {"lead_out_from_toc", s->lead_out_from_toc},
                          {"read", reading_object(s)},
                          {"toc", toc_object(&s->reading)},

@@ -15,9 +15,10 @@
 namespace {
 
 const char NOT_EXACT = '*';
+// After an ISRC in the table: where a code no frame read carries comes from.
+const char FROM_DRIVE = '^', FROM_CD_TEXT = '#';
 const int ROW_LIMIT = 79;
 const int CELL_SIZE = 40;    // room for an index cell (16 characters) whatever its block
-const int FLAGS_SIZE = 16;   // "data DCP", "DCP 4CH PRE" and their terminator
 const uint32_t THOUSANDS_FROM = 100000;  // CRC counts from here on are shown in thousands ("123k")
 
 // The table's columns: the track, its index 00 and index 01 cells, length,
@@ -25,8 +26,13 @@ const uint32_t THOUSANDS_FROM = 100000;  // CRC counts from here on are shown in
 // index cells, which one blank parts. Flags and CRC errors widen for a disc
 // that needs it, and the gaps narrow to keep a row within ROW_LIMIT.
 struct layout {
-    int track, gap, flags, crc;
+    int track, gap, isrc, flags, crc;
 };
+
+// The mark after a code that is not the Q frames' own; 0 for none.
+char source_mark(const sheet_code* c) {
+    return c == NULL ? 0 : c->source == SOURCE_DRIVE ? FROM_DRIVE : c->source == SOURCE_CD_TEXT ? FROM_CD_TEXT : 0;
+}
 
 // A track's CRC errors as the table shows them: from 100,000 on in
 // thousands ("123k"), so that the cell never needs more than five places.
@@ -38,23 +44,26 @@ void crc_cell(uint32_t errors, char text[16]) {
 }
 
 layout layout_for(const sheet* s) {
-    layout l = {3, 2, 8, 4};
+    layout l = {3, 2, 15, 8, 4};
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
         const sheet_track* t = &s->track[n];
         if (!t->seen)
             continue;
-        char flags[FLAGS_SIZE], crc[16];
+        char flags[FLAGS_TEXT_SIZE], crc[16];
         track_flags_text(t, flags);
         crc_cell(t->crc_errors, crc);
         if ((int)strlen(flags) > l.flags)
             l.flags = (int)strlen(flags);
         if ((int)strlen(crc) + 1 > l.crc)
             l.crc = (int)strlen(crc) + 1;
+        if (source_mark(track_isrc(t)) != 0)
+            l.isrc = 16;
     }
-    // Track, gap, two cells of 16 parted by one blank, length (8), ISRC (15).
-    while (l.track + 16 + 1 + 16 + 8 + 15 + 4 * l.gap + l.flags + l.crc > ROW_LIMIT && l.gap > 1)
+    // Track, gap, two cells of 16 parted by one blank, length (8), ISRC.
+    auto width = [&]() { return l.track + 16 + 1 + 16 + 8 + l.isrc + 4 * l.gap + l.flags + l.crc; };
+    while (width() > ROW_LIMIT && l.gap > 1)
         --l.gap;
-    if (l.track + 16 + 1 + 16 + 8 + 15 + 4 * l.gap + l.flags + l.crc > ROW_LIMIT)
+    if (width() > ROW_LIMIT)
         l.track = 2;  // track numbers have two digits at most
     return l;
 }
@@ -63,8 +72,8 @@ layout layout_for(const sheet* s) {
 void write_row_cells(FILE* out, const layout* l, const char* number, const char* pregap, const char* start,
                      const char* length, const char* isrc, const char* flags, const char* crc_errors) {
     char row[160];
-    int n = snprintf(row, sizeof row, "%*s%*s%-16s %-16s%*s%-8s%*s%-15s%*s%-*s%*s", l->track, number, l->gap, "",
-                     pregap, start, l->gap, "", length, l->gap, "", isrc, l->gap, "", l->flags, flags, l->crc,
+    int n = snprintf(row, sizeof row, "%*s%*s%-16s %-16s%*s%-8s%*s%-*s%*s%-*s%*s", l->track, number, l->gap, "",
+                     pregap, start, l->gap, "", length, l->gap, "", l->isrc, isrc, l->gap, "", l->flags, flags, l->crc,
                      crc_errors);
     while (n > 0 && row[n - 1] == ' ')
         --n;
@@ -90,18 +99,23 @@ void index_cell(char text[CELL_SIZE], const sheet_index* index) {
 
 void write_row(const sheet* s, const layout* l, int n, FILE* out) {
     const sheet_track* t = &s->track[n];
-    char pregap[CELL_SIZE], start[CELL_SIZE], length[TIME_TEXT_SIZE] = "       -", isrc[16] = "-", flags[FLAGS_SIZE];
+    char pregap[CELL_SIZE], start[CELL_SIZE], length[TIME_TEXT_SIZE] = "       -", isrc[20] = "-", flags[FLAGS_TEXT_SIZE];
     index_cell(pregap, &t->index[0]);
     index_cell(start, &t->index[1]);
     uint32_t blocks;
     if (track_length(t, &blocks))
         format_frames(length, blocks, '.');
-    if (t->isrc >= 0)
+    if (t->isrc >= 0) {
         grouped_isrc(isrc, &t->isrcs.code[t->isrc]);
+        char mark = source_mark(&t->isrcs.code[t->isrc]);
+        if (mark != 0)
+            snprintf(isrc + strlen(isrc), sizeof isrc - strlen(isrc), "%c", mark);
+    }
     track_flags_text(t, flags);
-    char number[8], crc_errors[16];
+    char number[8], crc_errors[16] = "-";
     snprintf(number, sizeof number, "%d", n);
-    crc_cell(t->crc_errors, crc_errors);
+    if (sheet_crc_known(s))
+        crc_cell(t->crc_errors, crc_errors);
     write_row_cells(out, l, number, pregap, start, length, isrc, flags, crc_errors);
     for (int i = 2; i < SHEET_INDEXES; ++i) {
         if (!t->index[i].seen)
@@ -131,6 +145,10 @@ void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, 
                          "frame before block %" PRId64 " shows it: nothing on a disc comes before it. A hidden "
                          "track or a long first pregap, which may begin before block 0.\n", NOT_EXACT, n,
                     (int64_t)index->seen_at + s->q_offset);
+    } else if (index->filled_in) {
+        fprintf(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
+                     "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT, n, i,
+                index->earliest);
     } else if (index->earliest < index->block) {
         fprintf(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the block%s before block %" PRIu32
                      " carr%s no position frame.\n", NOT_EXACT, n, i, index->earliest,
@@ -166,18 +184,40 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
     if (!t->index[1].seen)
         fprintf(out, "Track %d: index 01 was not seen.\n", n);
     for (int i = 0; i < SHEET_INDEXES; ++i)
-        if (t->index[i].seen && !t->index[i].exact)
+        if (t->index[i].seen && !t->index[i].exact && !t->index[i].from_toc)
             write_inexact_note(s, n, i, &t->index[i], out);
     if (t->later_session)
         fprintf(out, "Track %d is in a later session: as the table of contents gives it, not read.\n", n);
-    else if (t->control & CONTROL_DATA)
-        fprintf(out, "Track %d is a data track: the Q subchannel does not tell its sector mode (the cue sheet says "
+    else if ((t->control & CONTROL_DATA) && t->mode == 0)
+        fprintf(out, "Track %d is a data track whose sector mode no sector read shows (the cue sheet says "
                      "MODE1/2352).\n", n);
+}
+
+// What the marks after a code and the table of contents' index points mean.
+void write_source_notes(const sheet* s, FILE* out) {
+    bool drive = false, cd_text = false;
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+        char mark = s->track[n].seen ? source_mark(track_isrc(&s->track[n])) : 0;
+        drive = drive || mark == FROM_DRIVE;
+        cd_text = cd_text || mark == FROM_CD_TEXT;
+    }
+    if (drive)
+        fprintf(out, "%c The drive's own report of the track's ISRC (READ SUB-CHANNEL): no Q frame read carries "
+                     "it.\n", FROM_DRIVE);
+    if (cd_text)
+        fprintf(out, "%c The track's ISRC as its CD-Text gives it: no Q frame read carries it, and the cue sheet "
+                     "leaves it out.\n", FROM_CD_TEXT);
+    if (s->reading.subchannel == SHEET_Q_NONE)
+        fprintf(out, "Every index point is the table of contents' (this drive returns no subchannel): pregaps and "
+                     "index 02 and above cannot be seen, and each start may lie up to a second off.\n");
 }
 
 void write_mcn_notes(const sheet* s, FILE* out) {
     if (s->mcn < 0)
         return;
+    if (s->mcns.code[s->mcn].source == SOURCE_DRIVE)
+        fprintf(out, "The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries "
+                     "it.\n");
     if (code_is_zero(&s->mcns.code[s->mcn], MCN_LENGTH))
         fprintf(out, "The catalogue number is thirteen zeros: the disc carries no real number.\n");
     else if (!mcn_well_formed(&s->mcns.code[s->mcn]))
@@ -208,7 +248,9 @@ void write_reading(const sheet* s, FILE* out) {
         fprintf(out, "Sectors read: %" PRIu32 "\n", s->sectors);
         return;
     }
-    if (r->method == SHEET_TARGETED)
+    if (r->subchannel == SHEET_Q_NONE)
+        fprintf(out, "Read: no block, since the drive returns no subchannel with READ CD\n");
+    else if (r->method == SHEET_TARGETED)
         fprintf(out, "Read: targeted, %s of %s blocks in %s commands\n", with_commas(r->blocks).c_str(),
                 with_commas(r->disc_blocks).c_str(), with_commas(r->commands).c_str());
     else
@@ -282,11 +324,13 @@ void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator) {
              (unsigned)(frames / FRAMES_PER_SECOND % 60), separator, (unsigned)(frames % FRAMES_PER_SECOND));
 }
 
-void track_flags_text(const sheet_track* t, char text[16]) {
+void track_flags_text(const sheet_track* t, char text[FLAGS_TEXT_SIZE]) {
     const char* words[3];
     int count = track_flags(t, words);
     text[0] = '\0';
-    if (t->control & CONTROL_DATA)
+    if ((t->control & CONTROL_DATA) && t->mode != 0)
+        snprintf(text, FLAGS_TEXT_SIZE, "data, mode %u", t->mode);
+    else if (t->control & CONTROL_DATA)
         strcat(text, "data");
     for (int i = 0; i < count; ++i) {
         if (text[0] != '\0')
@@ -378,9 +422,9 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, FILE* out) {
 // one session only, the two that count every session say so.
 void write_ids(const sheet* s, FILE* out) {
     disc_ids ids;
-    const char* why;
+    std::string why;
     if (!sheet_ids(s, &ids, &why)) {
-        fprintf(out, "Disc IDs: none, since %s\n", why);
+        fprintf(out, "Disc IDs: none, since %s\n", why.c_str());
         return;
     }
     const char* one_session = s->reading.toc_known ? "" : " (as for a disc of one session: a scan sees no other)";
@@ -389,7 +433,24 @@ void write_ids(const sheet* s, FILE* out) {
     fprintf(out, "AccurateRip: %s%s\n", ids.accuraterip_file.c_str(), one_session);
 }
 
+// The drive by its own name, and what it gives of the Q subchannel.
+void write_drive(const sheet* s, FILE* out) {
+    const sheet_reading* r = &s->reading;
+    if (!r->drive_asked)
+        return;
+    if (r->drive_known)
+        fprintf(out, "Drive: %s %s %s\n", r->drive.vendor, r->drive.product, r->drive.revision);
+    else
+        fprintf(out, "Drive: unknown\n");
+    static const char* const Q_WORDS[] = {
+        "raw P-W subchannel", "formatted by the drive (CRCs checked)",
+        "formatted by the drive, no CRC (three agreeing frames for everything)",
+        "none (this drive returns no subchannel with READ CD)"};
+    fprintf(out, "Q: %s\n", Q_WORDS[r->subchannel]);
+}
+
 void write_text(const sheet* s, FILE* out) {
+    write_drive(s, out);
     if (s->mcn >= 0)
         fprintf(out, "Catalogue number: %.13s\n", s->mcns.code[s->mcn].code);
     else
@@ -437,13 +498,21 @@ void write_text(const sheet* s, FILE* out) {
         fprintf(out, "%s\n", missing.c_str());
     if (have_text)
         write_cd_text_notes(s, &text, out);
+    write_source_notes(s, out);
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
             write_track_notes(s, n, out);
     write_mcn_notes(s, out);
     write_toc_notes(s, out);
     write_evidence_notes(s, out);
-    if (s->reading.method == SHEET_FROM_REPORT)
+    if (s->disagreeing > 0 || s->codes_unconfirmed > 0)
+        fprintf(out, "Unchecked frames not used: %" PRIu32 " whose disc time is not near their block's, %" PRIu32
+                     " of codes fewer than %u frames carry.\n", s->disagreeing, s->codes_unconfirmed, s->agreeing);
+    if (s->reading.subchannel == SHEET_Q_NONE)
+        return;  // no frame to count anything in
+    if (s->unchecked)
+        fprintf(out, "CRC errors: not known, since the drive gives its Q frames without their CRC.");
+    else if (s->reading.method == SHEET_FROM_REPORT)
         fprintf(out, "CRC errors: %" PRIu32 " in all.", s->crc_errors);
     else
         fprintf(out, "CRC errors: %" PRIu32 " in the %s blocks read.", s->crc_errors, with_commas(s->sectors).c_str());
