@@ -149,6 +149,11 @@ int read_drive(const char* name, bool full, sheet* s, bool* have_sheet) {
                         "discs\n", PROGRAM, (unsigned long)block);
         print_read_failure(stderr, &failure, false);
         return STATUS_FAILED;
+    case READ_DISC_GONE:
+        fprintf(stderr, "%s: the drive says at block %lu that it has no disc ready any more: no sheet\n", PROGRAM,
+                (unsigned long)block);
+        print_read_failure(stderr, &failure, false);
+        return STATUS_FAILED;
     case READ_GAPS:
         *have_sheet = true;
         fprintf(stderr, "%s: some blocks of the disc could not be read: the sheet says which\n", PROGRAM);

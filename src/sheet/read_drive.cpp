@@ -562,12 +562,17 @@ private:
                 per_command_ = n / 2;
                 continue;
             }
-            uint32_t at = b + f.transferred / sector_size();
-            if (disc_changed(&f) || disc_gone(&f)) {
-                if (stop_for(at < b + n ? at : b, rc, &f))
-                    return;
+            // The blocks that arrived before the one that failed, as the
+            // drive counts them: read again whole, then one a command.
+            unsigned before_failure = f.transferred / sector_size() < n ? f.transferred / sector_size() : 0;
+            if ((disc_changed(&f) || disc_gone(&f)) && stop_for(b + before_failure, rc, &f))
+                return;
+            uint32_t end = b + n;
+            if (before_failure > 0 && send(b, before_failure, &f) == 0) {
+                keep(b, before_failure);
+                b += before_failure;
             }
-            b = read_singly(b, b + n);
+            b = read_singly(b, end);
         }
     }
 

@@ -2,12 +2,21 @@
 // gave, and its codes set against the Q frames'.
 #include "sheet/sheet_writers.h"
 
-bool sheet_cd_text(const sheet* s, cd_text* text, const char** why) {
-    if (!s->reading.cd_text_asked) {
+bool sheet_cd_text(const sheet* s, cd_text* text, std::string* why) {
+    const sheet_reading* r = &s->reading;
+    if (r->method == SHEET_FROM_REPORT) {
         *why = "a saved scan holds none (the Q subchannel does not carry it)";
         return false;
     }
-    decode_cd_text(s->reading.cd_text, s->reading.cd_text_packs, text);
+    if (!r->cd_text_asked) {
+        *why = "the drive gave no table of contents, and so was not asked for it";
+        return false;
+    }
+    if (r->cd_text_malformed[0] != '\0') {
+        *why = std::string("the drive's CD-Text is malformed: ") + r->cd_text_malformed;
+        return false;
+    }
+    decode_cd_text(r->cd_text, r->cd_text_packs, text);
     if (text->packs == 0) {
         *why = "the disc has none";
         return false;

@@ -54,7 +54,7 @@ void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator);
 
 // The CD-Text a drive gave the sheet, decoded; false, with the reason, for
 // a saved scan or a disc without CD-Text.
-bool sheet_cd_text(const sheet* s, cd_text* text, const char** why);
+bool sheet_cd_text(const sheet* s, cd_text* text, std::string* why);
 
 // Where the CD-Text's UPC/EAN (track 0) and ISRCs differ from the codes the
 // Q frames carry (empty where one of them has none).

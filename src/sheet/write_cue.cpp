@@ -43,7 +43,7 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
     if (s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]))
         fprintf(out, "CATALOG %.13s\n", s->mcns.code[s->mcn].code);
     cd_text text;
-    const char* none;
+    std::string none;
     const cd_text_block* texts = sheet_cd_text(s, &text, &none) ? first_readable_block(&text) : NULL;
     write_cd_texts(texts, 0, "", out);
     fprintf(out, "FILE \"%s\" BINARY\n", image_name);

@@ -95,7 +95,7 @@ json texts_of(const cd_text_block& b, unsigned track) {
 // The CD-Text, or null and why.
 void cd_text_objects(const sheet* s, json* object, json* why) {
     cd_text text;
-    const char* reason = "";
+    std::string reason;
     if (!sheet_cd_text(s, &text, &reason)) {
         *object = nullptr;
         *why = reason;

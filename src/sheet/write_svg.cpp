@@ -276,7 +276,7 @@ void write_svg(const sheet* s, FILE* out) {
     format_frames(length, p.end, '.');
     std::string title;
     cd_text cd;
-    const char* none;
+    std::string none;
     const cd_text_block* b = sheet_cd_text(s, &cd, &none) ? first_readable_block(&cd) : NULL;
     if (b != NULL && !(b->text[0][TEXT_TITLE].empty() && b->text[0][TEXT_PERFORMER].empty())) {
         std::string t = printable(b->text[0][TEXT_TITLE]), p = printable(b->text[0][TEXT_PERFORMER]);

@@ -457,9 +457,9 @@ void write_text(const sheet* s, FILE* out) {
         fprintf(out, "Catalogue number: none\n");
     write_ids(s, out);
     cd_text text;
-    const char* why = "";
+    std::string why;
     bool have_text = sheet_cd_text(s, &text, &why);
-    write_cd_text_line(&text, have_text, why, out);
+    write_cd_text_line(&text, have_text, why.c_str(), out);
     char time[TIME_TEXT_SIZE];
     format_frames(time, (uint64_t)disc_frames_of_block(s->lead_out), '.');
     if (s->lead_out_seen) {
@@ -470,10 +470,14 @@ void write_text(const sheet* s, FILE* out) {
                 s->lead_out);
     } else {
         format_frames(time, (uint64_t)disc_frames_of_block(s->end - 1), '.');
-        fprintf(out, "Lead-out: not seen; the last track ends where the scan did, after block %" PRIu32 " (%s)\n",
-                s->end - 1, time);
-        fprintf(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
-                     "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
+        fprintf(out, "Lead-out: not seen; the last track ends where the %s did, after block %" PRIu32 " (%s)\n",
+                s->reading.method == SHEET_FROM_REPORT ? "scan" : "read", s->end - 1, time);
+        if (s->reading.method == SHEET_FROM_REPORT)
+            fprintf(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
+                         "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
+        else
+            fprintf(out, "The read did not reach the lead-out: the last track may be cut short, and the drive gave\n"
+                         "no table of contents to say where the disc ends.\n");
     }
     write_reading(s, out);
     fprintf(out, "\n");
