@@ -651,6 +651,231 @@ TEST_F(SheetTest, DrivesThatDoNotJustRead) {
     EXPECT_EQ(2, sheet("--full '" + file("disc.q", raw_report(disc)) + "'").status);  // --full goes with a drive
 }
 
+// A sheet's index points as "track.index@block", '*' after one that is
+// not exact, '~' after one the table of contents gives.
+std::string points_of(const json& sheet) {
+    std::string text;
+    for (const json& t : sheet["tracks"])
+        for (const json& i : t["indexes"])
+            text += std::to_string(t["number"].get<int>()) + "." + std::to_string(i["number"].get<int>()) + "@" +
+                    std::to_string(i["block"].get<uint32_t>()) + (i["exact"] ? "" : "*") +
+                    (i["source"] == "toc" ? "~" : "") + " ";
+    return text;
+}
+
+// Each track's ISRC and the catalogue number, with where each came from.
+std::string codes_of(const json& sheet) {
+    std::string text;
+    for (const json& t : sheet["tracks"])
+        text += t["isrc"].is_null() ? "- " : t["isrc"]["code"].get<std::string>() + "/" +
+                                                 t["isrc"]["source"].get<std::string>() + " ";
+    return text + (sheet["mcn"].is_null() ? "-" : sheet["mcn"]["code"].get<std::string>() + "/" +
+                                                      sheet["mcn"]["source"].get<std::string>());
+}
+
+// Every kind of drive gives the strict drive's sheet, in at most a few
+// commands more: raw P-W refused, CRCs left out, times in binary, all-zero
+// raw Q, code frames filled in with positions, no subchannel at all. Where
+// the drive fills code frames in, a start the frame before shows may lie a
+// block earlier; where it gives no subchannel, the index points are the
+// table of contents' and the codes the drive's own report.
+TEST_F(SheetTest, EveryKindOfDrive) {
+    struct {
+        const char* name;
+        synth_disc disc;
+    } discs[] = {
+        {"the sample disc", with_lead_out(synth_sample_disc())},
+        {"hidden track, indexes 2 and 3, short pregaps, a second code, a data track", synth_sheet_disc()},
+        {"a mode-2 data track first", synth_mixed_mode_disc()},
+    };
+    const struct {
+        emulated_drive_kind kind;
+        const char* subchannel;
+        unsigned more_commands;  // READ CDs more than the strict drive's, at most
+    } kinds[] = {
+        {DRIVE_NO_RAW, "formatted", 2},          {DRIVE_FORMATTED_NO_CRC, "formatted-unchecked", 4},
+        {DRIVE_FORMATTED_BINARY, "formatted-unchecked", 4}, {DRIVE_ZERO_Q, "formatted", 4},
+        {DRIVE_NO_CODES, "raw", 0},              {DRIVE_NO_SUBCHANNEL, "none", 4},
+    };
+    for (auto& d : discs) {
+        SCOPED_TRACE(d.name);
+        emulated_reset();
+        emulated_insert_synth_disc(d.disc);
+        run_result strict_run = sheet_here({"--json", "D:"});
+        ASSERT_EQ(0, strict_run.status) << strict_run.err;
+        json strict = json::parse(strict_run.out);
+        uint64_t strict_commands = emulated_stats()->read_cd_commands;
+        EXPECT_EQ("raw", strict["read"]["subchannel"]);
+        EXPECT_EQ("QSCAN", strict["drive"]["vendor"]);
+        for (const auto& k : kinds) {
+            SCOPED_TRACE(k.subchannel);
+            emulated_reset();
+            emulated_insert_synth_disc(d.disc);
+            emulated_set_drive_kind(k.kind);
+            run_result r = sheet_here({"--json", "D:"});
+            ASSERT_EQ(0, r.status) << r.err;
+            json got = json::parse(r.out);
+            EXPECT_EQ(k.subchannel, got["read"]["subchannel"]);
+            EXPECT_LE(emulated_stats()->read_cd_commands, strict_commands + k.more_commands);
+            if (k.kind == DRIVE_NO_SUBCHANNEL) {
+                std::string toc_points;
+                for (const json& t : strict["toc"]["tracks"])
+                    toc_points += std::to_string(t["number"].get<int>()) + ".1@" +
+                                  std::to_string(t["block"].get<int>()) + "*~ ";
+                EXPECT_EQ(toc_points, points_of(got));
+                EXPECT_EQ(strict["lead_out"], got["lead_out"]);
+                EXPECT_TRUE(got["crc_errors"].is_null());
+                std::string want = codes_of(strict);
+                for (size_t at; (at = want.find("/q")) != std::string::npos;)
+                    want.replace(at, 2, "/drive");
+                EXPECT_EQ(want, codes_of(got));
+                continue;
+            }
+            if (k.kind == DRIVE_NO_CODES) {
+                // The same points and codes; the codes the drive's report.
+                json a = essentials(strict, false), b = essentials(got, false);
+                for (json* e : {&a, &b})
+                    for (json& t : (*e)["tracks"])
+                        for (json& i : t[3])
+                            i[2] = nullptr;
+                EXPECT_EQ(a, b);
+                for (const json& t : got["tracks"]) {
+                    if (!t["isrc"].is_null()) {
+                        EXPECT_EQ("drive", t["isrc"]["source"]);
+                    }
+                }
+                for (size_t t = 0; t < got["tracks"].size(); ++t)
+                    for (size_t i = 0; i < got["tracks"][t]["indexes"].size(); ++i) {
+                        const json &g = got["tracks"][t]["indexes"][i], &w = strict["tracks"][t]["indexes"][i];
+                        EXPECT_TRUE(!g["exact"] || w["exact"]) << g;  // never more sure than the strict drive
+                        EXPECT_LE(g["earliest_block"], w["earliest_block"]) << g;
+                    }
+                continue;
+            }
+            EXPECT_EQ(essentials(strict, false), essentials(got, false));
+            EXPECT_EQ(strict["lead_out"], got["lead_out"]);
+        }
+    }
+}
+
+// Answers that are short, wrong or impossible, and what a drive does that
+// is no read: each with what qscan-sheet D: says first on standard error,
+// its status, what the sheet says, and the commands it took.
+TEST_F(SheetTest, DriveAnswersAndEvents) {
+    const synth_disc disc = with_lead_out(synth_sample_disc());
+    emulated_reset();
+    emulated_insert_synth_disc(disc);
+    const json clean = json::parse(sheet_here({"--json", "D:"}).out);
+    const uint64_t clean_commands = emulated_stats()->commands;
+    emulated_reset();
+    emulated_insert_synth_disc(disc);
+    sheet_here({"--json", "--full", "D:"});
+    const uint64_t full_read_cds = emulated_stats()->read_cd_commands;
+    auto impossible_toc = [&] {
+        emulated_disc d;
+        d.sector_count = synth_sector_count(disc);
+        d.has_toc = true;
+        d.toc = synth_toc(disc);
+        std::swap(d.toc.track[1].start, d.toc.track[2].start);  // starts that do not rise
+        d.fetch = [disc](uint32_t lba, uint8_t* sector) {
+            synth_sector(disc, lba, sector);
+            return true;
+        };
+        emulated_insert_disc(std::move(d));
+    };
+    struct {
+        const char* name;
+        std::function<void()> setup;
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // its first line
+        uint64_t most_commands;  // of any kind
+        std::function<void(const json&)> check;
+    } cases[] = {
+        {"a CD-Text answer whose length field says 0", [] { emulated_inject_fault(0, FAULT_CD_TEXT_SHORT); },
+         {"--json", "D:"}, 0, "qscan-sheet: the drive's CD-Text is malformed: its length field says 0 bytes",
+         clean_commands,
+         [&](const json& s) {
+             EXPECT_TRUE(s["cd_text"].is_null());
+             EXPECT_EQ("the drive's CD-Text is malformed: its length field says 0 bytes", s["cd_text_missing_why"]);
+             EXPECT_EQ(essentials(clean, false), essentials(s, false));
+         }},
+        {"a table of contents whose length field says 2", [] { emulated_inject_fault(0, FAULT_TOC_SHORT); },
+         {"--json", "D:"}, 0, "qscan-sheet: the drive's table of contents is malformed: it lists no track",
+         full_read_cds + 8,
+         [&](const json& s) {
+             EXPECT_EQ("full", s["read"]["method"]);
+             EXPECT_TRUE(s["toc"].is_null());
+             EXPECT_EQ(essentials(clean, false), essentials(s, false));
+         }},
+        {"a table of contents no disc can have", impossible_toc, {"--json", "D:"}, 0,
+         "qscan-sheet: the drive's table of contents cannot be right (track 3 starts at block 3150, before track 2 at "
+         "block 6675), so the whole disc is read",
+         full_read_cds + 12,
+         [&](const json& s) {
+             EXPECT_TRUE(s["ids"].is_null());
+             EXPECT_EQ(0u, s["ids_missing_why"].get<std::string>().find(
+                               "the drive's table of contents cannot be right: track 3"));
+             EXPECT_EQ(essentials(clean, false), essentials(s, false));
+         }},
+        {"a drive that refuses INQUIRY", [] { emulated_inject_fault(0, FAULT_INQUIRY_REFUSED); }, {"--json", "D:"},
+         0, "", clean_commands,
+         [&](const json& s) {
+             EXPECT_TRUE(s["drive"].is_null());
+             EXPECT_EQ(essentials(clean, false), essentials(s, false));
+         }},
+        {"an empty drive, said at once", [] { emulated_eject(); }, {"D:"}, 1,
+         "failed to read device: Input/output error", 2, NULL},
+        {"a disc taken out mid-read", [] { emulated_inject_fault(3000, FAULT_NOT_READY); }, {"--full", "D:"}, 1,
+         "qscan-sheet: the drive says at block 3000 that it has no disc ready any more: no sheet",
+         3000 / READ_CD_MOST + 1 + 3 + 8, NULL},
+        {"one block refused, in a whole-disc read", [] { emulated_inject_fault(4000, FAULT_NO_SUBCHANNEL); },
+         {"--json", "--full", "D:"}, 1, "qscan-sheet: some blocks of the disc could not be read: the sheet says which",
+         full_read_cds + 8 + 4,
+         [&](const json& s) { EXPECT_EQ(json::parse("[[4000, 4000]]"), s["read"]["unreadable"]); }},
+        {"one block's pass-through call failing, in a whole-disc read",
+         [] { emulated_inject_fault(4000, FAULT_CALL_FAILS); }, {"--json", "--full", "D:"}, 1,
+         "qscan-sheet: some blocks of the disc could not be read: the sheet says which", full_read_cds + 8 + 30,
+         [&](const json& s) { EXPECT_EQ(json::parse("[[4000, 4000]]"), s["read"]["unreadable"]); }},
+        {"a system that takes 15 sectors a transfer", [] { emulated_set_max_sectors(15); }, {"--json", "D:"}, 0, "",
+         clean_commands * 2,
+         [&](const json& s) {
+             EXPECT_EQ(clean["cd_text"], s["cd_text"]);
+             EXPECT_EQ(essentials(clean, false), essentials(s, false));
+         }},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emulated_reset();
+        emulated_insert_synth_disc(disc);
+        c.setup();
+        run_result r = sheet_here(c.args);
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_EQ(c.err, r.err.substr(0, r.err.find('\n'))) << r.err;
+        EXPECT_LE(emulated_stats()->commands, c.most_commands);
+        EXPECT_EQ(0u, emulated_slept_ms());
+        if (c.check)
+            c.check(json::parse(r.out));
+        else
+            EXPECT_EQ("", r.out);
+    }
+}
+
+// A data track's mode from its sectors' headers, in every form.
+TEST_F(SheetTest, DataTrackModes) {
+    emulated_reset();
+    emulated_insert_synth_disc(synth_mixed_mode_disc());
+    json s = json::parse(sheet_here({"--json", "D:"}).out);
+    EXPECT_EQ(2, s["tracks"][0]["mode"]);
+    EXPECT_TRUE(s["tracks"][1]["mode"].is_null());
+    emulated_reset();
+    emulated_insert_synth_disc(synth_mixed_mode_disc());
+    EXPECT_NE(std::string::npos, sheet_here({"--cue", "D:"}).out.find("TRACK 01 MODE2/2352"));
+    emulated_reset();
+    emulated_insert_synth_disc(synth_mixed_mode_disc());
+    EXPECT_NE(std::string::npos, sheet_here({"D:"}).out.find("data, mode 2"));
+}
+
 TEST_F(SheetTest, FlagsAndLength) {
     json s = sheet_json(scan(flags_and_damage()));
     std::vector<std::string> flags;
