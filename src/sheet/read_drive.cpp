@@ -195,7 +195,7 @@ public:
             if (rc != 0) {
                 if (refused_command(&f) && !any_read_) {
                     decide(SHEET_Q_NONE);  // no READ CD at all
-                } else if (refused_field(&f) && f.transferred == 0) {
+                } else if (refused_field(&f)) {
                     // The selection, or the size: one sector tells which.
                     read_failure one;
                     if (n > 1 && send(at, 1, &one) == 0) {
@@ -205,7 +205,7 @@ public:
                     next_selection();
                     good = 0;
                     crc_seen = agreement_seen = false;
-                } else if (f.kind == READ_CALL_FAILED && f.transferred == 0 && n > 1 && n > worked_) {
+                } else if (f.kind == READ_CALL_FAILED && n > 1 && n > worked_) {
                     per_command_ = n / 2;  // more than the system takes at once
                 } else if (stop_for(at, rc, &f)) {
                     return;
@@ -557,7 +557,9 @@ private:
                     show_share(b);
                 continue;
             }
-            bool refused_whole = f.transferred == 0 && (f.kind == READ_CALL_FAILED || refused_field(&f));
+            // An invalid field is the command block's, judged before any
+            // block is read (systems do not all say how much arrived with it).
+            bool refused_whole = f.kind == READ_CALL_FAILED || refused_field(&f);
             if (n > 1 && n > worked_ && refused_whole) {
                 per_command_ = n / 2;
                 continue;
