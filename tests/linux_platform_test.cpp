@@ -614,6 +614,10 @@ TEST_F(LinuxTest, TableOfContentsThatCannotBeUsed) {
         {"a session report of a header alone", {{0, tracks}, {1, {0, 2, 1, 2}}},
          "the drive's session information is malformed: its length field says 2 bytes\n"},
         {"no session report", {{0, tracks}}, ""},
+        {"a lead-out before the last track", {{0, {0, 26, 1, 2, 0, 0x10, 1, 0, 0, 0, 0, 0, 0, 0x10, 2, 0, 0, 0, 0x01,
+                                                   0xC2, 0, 0x10, 0xAA, 0, 0, 0, 0x01, 0x00}}},  // 0, 450, 256
+         "the drive's table of contents cannot be right: the lead-out starts at block 256, not after track 2 at block "
+         "450\n"},
     };
     for (const auto& c : cases) {
         fake.sg_answer = drive_answering(d, c.toc);
