@@ -11,6 +11,7 @@
 #include "progress.h"
 #include "sheet/qscan_sheet.h"
 #include "sheet/read_drive.h"
+#include "sheet/read_scan.h"
 #include "sheet/report_reader.h"
 #include "sheet/sheet.h"
 #include "sheet/sheet_writers.h"
@@ -164,40 +165,40 @@ int read_drive(const char* name, bool full, sheet* s, bool* have_sheet) {
     }
 }
 
-// Feeds every sector of the report into *s. Returns 0, or 1 after saying
-// what was wrong with the input.
+// Feeds the report's lines into *s, placed on the disc. Returns 0, or 1
+// after saying what was wrong with the input.
 int read_report(FILE* in, const char* name, sheet* s) {
-    static report_reader reader;
-    reader_start(&reader, in);
-    uint8_t q[Q_SIZE];
     sheet_start(s);
-    for (;;) {
-        switch (reader_next(&reader, q)) {
-        case READER_SECTOR:
-            if (!sheet_add(s, s->sectors, q)) {
-                fprintf(stderr, "%s: line %llu: more sectors than a disc has blocks\n", PROGRAM,
-                        (unsigned long long)reader.line);
-                return STATUS_FAILED;
-            }
-            break;
-        case READER_CUT:
-            fprintf(stderr, "%s: the input ends in the middle of line %llu: the scan was interrupted\n", PROGRAM,
-                    (unsigned long long)reader.line);
-            [[fallthrough]];  // the sheet is made from the lines before it
-        case READER_END:
-            if (s->sectors == 0) {
-                fprintf(stderr, "%s: no sectors in the input\n", PROGRAM);
-                return STATUS_FAILED;
-            }
-            return 0;
-        case READER_NOT_REPORT:
-            fprintf(stderr, "%s: line %llu: not a line of qscan's report: \"%s%s\"\n", PROGRAM,
-                    (unsigned long long)reader.line, reader.refused, reader.refused_cut ? "..." : "");
-            return STATUS_FAILED;
-        default:
-            fprintf(stderr, "%s: %s: %s\n", PROGRAM, name, strerror(errno));
-            return STATUS_FAILED;
-        }
+    scan_result r;
+    switch (sheet_read_scan(in, s, &r)) {
+    case SCAN_READ:
+        return 0;
+    case SCAN_CUT:
+        fprintf(stderr, "%s: the input ends in the middle of line %llu: the scan was interrupted\n", PROGRAM,
+                (unsigned long long)r.line);
+        return 0;  // the sheet is made from the lines before it
+    case SCAN_EMPTY:
+        fprintf(stderr, "%s: no sectors in the input\n", PROGRAM);
+        return STATUS_FAILED;
+    case SCAN_NOT_REPORT:
+        fprintf(stderr, "%s: line %llu: not a line of qscan's report: \"%s%s\"\n", PROGRAM,
+                (unsigned long long)r.line, r.refused, r.refused_cut ? "..." : "");
+        return STATUS_FAILED;
+    case SCAN_TOO_LONG:
+        fprintf(stderr, "%s: line %llu: more sectors than a disc has blocks\n", PROGRAM, (unsigned long long)r.line);
+        return STATUS_FAILED;
+    case SCAN_STARTS_AGAIN: {
+        char at[TIME_TEXT_SIZE], after[TIME_TEXT_SIZE] = "";
+        format_frames(at, (uint64_t)r.again_at, '.');
+        if (r.again_after >= 0)
+            format_frames(after, (uint64_t)r.again_after, '.');
+        fprintf(stderr, "%s: line %llu: the disc starts again here (disc time %s%s%s): two scans in one file?\n",
+                PROGRAM, (unsigned long long)r.line, at, r.again_after >= 0 ? " after " : "", after);
+        return STATUS_FAILED;
+    }
+    default:
+        fprintf(stderr, "%s: %s: %s\n", PROGRAM, name, strerror(errno));
+        return STATUS_FAILED;
     }
 }
 

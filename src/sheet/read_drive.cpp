@@ -331,7 +331,6 @@ public:
 
     void set_notes(FILE* notes) { notes_ = notes; }
 
-    uint32_t blocks_read() const { return blocks_read_; }
     uint32_t commands() const { return commands_; }
     bool anything_read() const { return any_read_; }
     bool stopped() const { return stopped_; }
@@ -359,7 +358,7 @@ private:
     bool past_end_refused_ = false;
     bool any_read_ = false, in_lead_out_ = false;
     uint32_t unreadable_run_ = 0;
-    uint32_t commands_ = 0, blocks_read_ = 0;
+    uint32_t commands_ = 0;
     read_failure failure_ = {};  // the first failure, or the one that stopped the read
     uint32_t failed_block_ = 0;
     uint64_t started_ = 0, shown_ = 0;
@@ -489,7 +488,6 @@ private:
             in_lead_out_ = order / 100 == 100;
         any_read_ = true;
         unreadable_run_ = 0;
-        ++blocks_read_;
         if (streaming_) {
             sheet_add_mode(s_, b, sector_mode(sector));
             sheet_add(s_, b, q);
@@ -503,7 +501,6 @@ private:
 
     void store_unreadable(uint32_t b) {
         ++unreadable_run_;
-        ++blocks_read_;
         if (streaming_)
             sheet_add_unreadable(s_, b);
         else
@@ -856,7 +853,6 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
     if (r->subchannel == SHEET_Q_NONE && !disc.stopped() && r->toc_known)
         disc.read_data_modes(&r->toc);
     progress_end(bar);
-    r->blocks = disc.blocks_read();
     r->commands = disc.commands();
     if (!trusted)
         r->disc_blocks = s->end;
@@ -874,5 +870,5 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
         disc.read_drive_codes(&r->toc);
     if (disc.stopped() && disc.stopped_because() != READ_WHOLE)
         return disc.stopped_because();
-    return r->stretches > 0 ? READ_GAPS : READ_WHOLE;
+    return s->unreadable_count > 0 ? READ_GAPS : READ_WHOLE;
 }

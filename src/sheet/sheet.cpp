@@ -525,27 +525,45 @@ uint32_t bin_of_block(const sheet* s, uint32_t b) {
 // means the block before is unknown, and so is the track of what follows
 // until a position frame says it.
 static bool feed(sheet* s, uint32_t b) {
-    if (b == UINT32_MAX || (s->sectors > 0 && b < s->end))
+    if (b == UINT32_MAX || (s->fed && b < s->end))
         return false;
-    if (s->sectors > 0 && b != s->end)
+    if (s->fed && b != s->end)
         s->after_gap = true;
-    ++s->sectors;
+    s->fed = true;
     s->end = b + 1;
+    return true;
+}
+
+bool sheet_add_missing(sheet* s, uint32_t first, uint32_t last, uint64_t after_line) {
+    if (last < first || last == UINT32_MAX || (s->fed && first < s->end))
+        return false;
+    for (uint32_t b = first; b <= last && b < SHEET_BLOCKS; ++b)
+        set_state(s, b, BLOCK_UNREADABLE);
+    if (s->missing_count < SHEET_STRETCHES)
+        s->missing[s->missing_count] = {first, last, after_line};
+    ++s->missing_count;
+    s->missing_blocks += last - first + 1;
+    s->fed = true;
+    s->end = last + 1;
+    s->after_gap = true;  // what follows is placed anew
     return true;
 }
 
 bool sheet_add_unreadable(sheet* s, uint32_t b) {
     if (!feed(s, b))
         return false;
+    ++s->unreadable_blocks;
     set_state(s, b, BLOCK_UNREADABLE);
     // Listed as stretches: a block right after the last one listed lengthens it.
-    sheet_reading* r = &s->reading;
-    if (r->stretches > 0 && r->stretches <= SHEET_STRETCHES && r->unreadable[r->stretches - 1][1] + 1 == b) {
-        r->unreadable[r->stretches - 1][1] = b;
+    sheet_stretch* last = s->unreadable_count > 0 && s->unreadable_count <= SHEET_STRETCHES
+                              ? &s->unreadable[s->unreadable_count - 1]
+                              : NULL;
+    if (last != NULL && last->last + 1 == b) {
+        last->last = b;
     } else {
-        if (r->stretches < SHEET_STRETCHES)
-            r->unreadable[r->stretches][0] = r->unreadable[r->stretches][1] = b;
-        ++r->stretches;
+        if (s->unreadable_count < SHEET_STRETCHES)
+            s->unreadable[s->unreadable_count] = {b, b, 0};
+        ++s->unreadable_count;
     }
     return true;
 }
@@ -553,6 +571,7 @@ bool sheet_add_unreadable(sheet* s, uint32_t b) {
 bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]) {
     if (!feed(s, b))
         return false;
+    ++s->sectors;
     q_frame frame;
     if (decode_q(q, &frame) != 0) {
         ++s->crc_errors;
@@ -787,7 +806,7 @@ void sheet_finish(sheet* s) {
     s->lead_out = s->lead_out_seen       ? (uint32_t)lead_out
                   : s->lead_out_from_toc ? clamp_block(s->reading.toc.first_session_end)
                                          : clamp_block((int64_t)s->end + s->q_offset);
-    s->complete = s->lead_out_seen || (s->lead_out_from_toc && s->reading.stretches == 0);
+    s->complete = s->lead_out_seen || (s->lead_out_from_toc && s->unreadable_count == 0);
     add_toc_tracks(s);
     place_track_ends(s);
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {

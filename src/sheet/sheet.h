@@ -62,10 +62,7 @@ enum sheet_method {
 struct sheet_reading {
     int method;             // a sheet_method
     uint32_t disc_blocks;   // the blocks of the disc's first session, by its table of contents
-    uint32_t blocks;        // blocks read, each counted once
     uint32_t commands;      // READ CD commands sent
-    uint32_t stretches;     // stretches of blocks the drive could not read, the first SHEET_STRETCHES listed
-    uint32_t unreadable[SHEET_STRETCHES][2];  // first and last block
     int subchannel;         // a sheet_subchannel
     bool drive_asked;       // the drive was asked its name (INQUIRY)
     bool drive_known;       // ... and gave it
@@ -77,6 +74,14 @@ struct sheet_reading {
     char cd_text_malformed[ANSWER_WHY_SIZE];  // why the drive's answer could not be used ("" when it could)
     unsigned cd_text_packs;
     uint8_t cd_text[CD_TEXT_PACKS * CD_TEXT_PACK];
+};
+
+// A stretch of blocks the sheet lacks, first to last: blocks the drive could
+// not read, or lines a saved scan lost between two that agree on where they
+// are (`after_line`, the file's line before the hole; 0: the scan's start).
+struct sheet_stretch {
+    uint32_t first, last;
+    uint64_t after_line;
 };
 
 // The CONTROL nibble's bits.
@@ -194,7 +199,14 @@ struct sheet_mode_run {
 };
 
 struct sheet {
-    uint32_t sectors;      // blocks fed in, readable or not
+    uint32_t sectors;      // blocks whose Q frame was fed in: a saved scan's lines, a drive's blocks read
+    uint32_t unreadable_blocks;  // blocks the drive could not read
+    uint32_t unreadable_count;   // stretches of them, the first SHEET_STRETCHES listed
+    sheet_stretch unreadable[SHEET_STRETCHES];
+    uint32_t missing_blocks;     // blocks a saved scan lacks
+    uint32_t missing_count;      // stretches of them, the first SHEET_STRETCHES listed
+    sheet_stretch missing[SHEET_STRETCHES];
+    bool fed;              // a block has been fed in, of any kind
     uint32_t end;          // the block after the last fed in: the end of the scan
     uint32_t crc_errors;
     uint32_t malformed;    // good position frames that carry no position (not BCD, track 00)
@@ -285,6 +297,11 @@ bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]);
 // Feeds block b as one the drive could not read, and lists it with the
 // unreadable stretches.
 bool sheet_add_unreadable(sheet* s, uint32_t b);
+
+// Blocks first to last, which a saved scan lacks: its lines after file line
+// `after_line` are placed on the disc from last + 1 on. Treated as blocks
+// the drive could not read; listed apart.
+bool sheet_add_missing(sheet* s, uint32_t first, uint32_t last, uint64_t after_line);
 
 // Before the first block: the frames to come are not checked by any CRC
 // (formatted Q whose CRC field the drive leaves zero). Every track, index,

@@ -151,16 +151,24 @@ void ids_objects(const sheet* s, json* ids, json* why) {
 
 json reading_object(const sheet* s) {
     const sheet_reading* r = &s->reading;
-    json unreadable = json::array();
-    for (uint32_t i = 0; i < r->stretches && i < SHEET_STRETCHES; ++i)
-        unreadable.push_back({r->unreadable[i][0], r->unreadable[i][1]});
+    json unreadable = json::array(), missing = json::array();
+    for (uint32_t i = 0; i < s->unreadable_count && i < SHEET_STRETCHES; ++i)
+        unreadable.push_back({s->unreadable[i].first, s->unreadable[i].last});
+    for (uint32_t i = 0; i < s->missing_count && i < SHEET_STRETCHES; ++i)
+        missing.push_back({{"first_block", s->missing[i].first},
+                           {"last_block", s->missing[i].last},
+                           {"after_line", s->missing[i].after_line}});
     bool from_drive = r->method != SHEET_FROM_REPORT;
     return {{"method", METHODS[r->method]},
             {"subchannel", SUBCHANNELS[r->subchannel]},
-            {"blocks", from_drive ? r->blocks : s->sectors},
+            {"blocks", s->sectors},
+            {"unreadable_blocks", s->unreadable_blocks},
             {"commands", from_drive ? json(r->commands) : json(nullptr)},
             {"unreadable", unreadable},
-            {"unreadable_stretches", r->stretches}};
+            {"unreadable_stretches", s->unreadable_count},
+            {"missing", missing},
+            {"missing_blocks", s->missing_blocks},
+            {"missing_stretches", s->missing_count}};
 }
 
 json toc_object(const sheet_reading* r) {

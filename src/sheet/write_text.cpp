@@ -242,28 +242,46 @@ std::string with_commas(uint64_t n) {
     return digits;
 }
 
+// The stretches of a list, "blocks 3100 to 3101, block 5000", each with
+// the line before it for lines a saved scan lost.
+void write_stretches(const sheet_stretch* list, uint32_t count, bool lines, FILE* out) {
+    for (uint32_t i = 0; i < count && i < SHEET_STRETCHES; ++i) {
+        const sheet_stretch* u = &list[i];
+        fprintf(out, u->first == u->last ? "%sblock %" PRIu32 : "%sblocks %" PRIu32 " to %" PRIu32, i ? ", " : "",
+                u->first, u->last);
+        if (lines && u->after_line > 0)
+            fprintf(out, " (after line %" PRIu64 ")", u->after_line);
+        else if (lines)
+            fprintf(out, " (before its first line)");
+    }
+    fprintf(out, "%s", count > SHEET_STRETCHES ? ", ..." : "");
+}
+
 void write_reading(const sheet* s, FILE* out) {
     const sheet_reading* r = &s->reading;
     if (r->method == SHEET_FROM_REPORT) {
         fprintf(out, "Sectors read: %" PRIu32 "\n", s->sectors);
+        if (s->missing_count > 0) {
+            fprintf(out, "Missing from the scan: ");
+            write_stretches(s->missing, s->missing_count, true, out);
+            fprintf(out, "; lines were lost there, and the sheet lacks what they held.\n");
+        }
         return;
     }
     if (r->subchannel == SHEET_Q_NONE)
         fprintf(out, "Read: no block, since the drive returns no subchannel with READ CD\n");
     else if (r->method == SHEET_TARGETED)
-        fprintf(out, "Read: targeted, %s of %s blocks in %s commands\n", with_commas(r->blocks).c_str(),
+        fprintf(out, "Read: targeted, %s of %s blocks in %s commands\n", with_commas(s->sectors).c_str(),
                 with_commas(r->disc_blocks).c_str(), with_commas(r->commands).c_str());
     else
-        fprintf(out, "Read: whole disc, %s blocks in %s commands\n", with_commas(r->blocks).c_str(),
+        fprintf(out, "Read: whole disc, %s blocks in %s commands\n", with_commas(s->sectors).c_str(),
                 with_commas(r->commands).c_str());
-    if (r->stretches == 0)
+    if (s->unreadable_count == 0)
         return;
-    fprintf(out, "Unreadable: ");
-    for (uint32_t i = 0; i < r->stretches && i < SHEET_STRETCHES; ++i) {
-        const uint32_t* u = r->unreadable[i];
-        fprintf(out, u[0] == u[1] ? "%sblock %" PRIu32 : "%sblocks %" PRIu32 " to %" PRIu32, i ? ", " : "", u[0], u[1]);
-    }
-    fprintf(out, "%s; the sheet lacks what they hold.\n", r->stretches > SHEET_STRETCHES ? ", ..." : "");
+    fprintf(out, "Unreadable: %s block%s: ", with_commas(s->unreadable_blocks).c_str(),
+            s->unreadable_blocks == 1 ? "" : "s");
+    write_stretches(s->unreadable, s->unreadable_count, false, out);
+    fprintf(out, "; the sheet lacks what they hold.\n");
 }
 
 void write_toc_notes(const sheet* s, FILE* out) {
