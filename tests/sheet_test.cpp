@@ -320,11 +320,13 @@ TEST_F(SheetTest, WhatRealDrivesDeliver) {
         {"CRC errors in the blocks of the track that holds them", sample_with([](synth_disc* d) { damage(d, 3000, 6506); }),
          NULL,
          [](const sheet_forms& f) {
-             EXPECT_EQ("1.01@0 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325", index_points(f.sheet));
+             // Track 2's pregap may lie anywhere in the damage: listed, not exact, from its first block.
+             EXPECT_EQ("1.01@0 2.00@3150~ 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325", index_points(f.sheet));
+             EXPECT_EQ(3000, f.sheet["tracks"][1]["indexes"][0]["earliest_block"]);
              std::vector<uint32_t> rows;
              for (const json& t : f.sheet["tracks"])
                  rows.push_back(t["crc_errors"]);
-             EXPECT_EQ((std::vector<uint32_t>{152, 3356, 1, 0}), rows);  // track 2's pregap is in track 1's row
+             EXPECT_EQ((std::vector<uint32_t>{152, 3356, 1, 0}), rows);  // where it may lie is in track 1's row
          }},
         {"a first track first seen at block 6526", sample_with([](synth_disc* d) { damage(d, 0, 6526); }), NULL,
          [](const sheet_forms& f) {

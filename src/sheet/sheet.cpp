@@ -169,6 +169,8 @@ void accept(sheet* s, const position* p) {
         vote(&s->lead_out_votes, p->start);
     } else {
         sheet_track* t = &s->track[p->track];
+        if (!t->seen)
+            t->first_after = s->any_position ? s->last_block + 1 : 0;
         t->seen = true;
         if (p->index != 1 && !t->index[p->index].seen)
             record_sighting(s, p);
@@ -421,6 +423,48 @@ void keep_points_rising(sheet* s) {
             else
                 last = index->block;
         }
+    }
+}
+
+// Whether the scan's blocks [from, to) hold one that may hide a frame:
+// damaged, unreadable, missing, not read. Blocks beyond those kept one by
+// one are not known, and do not count.
+bool may_hide(const sheet* s, int64_t from, int64_t to) {
+    for (int64_t b = from < 0 ? 0 : from; b < to && b < (int64_t)SHEET_BLOCKS; ++b) {
+        int state = state_of(s, (uint32_t)b);
+        if (state == BLOCK_CRC_ERROR || state == BLOCK_UNREADABLE || state == BLOCK_NOT_READ)
+            return true;
+    }
+    return false;
+}
+
+// A track first seen in index 01 or above, after a stretch without a good
+// position frame that holds a damaged, unreadable or missing block: its
+// whole pregap may lie in that stretch, unseen. Its index 00 is listed, not
+// exact, from the stretch's first block at the earliest to index 01, and
+// may not exist; the track before does not silently take the stretch.
+// (A stretch of good code frames alone is the disc's own Q layout.)
+void place_pregaps_no_frame_shows(sheet* s) {
+    for (int n = s->first_track + 1; n <= s->last_track && s->first_track > 0; ++n) {
+        sheet_track* t = &s->track[n];
+        if (!t->seen || t->later_session || t->index[0].seen || !t->index[1].seen || t->index[1].from_toc)
+            continue;
+        int64_t earliest = (int64_t)t->first_after + s->q_offset;
+        for (int m = n - 1; m >= s->first_track; --m)  // never before the last point of the tracks before
+            for (int i = SHEET_INDEXES - 1; i >= 0 && s->track[m].seen; --i)
+                if (s->track[m].index[i].seen && (int64_t)s->track[m].index[i].block >= earliest) {
+                    earliest = s->track[m].index[i].block + 1;
+                    m = 0;
+                    break;
+                }
+        if (earliest >= (int64_t)t->index[1].block ||
+            !may_hide(s, earliest - s->q_offset, (int64_t)t->index[1].block - s->q_offset))
+            continue;
+        sheet_index pregap = point_at(t->index[1].block, false);
+        pregap.exact = false;
+        pregap.earliest = clamp_block(earliest);
+        pregap.may_not_exist = true;
+        t->index[0] = pregap;
     }
 }
 
@@ -793,6 +837,7 @@ void sheet_finish(sheet* s) {
     if (s->first_track != 0)
         place_first_track(s);
     keep_points_rising(s);
+    place_pregaps_no_frame_shows(s);
 
     int64_t lead_out = s->lead_out_confirmed ? sheet_majority(&s->lead_out_votes) : -1;
     const sheet_index* last = NULL;

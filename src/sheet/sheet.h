@@ -136,6 +136,10 @@ struct sheet_index {
     uint32_t block;     // the disc's own block (sheet_finish)
     uint32_t earliest;  // when not exact: the earliest block at which it may begin
     bool filled_in;     // not exact only since the frame before may be one the drive filled in
+    // An index 00 no frame shows that may lie hidden in a stretch without
+    // good frames before index 01: `block` is index 01's, `earliest` the
+    // stretch's first block; the pregap may not exist at all.
+    bool may_not_exist;
     // The evidence, in the scan's blocks, until sheet_finish places it.
     uint32_t seen_at;        // the block of the first frame that shows it
     uint32_t after;          // the block after the last position frame before it; 0 for none
@@ -160,6 +164,7 @@ struct sheet_track {
     bool later_session;  // a track of a later session, not read: as the table of contents gives it
     sheet_index index[SHEET_INDEXES];
     sheet_votes index1;               // disc time minus track time, index 1 and above
+    uint32_t first_after;             // the scan's block after the last position frame before its first one
     uint32_t control_frames[16];      // its believed position frames by CONTROL nibble
     sheet_codes isrcs;
 

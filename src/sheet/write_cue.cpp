@@ -81,6 +81,11 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
             const sheet_index* index = &t->index[i];
             if (!index->seen)
                 continue;
+            if (index->may_not_exist) {  // no INDEX 00 where INDEX 01 is: the offsets rise strictly
+                fprintf(notes, "qscan-sheet: track %d may have a pregap from block %" PRIu32 " on that no frame "
+                               "shows: no INDEX 00 is written\n", n, index->earliest);
+                continue;
+            }
             // The image begins with the first track: its first index is at 00:00:00.
             uint32_t block = first_point ? 0 : index->block;
             char time[TIME_TEXT_SIZE];

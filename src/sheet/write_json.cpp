@@ -52,6 +52,7 @@ json track_object(const sheet* s, int n, const sheet_track* t) {
                                {"block", t->index[i].block},
                                {"exact", t->index[i].exact},
                                {"earliest_block", t->index[i].earliest},
+                               {"may_not_exist", t->index[i].may_not_exist},
                                {"source", SOURCES[t->index[i].from_toc ? SOURCE_TOC : SOURCE_Q]}});
     json isrc, others;
     codes(&t->isrcs, t->isrc, ISRC_LENGTH, &isrc, &others);

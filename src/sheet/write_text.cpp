@@ -145,6 +145,10 @@ void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, 
                          "frame before block %" PRId64 " shows it: nothing on a disc comes before it. A hidden "
                          "track or a long first pregap, which may begin before block 0.\n", NOT_EXACT, n,
                     (int64_t)index->seen_at + s->q_offset);
+    } else if (index->may_not_exist) {
+        fprintf(out, "%c Track %d may have a pregap from as early as block %" PRIu32 " to block %" PRIu32 ", where "
+                     "no good position frame shows what the disc holds; it may not exist, and the track before may "
+                     "end as early as it.\n", NOT_EXACT, n, index->earliest, index->block);
     } else if (index->filled_in) {
         fprintf(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
                      "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT, n, i,
