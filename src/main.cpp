@@ -145,6 +145,7 @@ int qscan_main(int argc, char** argv) {
     timing running = START_POSITION;
     uint32_t lba = 0;
     bool in_lead_out = false;  // the last good position frame is the lead-out's
+    uint64_t good_frames = 0, good_positions = 0;
 
     // The table of contents says where the disc's first session ends; a
     // drive that refuses it, or gives one that cannot be used, is scanned
@@ -185,8 +186,11 @@ int qscan_main(int argc, char** argv) {
         int result = decode_q(q, &frame);
         if (result == Q_CRC_ERROR && options.errors)
             printf(CRC_ERROR_LINE, (unsigned long long)lba);
-        if (result == 0 && frame.adr_control >> 4 == 1)
+        good_frames += result == 0;
+        if (result == 0 && frame.adr_control >> 4 == 1) {
             in_lead_out = q[1] == Q_LEAD_OUT_TRACK;
+            ++good_positions;
+        }
         report_frame(&options, &running, result, &frame);
         ++lba;
         progress_update(&bar, lba, &running);
@@ -212,6 +216,12 @@ int qscan_main(int argc, char** argv) {
         if (errno == 0)  // the failure came from an earlier write: its cause is gone
             errno = EIO;
         perror("write error");
+        status = 1;
+    }
+    // A scan in which no frame was good read something, but no disc's Q:
+    // not a disc without codes. The report lines stand as they are.
+    if (good_frames == 0 || good_positions == 0) {
+        fprintf(stderr, "%s\n", good_frames == 0 ? NO_GOOD_Q_FRAME : NO_GOOD_POSITION_FRAME);
         status = 1;
     }
     if (cut_short) {

@@ -23,4 +23,11 @@
 #define CATALOGUE_LINE POSITION_FIELDS " : " MCN_FIELDS "\n"
 #define ISRC_LINE POSITION_FIELDS " : " ISRC_FIELDS "\n"
 
+// Said by both programs, after a scan or read in which no frame was good:
+// whatever the input is, it is no disc's raw P-W subchannel.
+#define NO_GOOD_Q_FRAME \
+    "no Q frame passed its CRC check: this is not raw P-W subchannel (a drive or dump that de-interleaves it?)"
+#define NO_GOOD_POSITION_FRAME \
+    "no position frame passed its CRC check: this is not raw P-W subchannel (a drive or dump that de-interleaves it?)"
+
 #endif

@@ -10,6 +10,7 @@
 
 #include <fstream>
 
+#include "report_lines.h"
 #include "support.h"
 
 namespace {
@@ -139,7 +140,7 @@ TEST_F(EmuProgramTest, DriveKinds) {
         {"strict", 0, sample_c, ""},
         {"no-raw", 1, "", refused},
         {"no-subchannel", 1, "", refused},
-        {"zero-q", 0, "", ""},  // every frame fails its CRC: no code is seen
+        {"zero-q", 1, "", std::string(NO_GOOD_Q_FRAME) + "\n"},  // every frame fails its CRC: no disc's Q
         {"Strict", 1, "", "qscan-emu: QSCAN_EMULATED_DRIVE: unknown drive kind 'Strict' (kinds: strict, no-raw, "
                           "formatted-no-crc, formatted-binary, zero-q, no-codes, no-subchannel)\n"},
     };

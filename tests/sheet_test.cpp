@@ -21,6 +21,7 @@
 #include "sheet/qscan_sheet.h"
 #include "sheet/report_reader.h"
 #include "sheet/sheet.h"
+#include "report_lines.h"
 #include "support.h"
 
 namespace {
@@ -890,8 +891,9 @@ TEST_F(SheetTest, FlagsAndLength) {
     EXPECT_EQ(300, s["tracks"][7]["length"]);  // up to the lead-out, not the end of the scan
 }
 
-// Every report line beside the raw ones is passed over, and CRLF line ends
-// (qscan.exe through a pipe) read as LF ones do.
+// Every report line beside the raw ones is passed over, CRLF line ends
+// (qscan.exe through a pipe) read as LF ones do, and blank lines at the end
+// are passed over.
 TEST_F(SheetTest, SameSheetFromEveryFormOfTheReport) {
     synth_disc d = codes_on_first_blocks();
     json want = sheet_json(scan(d));
@@ -900,6 +902,7 @@ TEST_F(SheetTest, SameSheetFromEveryFormOfTheReport) {
     for (const std::string& line : split_lines(slurp(scan(d, "-r -c -i"))))
         crlf += line + "\r\n";
     EXPECT_EQ(want, sheet_json(file("crlf.q", crlf)));
+    EXPECT_EQ(want, sheet_json(file("blank-end.q", crlf + "\r\n \t\n\n")));  // an editor's blank lines at the end
     run_result piped = sh("QSCAN_EMULATED_DISC='" + dir + "/disc.img' '" QSCAN_EMU "' -r -e D: | '" QSCAN_SHEET
                           "' --json");
     EXPECT_EQ(want, json::parse(piped.out));
@@ -951,7 +954,7 @@ TEST_F(SheetTest, TextForAPerson) {
 
 // What qscan-sheet refuses, and how it says so; nothing on standard output.
 TEST_F(SheetTest, Refusals) {
-    const std::string raw = "41 01 01 00 00 00 00 00 02 00 5a 28 \n";
+    const std::string raw = "01 01 01 00 00 00 00 00 02 00 5a 28 \n";
     struct {
         std::string input;
         std::string err;
@@ -959,7 +962,10 @@ TEST_F(SheetTest, Refusals) {
         {raw + "hello\n", "line 2: not a line of qscan's report: \"hello\""},
         {raw + " 1.01 00:00.00 00:02.0\n", "line 2: not a line of qscan's report: \" 1.01 00:00.00 00:02.0\""},
         {raw + "01.01 00:00.00 00:02.00\n", "line 2: not a line of qscan's report: \"01.01 00:00.00 00:02.00\""},
-        {raw + "\n", "line 2: not a line of qscan's report: \"\""},
+        {raw + "\n" + raw, "line 2: not a line of qscan's report: \"\""},
+        {raw + " \t\r\n\n" + raw, "line 2: not a line of qscan's report: \"\""},
+        {"00 00 00 00 00 00 00 00 00 00 00 00 \n", NO_GOOD_Q_FRAME},
+        {"03 00 00 00 00 00 00 00 00 00 4e 30 \n", NO_GOOD_POSITION_FRAME},
         {std::string(100000, 'x'), "line 1: not a line of qscan's report: \"" + std::string(40, 'x') + "...\""},
         {std::string("41 01 01\0 00", 12) + "\n", "line 1: not a line of qscan's report: \"41 01 01? 00\""},
         {"", "no sectors in the input"},
@@ -977,7 +983,7 @@ TEST_F(SheetTest, Refusals) {
     r = sheet("'" + dir + "'");
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("qscan-sheet: " + dir + ": Is a directory\n", r.err);
-    r = sheet("--cue " + file("bad.q", "00 00 00 00 00 00 00 00 00 00 00 00 \n"));
+    r = sheet("--cue " + file("bad.q", raw));
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
     EXPECT_EQ(0u, r.err.find("qscan-sheet: no track in the input")) << r.err;

@@ -9,6 +9,7 @@
 #include "platform/binary_input.h"
 #include "platform/terminal.h"
 #include "progress.h"
+#include "report_lines.h"
 #include "sheet/qscan_sheet.h"
 #include "sheet/read_drive.h"
 #include "sheet/read_scan.h"
@@ -242,6 +243,12 @@ int qscan_sheet_main(int argc, char** argv) {
             fclose(in);
         if (status != 0)
             return status;
+    }
+    // Blocks of which no frame was good are no disc's Q: no sheet of a disc
+    // without tracks, nor one the drive says nothing of.
+    if (s.reading.subchannel != SHEET_Q_NONE && (s.good_frames == 0 || s.good_positions == 0)) {
+        fprintf(stderr, "%s: %s\n", PROGRAM, s.good_frames == 0 ? NO_GOOD_Q_FRAME : NO_GOOD_POSITION_FRAME);
+        return STATUS_FAILED;
     }
     sheet_finish(&s);
 

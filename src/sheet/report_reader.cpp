@@ -43,6 +43,13 @@ bool parse_raw(const char* text, size_t n, uint8_t q[Q_SIZE]) {
     return true;
 }
 
+bool is_blank(const char* text, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (text[i] != ' ' && text[i] != '\t')
+            return false;
+    return true;
+}
+
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -138,6 +145,7 @@ void reader_start(report_reader* r, FILE* in) {
     r->line = 0;
     r->refused[0] = '\0';
     r->refused_cut = false;
+    r->blank_from = 0;
 }
 
 int reader_next(report_reader* r, uint8_t q[Q_SIZE]) {
@@ -164,7 +172,7 @@ int reader_next(report_reader* r, uint8_t q[Q_SIZE]) {
             continue;
         }
         if (available == 0)
-            return READER_END;
+            return READER_END;  // blank lines at the end are an editor's
         ++r->line;
         if (newline == NULL && available >= window)
             return refuse(r, text, window);  // longer than any report line
@@ -172,6 +180,15 @@ int reader_next(report_reader* r, uint8_t q[Q_SIZE]) {
         r->start += newline ? length + 1 : length;
         if (newline != NULL && length > 0 && text[length - 1] == '\r')
             --length;
+        if (is_blank(text, length)) {
+            if (r->blank_from == 0)
+                r->blank_from = r->line;
+            continue;
+        }
+        if (r->blank_from != 0) {  // a line after blank lines: the blank lines were no editor's end
+            r->line = r->blank_from;
+            return refuse(r, "", 0);
+        }
         if (parse_raw(text, length, q))
             return READER_SECTOR;
         if (is_other_report_line(text, length))

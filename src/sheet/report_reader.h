@@ -33,6 +33,7 @@ struct report_reader {
     uint64_t line;      // the number of the line last looked at, from 1
     char refused[REFUSED_LINE_SHOWN + 1];
     bool refused_cut;   // the refused line goes on beyond what refused shows
+    uint64_t blank_from;  // the first of the blank lines last read, 0 for none: refused if a line follows them
 };
 
 void reader_start(report_reader* r, FILE* in);
@@ -41,8 +42,10 @@ void reader_start(report_reader* r, FILE* in);
 // reports. Line ends are LF or CRLF; the last line may lack one, and may be
 // the start of a line, as a scan stopped with Ctrl-C leaves it (READER_CUT).
 // A raw line may lack its last blank and have upper-case hex, as an editor
-// leaves it. After READER_NOT_REPORT, READER_CUT or READER_FAILED the reader
-// is done with.
+// leaves it. Blank lines (empty, or blanks and tabs alone) at the end of the
+// input are passed over, as an editor leaves them; anywhere else the first of
+// them is refused. After READER_NOT_REPORT, READER_CUT or READER_FAILED the
+// reader is done with.
 int reader_next(report_reader* r, uint8_t q[Q_SIZE]);
 
 // Whether text (n characters, no line end) is a line that printf prints

@@ -625,8 +625,10 @@ bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]) {
         return true;
     }
     set_state(s, b, BLOCK_OTHER);
+    ++s->good_frames;
     switch (frame.adr_control >> 4) {
     case 1:
+        ++s->good_positions;
         if (q_position_valid(q))
             take_position(s, b, q, &frame.position);
         else

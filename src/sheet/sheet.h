@@ -214,6 +214,8 @@ struct sheet {
     bool fed;              // a block has been fed in, of any kind
     uint32_t end;          // the block after the last fed in: the end of the scan
     uint32_t crc_errors;
+    uint32_t good_frames;     // frames that passed their CRC check
+    uint32_t good_positions;  // ... of them position frames
     uint32_t malformed;    // good position frames that carry no position (not BCD, track 00)
     uint32_t stray;        // position frames that showed something new and that nothing confirmed
     uint32_t stray_block[SHEET_STRAYS_LISTED];
