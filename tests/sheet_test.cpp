@@ -944,8 +944,8 @@ TEST_F(SheetTest, TextForAPerson) {
     for (const char* line : {
              "Catalogue number: 0000000000000\n",
              "  2  00:10.00    600  00:12.00    750   00:08.00  ZZ-QSC-26-00002             0\n",
-             "Track 2 also carries ZZ-QSC-26-00001 in 4 frames, blocks 755 to 785.\n",
-             "Track 3 has no ISRC.\n",
+             "Track 2 also carries ZZ-QSC-26-00001 in 4 frames, blocks 755 to 785 (track 1's code).\n",
+             "No ISRC: track 3.\n",
              "The catalogue number is thirteen zeros: the disc carries no real number.\n",
              "Lead-out: not seen; the last track ends where the scan did, after block 2349 (00:33.24)\n",
          })

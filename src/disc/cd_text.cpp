@@ -170,6 +170,23 @@ void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* out) {
     }
 }
 
+bool cd_text_code_as_q(const std::string& text, unsigned length, char* code) {
+    std::string kept;
+    for (char c : text) {
+        bool letter = c >= 'A' && c <= 'Z', digit = c >= '0' && c <= '9';
+        if (letter || digit)
+            kept += c;
+        else if (c != '-' && c != ' ' && c != '.')
+            return false;  // not a separator: no code
+    }
+    if (length == 13 && kept.size() == 12 && kept.find_first_not_of("0123456789") == std::string::npos)
+        kept = "0" + kept;  // UPC-A inside EAN-13
+    if (kept.size() != length)
+        return false;
+    kept.copy(code, length);
+    return true;
+}
+
 const char* cd_text_language(uint8_t code) {
     switch (code) {
     case 0x08: return "German";

@@ -70,6 +70,14 @@ bool cd_text_answer_packs(const uint8_t* answer, uint32_t length, bool cut, unsi
 // tracks and language.
 void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* text);
 
+// A code as CD-Text gives it, in the form the Q frames carry it: its letters
+// and digits without separators ("US-RF3-02-00001" is USRF30200001), and a
+// UPC-A of 12 digits as the EAN-13 it is inside, a 0 before it
+// (036000291452 is 0036000291452). Writes `length` characters (12 for an
+// ISRC, 13 for a UPC/EAN) and returns true; false where what remains is no
+// such code.
+bool cd_text_code_as_q(const std::string& text, unsigned length, char* code);
+
 // A language code's name ("English"), or NULL for one not named here.
 const char* cd_text_language(uint8_t code);
 

@@ -691,14 +691,37 @@ bool code_is_zero(const sheet_code* c, int length) {
 }
 
 bool isrc_well_formed(const sheet_code* c) {
-    for (int i = 0; i < 5; ++i)
-        if (!all_digits(c->code + i, 1) && (c->code[i] < 'A' || c->code[i] > 'Z'))
+    const char* code = c->code;
+    auto letter = [](char x) { return x >= 'A' && x <= 'Z'; };
+    for (int i = 0; i < 2; ++i)  // the country: two letters
+        if (!letter(code[i]))
             return false;
-    return all_digits(c->code + 5, ISRC_LENGTH - 5) && !code_is_zero(c, ISRC_LENGTH);
+    for (int i = 2; i < 5; ++i)  // the registrant: three letters or digits
+        if (!letter(code[i]) && !all_digits(code + i, 1))
+            return false;
+    return all_digits(code + 5, ISRC_LENGTH - 5) && !code_is_zero(c, ISRC_LENGTH);  // year and designation
+}
+
+bool ean_check_digit_right(const char digits[MCN_LENGTH]) {
+    // Worked example: 1234567890128: 1+2*3+3+4*3+5+6*3+7+8*3+9+0*3+1+2*3 = 92, and 92 + 8 ends in 0.
+    int sum = 0;
+    for (int i = 0; i < MCN_LENGTH - 1; ++i)
+        sum += (digits[i] - '0') * (i % 2 ? 3 : 1);
+    return (sum + digits[MCN_LENGTH - 1] - '0') % 10 == 0;
 }
 
 bool mcn_well_formed(const sheet_code* c) {
-    return all_digits(c->code, MCN_LENGTH) && !code_is_zero(c, MCN_LENGTH);
+    return all_digits(c->code, MCN_LENGTH) && !code_is_zero(c, MCN_LENGTH) && ean_check_digit_right(c->code);
+}
+
+unsigned tracks_carrying(const sheet* s, const char* code, int except, int* out, unsigned room) {
+    unsigned n = 0;
+    for (int t = s->first_track; t <= s->last_track && t > 0; ++t) {
+        const sheet_code* c = t != except && s->track[t].seen ? track_isrc(&s->track[t]) : NULL;
+        if (c != NULL && memcmp(c->code, code, ISRC_LENGTH) == 0 && n < room)
+            out[n++] = t;
+    }
+    return n;
 }
 
 int track_flags(const sheet_track* t, const char* flags[3]) {
@@ -793,6 +816,35 @@ void drop_rare_codes(sheet* s, sheet_codes* codes, int track) {
     }
 }
 
+// Where neither the frames nor the drive give a track's ISRC, the one its
+// CD-Text gives, if any (the first block that gives codes).
+void add_cd_text_codes(sheet* s) {
+    const sheet_reading* r = &s->reading;
+    if (r->cd_text_packs == 0 || r->cd_text_malformed[0] != '\0')
+        return;
+    cd_text text;
+    decode_cd_text(r->cd_text, r->cd_text_packs, &text);
+    for (const cd_text_block& b : text.blocks) {
+        bool codes = false;
+        for (int n = 1; n <= SHEET_TRACKS && !codes; ++n)
+            codes = !b.text[n][TEXT_CODE].empty();
+        if (!codes)
+            continue;
+        for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+            sheet_track* t = &s->track[n];
+            char code[MCN_LENGTH] = {};
+            if (!t->seen || t->isrcs.count > 0 || (t->control & CONTROL_DATA) || t->later_session ||
+                !cd_text_code_as_q(b.text[n][TEXT_CODE], ISRC_LENGTH, code))
+                continue;
+            sheet_code* c = &t->isrcs.code[t->isrcs.count++];
+            memcpy(c->code, code, MCN_LENGTH);
+            c->frames = c->first_block = c->last_block = 0;
+            c->source = SOURCE_CD_TEXT;
+        }
+        return;
+    }
+}
+
 // Where no frame gives a code, the drive's own report of it, if any.
 void add_drive_code(sheet* s, sheet_codes* codes, int n) {
     if (!s->drive_code_known[n] || codes->count == SHEET_CODES)
@@ -863,8 +915,10 @@ void sheet_finish(sheet* s) {
         t->mode = data_mode(s, t);
         if (t->isrcs.count == 0 && !(t->control & CONTROL_DATA))
             add_drive_code(s, &t->isrcs, n);
-        t->isrc = majority(&t->isrcs.code[0].frames, t->isrcs.count, sizeof(sheet_code));
     }
+    add_cd_text_codes(s);
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
+        s->track[n].isrc = majority(&s->track[n].isrcs.code[0].frames, s->track[n].isrcs.count, sizeof(sheet_code));
 
     s->out_of_place = 0;
     for (int c = 0; c <= FAR_CLASS; ++c)

@@ -351,10 +351,17 @@ const sheet_code* track_isrc(const sheet_track* t);
 bool code_is_zero(const sheet_code* c, int length);
 
 // Whether a code is one the standard allows and that names something, as
-// cue sheet readers and databases take it: an ISRC of five letters or digits
-// and seven digits; thirteen digits; neither all zeros.
+// cue sheet readers and databases take it: an ISRC of a country of two
+// letters, a registrant of three letters or digits, a year of two digits
+// and a designation of five; a catalogue number of thirteen digits whose
+// EAN-13 check digit is right; neither all zeros.
 bool isrc_well_formed(const sheet_code* c);
 bool mcn_well_formed(const sheet_code* c);
+bool ean_check_digit_right(const char digits[MCN_LENGTH]);
+
+// The tracks other than `except` whose chosen ISRC is `code`, at most
+// `room` of them in out, in order; returns how many.
+unsigned tracks_carrying(const sheet* s, const char* code, int except, int* out, unsigned room);
 
 // The flags of a track as cue sheets name them, in the order DCP 4CH PRE
 // (a data track has neither of the last two); returns how many.

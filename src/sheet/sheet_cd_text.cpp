@@ -34,13 +34,16 @@ std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* te
     if (codes == NULL)
         return differences;
     for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t) {
-        std::string q;
-        if (t == 0 && s->mcn >= 0)
-            q.assign(s->mcns.code[s->mcn].code, MCN_LENGTH);
-        else if (t > 0 && s->track[t].seen && s->track[t].isrc >= 0)
-            q.assign(s->track[t].isrcs.code[s->track[t].isrc].code, ISRC_LENGTH);
+        // The Q frames' code (or the drive's report of them), not one taken from CD-Text itself.
+        const sheet_code* c = t == 0 ? (s->mcn >= 0 ? &s->mcns.code[s->mcn] : NULL)
+                                     : s->track[t].seen ? track_isrc(&s->track[t]) : NULL;
+        unsigned length = t == 0 ? MCN_LENGTH : ISRC_LENGTH;
+        std::string q = c != NULL && c->source != SOURCE_CD_TEXT ? std::string(c->code, length) : "";
         const std::string& given = codes->text[t][TEXT_CODE];
-        if ((given.empty() && (t == 0 || !s->track[t].seen)) || given == q)
+        if (given.empty() && (t == 0 || !s->track[t].seen))
+            continue;
+        char as_q[MCN_LENGTH];  // compared as the numbers they are, not by their separators
+        if (cd_text_code_as_q(given, length, as_q) && q == std::string(as_q, length))
             continue;
         differences.push_back({t, given, q});
     }

@@ -39,6 +39,25 @@ void codes(const sheet_codes* codes, int majority, int length, json* chosen, jso
             others->push_back(code_object(&codes->code[i], length));
 }
 
+// A track's ISRCs as codes() gives them, with where the disc looks wrong:
+// its ISRC on other tracks too (also_on_tracks), another code in it that is
+// another track's (also_track).
+void track_codes(const sheet* s, int n, const sheet_track* t, json* chosen, json* others) {
+    codes(&t->isrcs, t->isrc, ISRC_LENGTH, chosen, others);
+    int tracks[SHEET_TRACKS];
+    if (!chosen->is_null()) {
+        unsigned count = tracks_carrying(s, t->isrcs.code[t->isrc].code, n, tracks, SHEET_TRACKS);
+        (*chosen)["also_on_tracks"] = std::vector<int>(tracks, tracks + count);
+    }
+    size_t k = 0;
+    for (unsigned i = 0; i < t->isrcs.count; ++i) {
+        if ((int)i == t->isrc)
+            continue;
+        json& other = (*others)[k++];
+        other["also_track"] = tracks_carrying(s, t->isrcs.code[i].code, n, tracks, 1) ? json(tracks[0]) : json(nullptr);
+    }
+}
+
 json track_object(const sheet* s, int n, const sheet_track* t) {
     const char* words[3];
     int count = track_flags(t, words);
@@ -55,7 +74,7 @@ json track_object(const sheet* s, int n, const sheet_track* t) {
                                {"may_not_exist", t->index[i].may_not_exist},
                                {"source", SOURCES[t->index[i].from_toc ? SOURCE_TOC : SOURCE_Q]}});
     json isrc, others;
-    codes(&t->isrcs, t->isrc, ISRC_LENGTH, &isrc, &others);
+    track_codes(s, n, t, &isrc, &others);
     uint32_t blocks;
     json length = track_length(t, &blocks) ? json(blocks) : json(nullptr);
     return {{"number", n},

@@ -164,22 +164,96 @@ void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, 
     }
 }
 
+// Whether a track's ISRC is a fact of the disc or only of the blocks read:
+// a last track the scan or read ends in, before the lead-out.
+bool cut_off(const sheet* s, int n) {
+    return n == s->last_track && !s->lead_out_seen && !s->lead_out_from_toc;
+}
+
+// Whether a track is expected to carry an ISRC and was seen without one.
+bool lacks_isrc(const sheet* s, int n) {
+    const sheet_track* t = &s->track[n];
+    return t->seen && t->isrc < 0 && !(t->control & CONTROL_DATA) && !t->later_session && !cut_off(s, n);
+}
+
+// The tracks without an ISRC, in one line: "No ISRC: tracks 1 to 3, 5."
+void write_no_isrc_line(const sheet* s, FILE* out) {
+    std::string numbers;
+    int count = 0, audio = 0;
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+        const sheet_track* t = &s->track[n];
+        audio += t->seen && !(t->control & CONTROL_DATA) && !t->later_session;
+        if (!lacks_isrc(s, n) || (n > s->first_track && lacks_isrc(s, n - 1)))
+            continue;  // has one, or inside a run already written
+        int last = n;
+        while (last + 1 <= s->last_track && lacks_isrc(s, last + 1))
+            ++last;
+        numbers += (count ? ", " : "") + std::to_string(n) + (last > n ? " to " + std::to_string(last) : "");
+        count += last - n + 1;
+    }
+    if (count > 0 && count == audio)
+        fprintf(out, "No track carries an ISRC.\n");
+    else if (count > 0)
+        fprintf(out, "No ISRC: track%s %s.\n", count > 1 ? "s" : "", numbers.c_str());
+}
+
+// "Tracks 3 and 4 carry the same ISRC ...", once for each code more than one
+// track has, said at its first track; with a code each of them also carries
+// in a run of its own, the one that may be meant.
+void write_shared_isrc(const sheet* s, int n, FILE* out) {
+    const sheet_code* c = track_isrc(&s->track[n]);
+    int others[SHEET_TRACKS];
+    unsigned count = c != NULL ? tracks_carrying(s, c->code, n, others, SHEET_TRACKS) : 0;
+    if (count == 0 || others[0] < n)
+        return;
+    char isrc[16];
+    grouped_isrc(isrc, c);
+    std::string tracks = std::to_string(n);
+    for (unsigned i = 0; i < count; ++i)
+        tracks += (i + 1 == count ? " and " : ", ") + std::to_string(others[i]);
+    fprintf(out, "Tracks %s carry the same ISRC %s", tracks.c_str(), isrc);
+    std::vector<int> group(1, n);
+    group.insert(group.end(), others, others + count);
+    for (int m : group) {
+        const sheet_track* t = &s->track[m];
+        for (unsigned i = 0; i < t->isrcs.count; ++i) {
+            int elsewhere;
+            if ((int)i == t->isrc || t->isrcs.code[i].frames == 0 ||
+                tracks_carrying(s, t->isrcs.code[i].code, m, &elsewhere, 1) > 0)
+                continue;
+            char own[16];
+            grouped_isrc(own, &t->isrcs.code[i]);
+            fprintf(out, "; track %d also carries %s in blocks %" PRIu32 " to %" PRIu32 ", which may be the one meant",
+                    m, own, t->isrcs.code[i].first_block, t->isrcs.code[i].last_block);
+        }
+    }
+    fprintf(out, ".\n");
+}
+
 void write_track_notes(const sheet* s, int n, FILE* out) {
     const sheet_track* t = &s->track[n];
-    if (t->isrc < 0 && !t->later_session) {
-        fprintf(out, "Track %d has no ISRC.\n", n);
-    } else if (code_is_zero(&t->isrcs.code[t->isrc], ISRC_LENGTH)) {
+    const sheet_code* isrc = track_isrc(t);
+    if (isrc == NULL && cut_off(s, n) && !(t->control & CONTROL_DATA)) {
+        fprintf(out, "Track %d: no ISRC in the blocks read (the %s ends in it).\n", n,
+                s->reading.method == SHEET_FROM_REPORT ? "scan" : "read");
+    } else if (isrc != NULL && code_is_zero(isrc, ISRC_LENGTH)) {
         fprintf(out, "Track %d: its ISRC is twelve zeros, which is no code, and the cue sheet leaves it out.\n", n);
-    } else if (!isrc_well_formed(&t->isrcs.code[t->isrc])) {
-        fprintf(out, "Track %d: its ISRC is not a well-formed code, and the cue sheet leaves it out.\n", n);
+    } else if (isrc != NULL && !isrc_well_formed(isrc)) {
+        fprintf(out, "Track %d: its ISRC is not a well-formed code (a country of two letters, a registrant of three "
+                     "letters or digits, a year of two digits, a designation of five), and the cue sheet leaves it "
+                     "out.\n", n);
     }
+    write_shared_isrc(s, n, out);
     for (unsigned i = 0; i < t->isrcs.count; ++i) {
         if ((int)i == t->isrc)
             continue;
-        char isrc[16];
-        grouped_isrc(isrc, &t->isrcs.code[i]);
+        char other[16];
+        grouped_isrc(other, &t->isrcs.code[i]);
         fprintf(out, "Track %d also carries ", n);
-        write_code_list(isrc, 15, &t->isrcs.code[i], out);
+        write_code_list(other, 15, &t->isrcs.code[i], out);
+        int elsewhere;
+        if (tracks_carrying(s, t->isrcs.code[i].code, n, &elsewhere, 1) > 0)
+            fprintf(out, " (track %d's code)", elsewhere);
         fprintf(out, ".\n");
     }
     if (t->isrcs.uncounted)
@@ -216,6 +290,13 @@ void write_source_notes(const sheet* s, FILE* out) {
                      "index 02 and above cannot be seen, and each start may lie up to a second off.\n");
 }
 
+bool all_digits_text(const char* text, int n) {
+    for (int i = 0; i < n; ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    return true;
+}
+
 void write_mcn_notes(const sheet* s, FILE* out) {
     if (s->mcn < 0)
         return;
@@ -224,8 +305,11 @@ void write_mcn_notes(const sheet* s, FILE* out) {
                      "it.\n");
     if (code_is_zero(&s->mcns.code[s->mcn], MCN_LENGTH))
         fprintf(out, "The catalogue number is thirteen zeros: the disc carries no real number.\n");
-    else if (!mcn_well_formed(&s->mcns.code[s->mcn]))
+    else if (!all_digits_text(s->mcns.code[s->mcn].code, MCN_LENGTH))
         fprintf(out, "The catalogue number is not thirteen digits, and the cue sheet leaves it out.\n");
+    else if (!mcn_well_formed(&s->mcns.code[s->mcn]))
+        fprintf(out, "The catalogue number's check digit is wrong for an EAN-13: the disc carries it so, and the cue "
+                     "sheet leaves it out.\n");
     for (unsigned i = 0; i < s->mcns.count; ++i) {
         if ((int)i == s->mcn)
             continue;
@@ -525,6 +609,7 @@ void write_text(const sheet* s, FILE* out) {
     if (have_text)
         write_cd_text_notes(s, &text, out);
     write_source_notes(s, out);
+    write_no_isrc_line(s, out);
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
             write_track_notes(s, n, out);
