@@ -61,7 +61,7 @@ std::string as_hex(const std::string& bytes) {
 // texts, track after track from the first pack's track. A run that begins
 // inside a text (a pack before it failed its CRC) loses that text.
 void read_run(const std::vector<const uint8_t*>& run, int kind, cd_text_block* block,
-              std::string raw[CD_TEXT_TRACKS + 1]) {
+              std::string raw[CD_TEXT_TRACKS + 1], bool present[CD_TEXT_TRACKS + 1]) {
     std::string bytes;
     for (const uint8_t* pack : run)
         bytes.append((const char*)pack + TEXT_AT, TEXT_BYTES);
@@ -83,6 +83,7 @@ void read_run(const std::vector<const uint8_t*>& run, int kind, cd_text_block* b
         std::string text = bytes.substr(at, stop - at);
         if (!partial) {
             raw[track] = text == same && track > 0 ? raw[track - 1] : text;
+            present[track] = true;
         }
         partial = false;
         ++track;
@@ -150,15 +151,24 @@ void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* out) {
             if (kind < 0 || type.second.empty())
                 continue;
             std::string raw[CD_TEXT_TRACKS + 1];
+            bool present[CD_TEXT_TRACKS + 1] = {};
             size_t first = 0;
             for (size_t i = 1; i <= type.second.size(); ++i) {
                 if (i == type.second.size() || type.second[i][2] != type.second[i - 1][2] + 1) {
                     read_run(std::vector<const uint8_t*>(type.second.begin() + (long)first,
                                                          type.second.begin() + (long)i),
-                             kind, &block, raw);
+                             kind, &block, raw, present);
                     first = i;
                 }
             }
+            // With packs that failed their CRC, a track of the kind's range
+            // whose text is not here lost it: every track has one, if empty.
+            unsigned last = kind == TEXT_GENRE || type.first == DISC_ID_TYPE ? 0 : block.last_track;
+            for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+                if (present[t] && t > last && kind != TEXT_GENRE && type.first != DISC_ID_TYPE)
+                    last = t;
+            for (unsigned t = 0; out->bad_packs > 0 && t <= last && t <= CD_TEXT_TRACKS; ++t)
+                block.lost[t][kind] = !present[t];
             // UPC/EAN, ISRCs and the disc ID are ASCII whatever the block's code.
             bool ascii = kind == TEXT_CODE || type.first == DISC_ID_TYPE;
             for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)

@@ -48,6 +48,9 @@ struct cd_text_block {
     uint16_t genre;             // the genre code, 0 for none
     // By track (0: the disc) and kind: UTF-8, or hex for a double-byte block.
     std::string text[CD_TEXT_TRACKS + 1][CD_TEXT_KINDS];
+    // A text the block has for every track of its kind that is not here: its
+    // pack failed its CRC. Never an empty text.
+    bool lost[CD_TEXT_TRACKS + 1][CD_TEXT_KINDS];
 };
 
 struct cd_text {

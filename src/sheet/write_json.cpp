@@ -144,10 +144,19 @@ void cd_text_objects(const sheet* s, json* object, json* why) {
                           {"disc", texts_of(b, 0)},
                           {"tracks", tracks}});
     }
+    json lost = json::array();  // texts a damaged pack lost, which the blocks leave out
+    for (const cd_text_block& b : text.blocks)
+        for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+            for (int k = 0; k < CD_TEXT_KINDS; ++k)
+                if (b.lost[t][k])
+                    lost.push_back({{"block", b.number},
+                                    {"track", t},
+                                    {"kind", k != TEXT_CODE ? TEXT_KEYS[k] : t == 0 ? "upc_ean" : "isrc"}});
     json differences = json::array();
     for (const code_difference& d : cd_text_against_q(s, &text))
         differences.push_back({{"track", d.track}, {"cd_text", d.cd_text}, {"q", d.q.empty() ? json(nullptr) : json(d.q)}});
-    *object = {{"blocks", blocks}, {"packs", text.packs}, {"bad_packs", text.bad_packs}, {"codes_against_q", differences}};
+    *object = {{"blocks", blocks},   {"packs", text.packs},           {"bad_packs", text.bad_packs},
+               {"lost", lost}, {"codes_against_q", differences}};
     *why = nullptr;
 }
 

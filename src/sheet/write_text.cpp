@@ -462,10 +462,21 @@ std::string missing_tracks_text(const sheet* s) {
     return (count == 1 ? "Track " : "Tracks ") + numbers + (count == 1 ? " was" : " were") + " not seen.";
 }
 
+// A text of a track (0: the disc) as a line shows it, `quoted` or not; one a
+// damaged pack lost as lost, never as an empty text.
+std::string text_shown(const cd_text_block* b, unsigned track, int kind, bool quoted) {
+    static const char* const NAMES[CD_TEXT_KINDS] = {"title",   "performer", "songwriter", "composer", "arranger",
+                                                     "message", "disc ID",   "genre",      "code"};
+    if (b->lost[track][kind])
+        return "(" + std::string(NAMES[kind]) + " lost: a damaged pack)";
+    std::string text = printable(b->text[track][kind]);
+    return quoted ? "\"" + text + "\"" : text;
+}
+
 // A block's disc title and performer: "\"Album\" by The Band".
 std::string title_and_performer(const cd_text_block* b) {
-    const std::string& performer = b->text[0][TEXT_PERFORMER];
-    return "\"" + printable(b->text[0][TEXT_TITLE]) + "\"" + (performer.empty() ? "" : " by " + printable(performer));
+    bool performer = !b->text[0][TEXT_PERFORMER].empty() || b->lost[0][TEXT_PERFORMER];
+    return text_shown(b, 0, TEXT_TITLE, true) + (performer ? " by " + text_shown(b, 0, TEXT_PERFORMER, false) : "");
 }
 
 // The disc's CD-Text, in a line: its title and performer, or why there is none.
@@ -503,9 +514,9 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, FILE* out) {
         for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
             if (!s->track[n].seen)
                 continue;
-            const std::string& performer = first->text[n][TEXT_PERFORMER];
-            fprintf(out, "%4d  %s%s%s\n", n, printable(first->text[n][TEXT_TITLE]).c_str(),
-                    performer.empty() ? "" : " / ", printable(performer).c_str());
+            bool performer = !first->text[n][TEXT_PERFORMER].empty() || first->lost[n][TEXT_PERFORMER];
+            fprintf(out, "%4d  %s%s%s\n", n, text_shown(first, (unsigned)n, TEXT_TITLE, false).c_str(),
+                    performer ? " / " : "", performer ? text_shown(first, (unsigned)n, TEXT_PERFORMER, false).c_str() : "");
         }
     }
     bool codes = false;
