@@ -4,6 +4,7 @@
 #include "sheet/sheet_writers.h"
 
 #include <inttypes.h>
+#include <string.h>
 
 #include "sheet/disc_ids.h"
 
@@ -12,6 +13,14 @@ bool cue_can_hold(const sheet_track* t) {
 }
 
 namespace {
+
+// A point on the disc as the notes name it, in one unit: "disc time
+// 01:29.01 (block 6526)".
+std::string at(uint32_t block) {
+    char time[TIME_TEXT_SIZE];
+    format_frames(time, (uint64_t)disc_frames_of_block(block), '.');
+    return "disc time " + std::string(time) + " (block " + std::to_string(block) + ")";
+}
 
 // The first readable CD-Text block's title, performer and songwriter for a
 // track (0: the disc), quoted; a double quote in a text as a single one.
@@ -46,7 +55,10 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
     std::string none;
     const cd_text_block* texts = sheet_cd_text(s, &text, &none) ? first_readable_block(&text) : NULL;
     write_cd_texts(texts, 0, "", out);
-    fprintf(out, "FILE \"%s\" BINARY\n", image_name);
+    // A .wav image is audio in a WAVE file, as cue readers take it; anything else raw sectors.
+    size_t length = strlen(image_name);
+    bool wave = length >= 4 && (strcmp(image_name + length - 4, ".wav") == 0 || strcmp(image_name + length - 4, ".WAV") == 0);
+    fprintf(out, "FILE \"%s\" %s\n", image_name, wave ? "WAVE" : "BINARY");
     bool first_point = true;
     for (int n = s->first_track; n <= s->last_track; ++n) {
         const sheet_track* t = &s->track[n];
@@ -82,8 +94,8 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
             if (!index->seen)
                 continue;
             if (index->may_not_exist) {  // no INDEX 00 where INDEX 01 is: the offsets rise strictly
-                fprintf(notes, "qscan-sheet: track %d may have a pregap from block %" PRIu32 " on that no frame "
-                               "shows: no INDEX 00 is written\n", n, index->earliest);
+                fprintf(notes, "qscan-sheet: track %d may have a pregap from %s on that no frame shows: no INDEX 00 "
+                               "is written\n", n, at(index->earliest).c_str());
                 continue;
             }
             // The image begins with the first track: its first index is at 00:00:00.
@@ -93,17 +105,17 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
             fprintf(out, "    INDEX %02d %s\n", i, time);
             if (block != index->block)
                 fprintf(notes, "qscan-sheet: track %d index %02d written at %s, where the image begins: the sheet "
-                               "places it at block %" PRIu32 "%s\n", n, i, time, index->block,
+                               "places it at %s%s\n", n, i, at(0).c_str(), at(index->block).c_str(),
                         index->exact ? "" : ", not exact");
             else if (index->from_toc)
                 fprintf(notes, "qscan-sheet: track %d index %02d at %s is the table of contents' (the drive returns "
-                               "no subchannel)\n", n, i, time);
+                               "no subchannel)\n", n, i, at(block).c_str());
             else if (!index->exact && index->earliest < index->block)
-                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin as early as "
-                               "block %" PRIu32 "\n", n, i, time, index->earliest);
+                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin as early as %s\n", n,
+                        i, at(block).c_str(), at(index->earliest).c_str());
             else if (!index->exact)
-                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin %s\n", n, i, time,
-                        block == 0 ? "before block 0, where the scan starts" : "a block or so away");
+                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin %s\n", n, i,
+                        at(block).c_str(), block == 0 ? "before block 0, where the scan starts" : "a block or so away");
             first_point = false;
         }
     }
