@@ -1,6 +1,8 @@
 // The progress line: its adaptive look at the clock, its rate and its width.
 #include "progress.h"
 
+#include "platform/terminal.h"
+
 #include <chrono>
 
 namespace {
@@ -20,6 +22,7 @@ void show(progress* p, const char* text) {
     fprintf(p->out, "\r");
     p->shown = true;
     p->width = n;
+    erase_on_interrupt(n > PROGRESS_WIDTH ? n : PROGRESS_WIDTH);
 }
 
 }  // namespace
@@ -74,4 +77,5 @@ void progress_end(progress* p) {
         fprintf(p->out, "%*s\r", p->width > PROGRESS_WIDTH ? p->width : (int)PROGRESS_WIDTH, "");
     p->shown = false;
     p->width = 0;
+    erase_on_interrupt(0);
 }

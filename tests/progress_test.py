@@ -13,9 +13,11 @@ import os
 import pty
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 EMU, SYNTH, SHEET_EMU = sys.argv[1:4]
 ARGS = [EMU, "-t", "-c", "-i", "D:"]
@@ -47,16 +49,25 @@ def play(data):
     return ["".join(line).rstrip() for line in lines]
 
 
-def run_on_terminal(env, stdout_path, args=ARGS):
+def run_on_terminal(env, stdout_path, args=ARGS, interrupt_after=None, typed=None):
     """Runs qscan-emu (or args) with standard error (and, without
     stdout_path, standard output) on a pseudo-terminal; returns what the
-    terminal received and the exit status."""
+    terminal received and the exit status. interrupt_after: seconds after
+    which the child gets Ctrl-C, as the terminal sends it; typed: bytes a
+    person types on the terminal, which is then standard input too."""
     master, slave = pty.openpty()
     out = open(stdout_path, "wb") if stdout_path else slave
-    child = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=slave)
+    child = subprocess.Popen(args, env=env, stdin=slave if typed is not None else subprocess.DEVNULL, stdout=out,
+                             stderr=slave)
     os.close(slave)
     if stdout_path:
         out.close()
+    if typed is not None:
+        time.sleep(0.5)
+        os.write(master, typed)
+    if interrupt_after is not None:
+        time.sleep(interrupt_after)
+        child.send_signal(signal.SIGINT)
     received = b""
     while True:
         try:
@@ -122,6 +133,22 @@ def main():
                      b"reading the lead-out"]:
             check(said in screen, f"qscan-sheet-emu never said {said!r}")
         check(not any(play(screen)), f"qscan-sheet-emu leaves the screen not blank: {play(screen)!r}")
+
+        # Ctrl-C while the progress line is shown: it is erased before the end.
+        slow = dict(env, QSCAN_EMULATED_SPEED="2")
+        for args in [ARGS, [SHEET_EMU, "--full", "D:"]]:
+            screen, status = run_on_terminal(slow, out_path, args, interrupt_after=1.0)
+            name = os.path.basename(args[0])
+            check(status == -signal.SIGINT, f"{name}: not ended by Ctrl-C, status {status}")
+            check(screen.strip(b" \r") != b"", f"{name}: no progress line before Ctrl-C")
+            check(not any(play(screen)), f"{name}: Ctrl-C leaves the screen not blank: {play(screen)!r}")
+
+        # Nothing named and nothing piped in: the sheet says what it awaits.
+        screen, status = run_on_terminal(env, out_path, [SHEET_EMU], typed=b"\x04")
+        said = play(screen)
+        check(said and said[0].startswith("qscan-sheet: reading qscan -r's report from standard input, a terminal here"),
+              f"qscan-sheet-emu on a terminal's input does not say what it reads: {said!r}")
+        check(status == 1 and "no sectors in the input" in screen.decode(), f"an empty input typed: status {status}")
     finally:
         shutil.rmtree(work)
 

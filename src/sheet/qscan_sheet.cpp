@@ -236,6 +236,10 @@ int qscan_sheet_main(int argc, char** argv) {
                 return STATUS_FAILED;
             }
         } else {
+            // Nothing named and nothing piped in: a person may not know what is awaited.
+            if (c.file == NULL && stdin_is_terminal())
+                fprintf(stderr, "%s: reading qscan -r's report from standard input, a terminal here; to read a drive "
+                                "instead, name it: %s D:\n", PROGRAM, PROGRAM);
             binary_standard_input();
         }
         status = read_report(in, name, &s);
