@@ -934,7 +934,7 @@ TEST_F(SheetTest, CueSheet) {
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(std::string::npos, r.out.find("TRACK 02")) << r.out;
     EXPECT_EQ("qscan-sheet: track 1 index 00 at disc time 00:02.00 (block 0) is not exact: it may begin before "
-              "block 0, where the scan starts\nqscan-sheet: track 2 left out of the cue sheet: its index 01 was not "
+              "block 0, where the read of the disc starts\nqscan-sheet: track 2 left out of the cue sheet: its index 01 was not "
               "seen\n",
               r.err);
     // An image of audio in a WAVE file is named so.

@@ -117,11 +117,11 @@ bool sheet_layout(const sheet* s, id_layout* d, std::string* why) {
         return true;
     }
     if (s->first_track == 0) {
-        *why = "the scan shows no track";
+        *why = std::string("the ") + sheet_read_word(s) + " shows no track";
         return false;
     }
     if (!s->lead_out_seen) {
-        *why = "the scan did not reach the lead-out";
+        *why = std::string("the ") + sheet_read_word(s) + " did not reach the lead-out";
         return false;
     }
     d->first = s->first_track;
@@ -129,7 +129,7 @@ bool sheet_layout(const sheet* s, id_layout* d, std::string* why) {
     for (int n = d->first; n <= d->last; ++n) {
         const sheet_track* t = &s->track[n];
         if (!t->seen || !t->index[1].seen) {
-            *why = "the scan did not see every track's index 01";
+            *why = std::string("the ") + sheet_read_word(s) + " did not see every track's index 01";
             return false;
         }
         d->start[n] = (int32_t)t->index[1].block;

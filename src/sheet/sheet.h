@@ -292,6 +292,12 @@ inline bool sheet_crc_known(const sheet* s) {
     return !s->unchecked && s->reading.subchannel != SHEET_Q_NONE;
 }
 
+// What the sheet was made from, as its words name it: "scan" (a saved
+// scan) or "read" (a drive).
+inline const char* sheet_read_word(const sheet* s) {
+    return s->reading.method == SHEET_FROM_REPORT ? "scan" : "read";
+}
+
 // Starts an empty sheet.
 void sheet_start(sheet* s);
 

@@ -115,7 +115,7 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
                         i, at(block).c_str(), at(index->earliest).c_str());
             else if (!index->exact)
                 fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin %s\n", n, i,
-                        at(block).c_str(), block == 0 ? "before block 0, where the scan starts" : "a block or so away");
+                        at(block).c_str(), block == 0 ? "before block 0, where the read of the disc starts" : "a block or so away");
             first_point = false;
         }
     }

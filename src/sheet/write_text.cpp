@@ -138,13 +138,13 @@ void write_code_list(const char* code, int length, const sheet_code* c, FILE* ou
 void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, FILE* out) {
     if (n == s->first_track && i == 0 && index->block == 0) {
         if ((int64_t)index->seen_at + s->q_offset <= 0)
-            fprintf(out, "%c Track %d index 00 is seen from block 0, where the scan starts: a hidden track or a "
-                         "long first pregap, which may begin before it.\n", NOT_EXACT, n);
+            fprintf(out, "%c Track %d index 00 is seen from block 0, where the %s starts: a hidden track or a "
+                         "long first pregap, which may begin before it.\n", NOT_EXACT, n, sheet_read_word(s));
         else
-            fprintf(out, "%c Track %d index 00 reaches back to block 0, where the scan starts, though no position "
+            fprintf(out, "%c Track %d index 00 reaches back to block 0, where the %s starts, though no position "
                          "frame before block %" PRId64 " shows it: nothing on a disc comes before it. A hidden "
                          "track or a long first pregap, which may begin before block 0.\n", NOT_EXACT, n,
-                    (int64_t)index->seen_at + s->q_offset);
+                    sheet_read_word(s), (int64_t)index->seen_at + s->q_offset);
     } else if (index->may_not_exist) {
         fprintf(out, "%c Track %d may have a pregap from as early as block %" PRIu32 " to block %" PRIu32 ", where "
                      "no good position frame shows what the disc holds; it may not exist, and the track before may "
@@ -235,7 +235,7 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
     const sheet_code* isrc = track_isrc(t);
     if (isrc == NULL && cut_off(s, n) && !(t->control & CONTROL_DATA)) {
         fprintf(out, "Track %d: no ISRC in the blocks read (the %s ends in it).\n", n,
-                s->reading.method == SHEET_FROM_REPORT ? "scan" : "read");
+                sheet_read_word(s));
     } else if (isrc != NULL && code_is_zero(isrc, ISRC_LENGTH)) {
         fprintf(out, "Track %d: its ISRC is twelve zeros, which is no code, and the cue sheet leaves it out.\n", n);
     } else if (isrc != NULL && !isrc_well_formed(isrc)) {
@@ -544,10 +544,12 @@ void write_ids(const sheet* s, FILE* out) {
         fprintf(out, "Disc IDs: none, since %s\n", why.c_str());
         return;
     }
-    const char* one_session = s->reading.toc_known ? "" : " (as for a disc of one session: a scan sees no other)";
+    std::string one_session = s->reading.toc_known ? ""
+                              : std::string(" (as for a disc of one session: a ") + sheet_read_word(s) +
+                                    " without a table of contents sees no other)";
     fprintf(out, "MusicBrainz disc ID: %s (%s)\n", ids.musicbrainz.c_str(), ids.musicbrainz_url.c_str());
-    fprintf(out, "freedb disc ID: %s%s\n", ids.freedb.c_str(), one_session);
-    fprintf(out, "AccurateRip: %s%s\n", ids.accuraterip_file.c_str(), one_session);
+    fprintf(out, "freedb disc ID: %s%s\n", ids.freedb.c_str(), one_session.c_str());
+    fprintf(out, "AccurateRip: %s%s\n", ids.accuraterip_file.c_str(), one_session.c_str());
 }
 
 // The drive by its own name, and what it gives of the Q subchannel.
@@ -581,14 +583,14 @@ void write_text(const sheet* s, FILE* out) {
     format_frames(time, (uint64_t)disc_frames_of_block(s->lead_out), '.');
     if (s->lead_out_seen) {
         fprintf(out, "Lead-out: %s, block %" PRIu32 "\n", time, s->lead_out);
-        fprintf(out, "The scan reached the lead-out: the last track is whole.\n");
+        fprintf(out, "The %s reached the lead-out: the last track is whole.\n", sheet_read_word(s));
     } else if (s->lead_out_from_toc) {
         fprintf(out, "Lead-out: %s, block %" PRIu32 ", from the table of contents (its frames were not read)\n", time,
                 s->lead_out);
     } else {
         format_frames(time, (uint64_t)disc_frames_of_block(s->end - 1), '.');
         fprintf(out, "Lead-out: not seen; the last track ends where the %s did, after block %" PRIu32 " (%s)\n",
-                s->reading.method == SHEET_FROM_REPORT ? "scan" : "read", s->end - 1, time);
+                sheet_read_word(s), s->end - 1, time);
         if (s->reading.method == SHEET_FROM_REPORT)
             fprintf(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
                          "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
