@@ -168,7 +168,9 @@ int run_command(HANDLE handle, const UCHAR* cdb, UCHAR cdb_length, uint8_t* data
         if (failure->kind == READ_OK || failure->kind == READ_CHECK_CONDITION) {
             int verdict = failure->kind == READ_OK ? VERDICT_DELIVERED : read_verdict_of(&failure->sense);
             // A disc change after the read began: what follows may come from another disc.
-            if (verdict == VERDICT_SEND_AGAIN && is_read && lba > 0 && sense_is(&failure->sense, MEDIUM_MAY_HAVE_CHANGED))
+            // (A read of several blocks from block 0 may say so after some of them arrived.)
+            bool after_block_0 = lba > 0 || (failure->transferred > 0 && failure->transferred < expected);
+            if (verdict == VERDICT_SEND_AGAIN && is_read && after_block_0 && sense_is(&failure->sense, MEDIUM_MAY_HAVE_CHANGED))
                 verdict = VERDICT_READ_ERROR;
             switch (verdict) {
             case VERDICT_DELIVERED:  // used as read, if all of it arrived

@@ -189,25 +189,28 @@ public:
         unsigned good = 0, sent = 0;
         bool crc_seen = false, agreement_seen = false;
         for (uint32_t at = b; !decided_ && !stopped_ && sent < PROBE_MOST; ++sent) {
-            unsigned n = per_command_;
+            unsigned n = size_at(at, UINT32_MAX);
             read_failure f;
             int rc = send(at, n, &f);
             if (rc != 0) {
+                unsigned arrived = blocks_before_failure(&f, n);
                 if (refused_command(&f) && !any_read_) {
+                    failure_ = f;
                     decide(SHEET_Q_NONE);  // no READ CD at all
                 } else if (refused_field(&f)) {
                     // The selection, or the size: one sector tells which.
                     read_failure one;
                     if (n > 1 && send(at, 1, &one) == 0) {
-                        per_command_ = n / 2;  // the drive takes the selection, not so many sectors
+                        size_refused(at, n);  // the drive takes the selection, not so many sectors
                         continue;
                     }
+                    failure_ = f;
                     next_selection();
                     good = 0;
                     crc_seen = agreement_seen = false;
                 } else if (f.kind == READ_CALL_FAILED && n > 1 && n > worked_) {
-                    per_command_ = n / 2;  // more than the system takes at once
-                } else if (stop_for(at, rc, &f)) {
+                    size_refused(at, n);  // more than the system takes at once, or a bad block in it
+                } else if (stop_for(at + arrived, rc, &f, arrived > 0)) {
                     return;
                 } else {
                     at += n;  // a block that cannot be read: the probe looks further on
@@ -292,7 +295,7 @@ public:
 
     // A drive without subchannel: each data track's first sector alone, for its mode.
     void read_data_modes(const disc_toc* toc) {
-        for (unsigned i = 0; i < toc->track_count && !stopped_; ++i) {
+        for (unsigned i = 0; i < toc->track_count && !gone(); ++i) {
             const toc_track* t = &toc->track[i];
             if (t->session != 1 || !(t->control & CONTROL_DATA) || t->start < 0)
                 continue;
@@ -307,14 +310,20 @@ public:
 
     // The codes no frame read gives, from the drive's own report: each audio
     // track of the first session without an ISRC frame, and the catalogue
-    // number when no frame of it was read. One command each, at most once.
+    // number when no frame of it was read. The tracks are the table of
+    // contents' (`toc`), or without one those the frames show. One command
+    // each, at most once.
     void read_drive_codes(const disc_toc* toc) {
-        for (unsigned i = 0; i < toc->track_count && !stopped_; ++i) {
-            const toc_track* t = &toc->track[i];
-            if (t->session == 1 && !(t->control & CONTROL_DATA) && s_->track[t->number].isrcs.count == 0)
-                ask_isrc(t->number);
+        for (int n = 1; n <= SHEET_TRACKS && !gone(); ++n) {
+            const toc_track* entry = toc != NULL ? toc_find(toc, (unsigned)n) : NULL;
+            const sheet_track* t = &s_->track[n];
+            bool audio = toc != NULL ? entry != NULL && entry->session == 1 && !(entry->control & CONTROL_DATA)
+                                     : t->seen && majority(t->control_frames, 16, sizeof t->control_frames[0]) >= 0 &&
+                                           !(majority(t->control_frames, 16, sizeof t->control_frames[0]) & CONTROL_DATA);
+            if (audio && t->isrcs.count == 0)
+                ask_isrc((unsigned)n);
         }
-        if (s_->mcns.count > 0 || stopped_)
+        if (s_->mcns.count > 0 || gone())
             return;
         uint8_t answer[SUBQ_ANSWER_SIZE];
         uint32_t length = 0;
@@ -333,7 +342,8 @@ public:
 
     uint32_t commands() const { return commands_; }
     bool anything_read() const { return any_read_; }
-    bool stopped() const { return stopped_; }
+    // Whether the drive said its disc changed or went: nothing more is asked then.
+    bool gone() const { return stop_outcome_ != READ_WHOLE; }
     int stopped_because() const { return stop_outcome_; }
     const read_failure& failure() const { return failure_; }
     uint32_t failed_block() const { return failed_block_; }
@@ -344,6 +354,8 @@ private:
     progress* bar_;
     unsigned per_command_ = READ_CD_MOST;  // sectors a command: READ_CD_MOST, or what the system takes
     unsigned worked_ = 0;                  // the most sectors a command delivered
+    unsigned retry_size_ = 0;              // a size refused once, to try again from retry_after_ on
+    uint32_t retry_after_ = 0;
     int selection_ = SUBCHANNEL_RAW;
     bool decided_ = false;
     int q_kind_ = SHEET_Q_RAW;
@@ -404,6 +416,10 @@ private:
         int rc = read_cd(handle_, b, n, selection_, buffer_, f);
         if (rc == 0 && n > worked_)
             worked_ = n;
+        if (rc == 0 && n == retry_size_) {  // the size refused once works: it was a block, not the size
+            per_command_ = n;
+            retry_size_ = 0;
+        }
         return rc;
     }
 
@@ -516,10 +532,38 @@ private:
         return rc == READ_NO_SUCH_BLOCK || in_lead_out_ || unreadable_run_ >= NO_END_RUN;
     }
 
+    // The blocks of an n-block command that arrived before the one that
+    // failed, as the system counts them; 0 where it says all or none.
+    unsigned blocks_before_failure(const read_failure* f, unsigned n) const {
+        unsigned k = f->transferred / sector_size();
+        return k < n ? k : 0;
+    }
+
+    // A command of n sectors from b refused whole, the first time one of
+    // that size was sent: more than the system or the drive takes, or a
+    // block in it that fails the whole command (a bridge's failed call). The
+    // size is halved; once the read has passed the block that failed, it is
+    // tried again, and only a second refusal at another place keeps it so.
+    void size_refused(uint32_t b, unsigned n) {
+        if (n == retry_size_ && b >= retry_after_) {
+            retry_size_ = 0;  // refused again elsewhere: the limit is real
+        } else if (n > retry_size_) {
+            retry_size_ = n;
+            retry_after_ = b + n;
+        }
+        per_command_ = n / 2 > 0 ? n / 2 : 1;
+    }
+
+    // The sectors of the next command from b, before `to`.
+    unsigned size_at(uint32_t b, uint32_t to) const {
+        unsigned n = retry_size_ > 0 && b >= retry_after_ ? retry_size_ : per_command_;
+        return to - b < n ? to - b : n;
+    }
+
     // A failure that stops every read: a disc change or a disc gone after
     // reading began, or the end of the disc.
-    bool stop_for(uint32_t b, int rc, const read_failure* f) {
-        if ((disc_changed(f) && b > 0) || (disc_gone(f) && any_read_)) {
+    bool stop_for(uint32_t b, int rc, const read_failure* f, bool read_began = false) {
+        if ((disc_changed(f) && b > 0) || (disc_gone(f) && (any_read_ || read_began))) {
             stopped_ = true;
             stop_outcome_ = disc_changed(f) ? READ_DISC_CHANGED : READ_DISC_GONE;
             failure_ = *f;
@@ -544,7 +588,7 @@ private:
         for (uint32_t b = from; b < to && !stopped_;) {
             if (b >= end_ && past_end_refused_)
                 return;
-            unsigned n = to - b < per_command_ ? to - b : per_command_;
+            unsigned n = size_at(b, to);
             read_failure f;
             int rc = send(b, n, &f);
             if (rc == 0) {
@@ -558,13 +602,13 @@ private:
             // block is read (systems do not all say how much arrived with it).
             bool refused_whole = f.kind == READ_CALL_FAILED || refused_field(&f);
             if (n > 1 && n > worked_ && refused_whole) {
-                per_command_ = n / 2;
+                size_refused(b, n);
                 continue;
             }
             // The blocks that arrived before the one that failed, as the
             // drive counts them: read again whole, then one a command.
-            unsigned before_failure = f.transferred / sector_size() < n ? f.transferred / sector_size() : 0;
-            if ((disc_changed(&f) || disc_gone(&f)) && stop_for(b + before_failure, rc, &f))
+            unsigned before_failure = blocks_before_failure(&f, n);
+            if ((disc_changed(&f) || disc_gone(&f)) && stop_for(b + before_failure, rc, &f, before_failure > 0))
                 return;
             uint32_t end = b + n;
             if (before_failure > 0 && send(b, before_failure, &f) == 0) {
@@ -594,6 +638,8 @@ private:
             if (stop_for(b, rc, &f))
                 return to;
             store_unreadable(b);
+            if (retry_size_ > 0)
+                retry_after_ = b + 1;  // the block that failed is passed: the size refused once is tried again
             return b + 1;
         }
         return to;
@@ -850,15 +896,19 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
     else
         disc.read_targeted(&r->toc);
     r->subchannel = disc.q_kind();
-    if (r->subchannel == SHEET_Q_NONE && !disc.stopped() && r->toc_known)
+    if (r->subchannel == SHEET_Q_NONE && r->toc_known) {
+        if (full)
+            fprintf(notes, "qscan-sheet: the drive returns no subchannel with READ CD, so there is no block to read "
+                           "whole\n");
         disc.read_data_modes(&r->toc);
+    }
     progress_end(bar);
     r->commands = disc.commands();
     if (!trusted)
         r->disc_blocks = s->end;
     *failure = disc.failure();
     *failed_block = disc.failed_block();
-    if (disc.stopped() && disc.stopped_because() != READ_WHOLE)
+    if (disc.gone())
         return disc.stopped_because();
     if (r->subchannel == SHEET_Q_NONE) {
         if (!r->toc_known)
@@ -866,9 +916,8 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
     } else if (!disc.anything_read()) {
         return READ_NOTHING;
     }
-    if (r->toc_known)
-        disc.read_drive_codes(&r->toc);
-    if (disc.stopped() && disc.stopped_because() != READ_WHOLE)
+    disc.read_drive_codes(trusted ? &r->toc : NULL);
+    if (disc.gone())
         return disc.stopped_because();
     return s->unreadable_count > 0 ? READ_GAPS : READ_WHOLE;
 }
