@@ -745,7 +745,10 @@ const sheet_index* first_index(const sheet_track* t) {
 
 // The tracks of the table of contents that no frame shows: those of later
 // sessions, which are not read, and every track when the drive gives no
-// subchannel; each as the table of contents gives it.
+// subchannel; each as the table of contents gives it. Without frames an
+// audio track's start may lie up to TOC_LEEWAY blocks earlier than the
+// table says (drives may give it so far off), and track 1's index 01 after
+// block 0 has audio before it: its index 00 reaches back to block 0.
 void add_toc_tracks(sheet* s) {
     const disc_toc* toc = &s->reading.toc;
     bool no_frames = s->reading.subchannel == SHEET_Q_NONE;
@@ -760,6 +763,12 @@ void add_toc_tracks(sheet* s) {
         t->control = entry->control;
         t->isrc = -1;
         t->index[1] = point_at((uint32_t)entry->start, true);
+        if (!later && !(entry->control & CONTROL_DATA))
+            t->index[1].earliest = entry->start > TOC_LEEWAY ? (uint32_t)(entry->start - TOC_LEEWAY) : 0;
+        if (!later && entry->number == 1 && entry->start > 0) {
+            t->index[0] = point_at(0, true);
+            t->index[1].earliest = t->index[1].earliest > 0 ? t->index[1].earliest : 1;
+        }
         if (s->first_track == 0 || entry->number < s->first_track)
             s->first_track = entry->number;
         if (entry->number > s->last_track)

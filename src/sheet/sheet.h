@@ -32,7 +32,8 @@ enum {
     // Frames that must agree before a track, an index or the lead-out counts:
     // two where the drive's CRC checks each frame, three where nothing does.
     SHEET_AGREEING = 2,
-    SHEET_AGREEING_UNCHECKED = 3
+    SHEET_AGREEING_UNCHECKED = 3,
+    TOC_LEEWAY = 75           // blocks an audio track's start in the table of contents may lie from its frames'
 };
 
 // What the drive gives of the Q subchannel, as the sheet was read.

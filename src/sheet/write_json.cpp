@@ -25,6 +25,11 @@ json code_object(const sheet_code* c, int length) {
             {"source", SOURCES[c->source]}};
 }
 
+// Whether any Q frame was read: not from a drive that returns none.
+bool frames_read(const sheet* s) {
+    return s->reading.subchannel != SHEET_Q_NONE;
+}
+
 // A count the drive's CRCs give, or null where it gives none.
 json crc_count(const sheet* s, uint32_t n) {
     return sheet_crc_known(s) ? json(n) : json(nullptr);
@@ -85,10 +90,10 @@ json track_object(const sheet* s, int n, const sheet_track* t) {
             {"indexes", indexes},
             {"isrc", isrc},
             {"other_isrcs", others},
-            {"crc_errors", crc_count(s, t->crc_errors)},
+            {"crc_errors", t->later_session ? json(nullptr) : crc_count(s, t->crc_errors)},
             {"length", length},
             {"isrc_frames_uncounted", t->isrcs.uncounted},
-            {"frames_out_of_place", t->out_of_place},
+            {"frames_out_of_place", frames_read(s) && !t->later_session ? json(t->out_of_place) : json(nullptr)},
             {"from_toc", t->later_session}};
 }
 
@@ -252,14 +257,14 @@ void write_json(const sheet* s, FILE* out) {
                          {"sectors", s->sectors},
                          {"lead_out", s->lead_out_seen || s->lead_out_from_toc ? json(s->lead_out) : json(nullptr)},
                          {"crc_errors", crc_count(s, s->crc_errors)},
-                         {"frames_out_of_place", s->out_of_place},
+                         {"frames_out_of_place", frames_read(s) ? json(s->out_of_place) : json(nullptr)},
                          {"mcn", mcn},
                          {"mcn_others", mcn_others},
                          {"tracks", tracks},
                          {"mcn_frames_uncounted", s->mcns.uncounted},
                          {"isrc_frames_outside_tracks", s->isrc_outside},
                          {"complete", s->complete},
-                         {"q_offset", s->q_offset},
+                         {"q_offset", frames_read(s) ? json(s->q_offset) : json(nullptr)},
                          {"missing_tracks", missing},
                          {"stray_frames", {{"count", s->stray}, {"blocks", strays}}},
                          {"malformed_position_frames", s->malformed},

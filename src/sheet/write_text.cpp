@@ -114,7 +114,7 @@ void write_row(const sheet* s, const layout* l, int n, FILE* out) {
     track_flags_text(t, flags);
     char number[8], crc_errors[16] = "-";
     snprintf(number, sizeof number, "%d", n);
-    if (sheet_crc_known(s))
+    if (sheet_crc_known(s) && !t->later_session)
         crc_cell(t->crc_errors, crc_errors);
     write_row_cells(out, l, number, pregap, start, length, isrc, flags, crc_errors);
     for (int i = 2; i < SHEET_INDEXES; ++i) {
