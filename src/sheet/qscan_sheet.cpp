@@ -1,6 +1,7 @@
 // qscan-sheet: reads a disc's Q frames, from a drive or from qscan's raw
 // report (qscan -r) in a file or on standard input, and prints the disc's
 // sheet as text, a cue sheet, JSON or a picture.
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -232,7 +233,10 @@ int qscan_sheet_main(int argc, char** argv) {
             name = c.file;
             in = fopen(c.file, "rb");
             if (in == NULL) {
-                fprintf(stderr, "%s: %s: %s\n", PROGRAM, c.file, strerror(errno));
+                // A drive named without its colon ("D") is a file name here: say how to name it.
+                bool letter = c.file[0] != '\0' && c.file[1] == '\0' && isalpha((unsigned char)c.file[0]);
+                fprintf(stderr, "%s: %s: %s%s%s%s\n", PROGRAM, c.file, strerror(errno),
+                        letter ? " (a drive is named with its colon: " : "", letter ? c.file : "", letter ? ":)" : "");
                 return STATUS_FAILED;
             }
         } else {

@@ -341,6 +341,7 @@ public:
     void set_notes(FILE* notes) { notes_ = notes; }
 
     uint32_t commands() const { return commands_; }
+    uint32_t lead_out_read() const { return lead_out_read_; }
     bool anything_read() const { return any_read_; }
     // Whether the drive said its disc changed or went: nothing more is asked then.
     bool gone() const { return stop_outcome_ != READ_WHOLE; }
@@ -371,6 +372,7 @@ private:
     bool any_read_ = false, in_lead_out_ = false;
     uint32_t unreadable_run_ = 0;
     uint32_t commands_ = 0;
+    uint32_t lead_out_read_ = 0;  // blocks read from the first session's lead-out on
     read_failure failure_ = {};  // the first failure, or the one that stopped the read
     uint32_t failed_block_ = 0;
     uint64_t started_ = 0, shown_ = 0;
@@ -504,6 +506,7 @@ private:
             in_lead_out_ = order / 100 == 100;
         any_read_ = true;
         unreadable_run_ = 0;
+        lead_out_read_ += end_known_ && b >= end_;
         if (streaming_) {
             sheet_add_mode(s_, b, sector_mode(sector));
             sheet_add(s_, b, q);
@@ -904,6 +907,7 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
     }
     progress_end(bar);
     r->commands = disc.commands();
+    r->lead_out_blocks = disc.lead_out_read();
     if (!trusted)
         r->disc_blocks = s->end;
     *failure = disc.failure();

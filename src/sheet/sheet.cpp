@@ -632,7 +632,7 @@ bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]) {
         if (q_position_valid(q))
             take_position(s, b, q, &frame.position);
         else
-            ++s->malformed;
+            ++(s->unchecked ? s->disagreeing : s->malformed);  // unchecked, a frame that is no position is damage
         break;
     case 2: {
         if (!code_frame_fits(s, b, frame.mcn.abs_f)) {

@@ -63,6 +63,7 @@ enum sheet_method {
 struct sheet_reading {
     int method;             // a sheet_method
     uint32_t disc_blocks;   // the blocks of the disc's first session, by its table of contents
+    uint32_t lead_out_blocks;  // of the blocks read, those from its lead-out on
     uint32_t commands;      // READ CD commands sent
     int subchannel;         // a sheet_subchannel
     bool drive_asked;       // the drive was asked its name (INQUIRY)

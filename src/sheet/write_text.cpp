@@ -271,6 +271,15 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
                      "MODE1/2352).\n", n);
 }
 
+// Whether any frame of a track carried an ISRC.
+bool any_isrc_frame(const sheet* s) {
+    for (int n = 1; n <= SHEET_TRACKS; ++n)
+        for (unsigned i = 0; i < s->track[n].isrcs.count; ++i)
+            if (s->track[n].isrcs.code[i].frames > 0)
+                return true;
+    return s->isrc_outside > 0;
+}
+
 // What the marks after a code and the table of contents' index points mean.
 void write_source_notes(const sheet* s, FILE* out) {
     bool drive = false, cd_text = false;
@@ -288,6 +297,13 @@ void write_source_notes(const sheet* s, FILE* out) {
     if (s->reading.subchannel == SHEET_Q_NONE)
         fprintf(out, "Every index point is the table of contents' (this drive returns no subchannel): pregaps and "
                      "index 02 and above cannot be seen, and each start may lie up to a second off.\n");
+    if (s->codes_filled_in)
+        fprintf(out, "This drive fills code frames in with positions of its own: each code is its own report, one a "
+                     "track, so a second code in a track cannot be seen.\n");
+    else if (s->reading.method == SHEET_FROM_REPORT && s->good_frames > 0 && s->mcns.count == 0 && !any_isrc_frame(s))
+        fprintf(out, "No frame of the scan carries a catalogue number or an ISRC: the disc carries none, or the drive "
+                     "filled its code frames in with positions of its own (then each start may lie a block earlier, "
+                     "and qscan-sheet D: asks such a drive for its codes).\n");
 }
 
 bool all_digits_text(const char* text, int n) {
@@ -301,8 +317,8 @@ void write_mcn_notes(const sheet* s, FILE* out) {
     if (s->mcn < 0)
         return;
     if (s->mcns.code[s->mcn].source == SOURCE_DRIVE)
-        fprintf(out, "The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries "
-                     "it.\n");
+        fprintf(out, "%c The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries "
+                     "it.\n", FROM_DRIVE);
     if (code_is_zero(&s->mcns.code[s->mcn], MCN_LENGTH))
         fprintf(out, "The catalogue number is thirteen zeros: the disc carries no real number.\n");
     else if (!all_digits_text(s->mcns.code[s->mcn].code, MCN_LENGTH))
@@ -359,8 +375,10 @@ void write_reading(const sheet* s, FILE* out) {
     if (r->subchannel == SHEET_Q_NONE)
         fprintf(out, "Read: no block, since the drive returns no subchannel with READ CD\n");
     else if (r->method == SHEET_TARGETED)
-        fprintf(out, "Read: targeted, %s of %s blocks in %s commands\n", with_commas(s->sectors).c_str(),
-                with_commas(r->disc_blocks).c_str(), with_commas(r->commands).c_str());
+        fprintf(out, "Read: targeted, %s of %s blocks%s in %s commands\n",
+                with_commas(s->sectors - r->lead_out_blocks).c_str(), with_commas(r->disc_blocks).c_str(),
+                r->lead_out_blocks > 0 ? (", and " + with_commas(r->lead_out_blocks) + " of the lead-out").c_str() : "",
+                with_commas(r->commands).c_str());
     else
         fprintf(out, "Read: whole disc, %s blocks in %s commands\n", with_commas(s->sectors).c_str(),
                 with_commas(r->commands).c_str());
@@ -570,8 +588,10 @@ void write_drive(const sheet* s, FILE* out) {
 
 void write_text(const sheet* s, FILE* out) {
     write_drive(s, out);
-    if (s->mcn >= 0)
-        fprintf(out, "Catalogue number: %.13s\n", s->mcns.code[s->mcn].code);
+    if (s->mcn >= 0) {
+        char mark = source_mark(&s->mcns.code[s->mcn]);
+        fprintf(out, "Catalogue number: %.13s%.*s\n", s->mcns.code[s->mcn].code, mark != 0 ? 1 : 0, &mark);
+    }
     else
         fprintf(out, "Catalogue number: none\n");
     write_ids(s, out);
@@ -596,7 +616,8 @@ void write_text(const sheet* s, FILE* out) {
                          "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
         else
             fprintf(out, "The read did not reach the lead-out: the last track may be cut short, and the drive gave\n"
-                         "no table of contents to say where the disc ends.\n");
+                         "%s.\n", s->reading.toc_known ? "a table of contents that cannot be right, so none says where the disc ends"
+                                                        : "no table of contents to say where the disc ends");
     }
     write_reading(s, out);
     fprintf(out, "\n");
@@ -606,7 +627,7 @@ void write_text(const sheet* s, FILE* out) {
     } else {
         layout l = layout_for(s);
         write_row_cells(out, &l, "", "Pregap, index 00", "Start, index 01", "", "", "", "");
-        write_row_cells(out, &l, "Trk", "time      block", "time      block", "Length", "ISRC", "Flags", "CRC");
+        write_row_cells(out, &l, l.track < 3 ? "Tr" : "Trk", "time      block", "time      block", "Length", "ISRC", "Flags", "CRC");
         for (int n = s->first_track; n <= s->last_track; ++n)
             if (s->track[n].seen)
                 write_row(s, &l, n, out);
