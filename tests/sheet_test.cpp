@@ -880,6 +880,203 @@ TEST_F(SheetTest, DataTrackModes) {
     EXPECT_NE(std::string::npos, sheet_here({"D:"}).out.find("data, mode 2"));
 }
 
+// A report without its lines `from` to `to` (counted from 0).
+std::string without_lines(const std::string& report, size_t from, size_t to) {
+    return report.substr(0, from * 37) + report.substr(to * 37);
+}
+
+// A raw line whose Q bytes are replaced by `q`, with their CRC.
+std::string raw_line(const std::array<uint8_t, 12>& q) {
+    char line[40];
+    snprintf(line, sizeof line, "%02x %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x \n", q[0], q[1], q[2], q[3],
+             q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
+    return line;
+}
+
+// Scans that went wrong on their way to the sheet, each with the sheet's
+// answer and status, its text, JSON and cue sheet agreeing.
+TEST_F(SheetTest, ScansGoneWrong) {
+    const synth_disc disc = synth_sample_disc();
+    const std::string clean = raw_report(disc);
+    std::string deinterleaved;  // every line's 96 bits laid down channel after channel, as a .sub holds them
+    for (uint32_t b = 0; b < 100; ++b) {
+        std::array<uint8_t, 12> q = synth_q(disc, b), bytes{};
+        for (int bit = 0; bit < 96; ++bit)  // the Q channel's bits as raw P-W's bit 6 of every 8th
+            if (q[(size_t)bit / 8] & (0x80 >> (bit % 8)))
+                bytes[(size_t)(bit / 8 % 12)] |= (uint8_t)(bit % 2 ? 0x40 : 0x01);
+        deinterleaved += raw_line(bytes);
+    }
+    struct {
+        const char* name;
+        std::string report;
+        int status;
+        std::string err;  // its first line
+        std::function<void(const json&, const std::string& text, const std::string& cue)> check;
+    } cases[] = {
+        {"two scans in one file", clean + clean, 1,
+         "qscan-sheet: line 8926: the disc starts again here (disc time 00:02.00 after 02:00.74): two scans in one "
+         "file?", NULL},
+        {"six copies", clean + clean + clean + clean + clean + clean, 1,
+         "qscan-sheet: line 8926: the disc starts again here (disc time 00:02.00 after 02:00.74): two scans in one "
+         "file?", NULL},
+        {"lines repeated", without_lines(clean, 5000, 8925) + clean.substr(4990 * 37), 1,
+         "qscan-sheet: line 5001: the disc starts again here (disc time 01:08.40 after 01:08.49): two scans in one "
+         "file?", NULL},
+        {"100 lines lost in a track", without_lines(clean, 4000, 4100), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"([{"first_block": 4000, "last_block": 4099, "after_line": 4000}])"),
+                       s["read"]["missing"]);
+             EXPECT_EQ(8825, s["sectors"]);
+             EXPECT_NE(std::string::npos, text.find("Missing from the scan: blocks 4000 to 4099 (after line 4000)"));
+         }},
+        {"lines lost across a start", without_lines(clean, 2990, 3100), 0, "",
+         [](const json& s, const std::string&, const std::string& cue) {
+             EXPECT_EQ("1.01@0 2.00@3100~ 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325", index_points(s));
+             EXPECT_EQ(2990, s["tracks"][1]["indexes"][0]["earliest_block"]);
+             EXPECT_NE(std::string::npos, cue.find("    INDEX 00 00:41:25\n")) << cue;
+         }},
+        {"a pregap whose every frame is damaged",
+         [&] {
+             std::string r = clean;
+             for (size_t b = 3000; b < 3150; ++b)
+                 r.replace(b * 37, 37, "00 00 00 00 00 00 00 00 00 00 00 00 \n");
+             return r;
+         }(),
+         0, "",
+         [](const json& s, const std::string& text, const std::string& cue) {
+             const json& pregap = s["tracks"][1]["indexes"][0];
+             EXPECT_EQ(0, pregap["number"]);
+             EXPECT_EQ(3150, pregap["block"]);
+             EXPECT_EQ(3000, pregap["earliest_block"]);
+             EXPECT_FALSE(pregap["exact"]);
+             EXPECT_TRUE(pregap["may_not_exist"]);
+             EXPECT_NE(std::string::npos, text.find("Track 2 may have a pregap from as early as block 3000"));
+             EXPECT_EQ(std::string::npos, cue.find("TRACK 02 AUDIO\n    ISRC ZZQSC2600002\n    INDEX 00")) << cue;
+         }},
+        {"de-interleaved subchannel, not raw P-W", deinterleaved, 1, std::string("qscan-sheet: ") + NO_GOOD_Q_FRAME,
+         NULL},
+        {"a scan cut off in a pregap", clean.substr(0, 6600 * 37), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_FALSE(s["complete"]);
+             EXPECT_NE(std::string::npos, text.find("Track 3: no ISRC in the blocks read (the scan ends in it)"))
+                 << text;
+             EXPECT_EQ(std::string::npos, text.find("No ISRC")) << text;
+         }},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = file("disc.q", c.report);
+        run_result text = sheet("'" + path + "'"), j = sheet("--json '" + path + "'"),
+                   cue = sheet("--cue '" + path + "'");
+        for (const run_result* r : {&text, &j}) {
+            EXPECT_EQ(c.status, r->status);
+            EXPECT_EQ(c.err, r->err.substr(0, r->err.find('\n'))) << r->err;
+        }
+        EXPECT_EQ(c.status, cue.status);
+        if (!c.check) {
+            EXPECT_EQ("", text.out + j.out + cue.out);
+            continue;
+        }
+        c.check(json::parse(j.out), text.out, cue.out);
+    }
+}
+
+// Codes as real discs are mastered, and as their CD-Text gives them: the
+// sheet reports what the disc carries and says where it looks wrong.
+TEST_F(SheetTest, CodesAsMastered) {
+    struct {
+        const char* name;
+        std::function<void(synth_disc*)> change;  // of the sample disc, with a lead-out
+        std::function<void(const json&, const std::string& text, const std::string& cue)> check;
+    } cases[] = {
+        {"a track whose own code fills its first second, the next track's the rest",
+         [](synth_disc* d) {
+             d->tracks[2].second_isrc = d->tracks[3].isrc;
+             d->tracks[2].second_isrc_from = 75;
+         },
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ("ZZQSC2600004", s["tracks"][2]["isrc"]["code"]);
+             EXPECT_EQ(json::parse("[4]"), s["tracks"][2]["isrc"]["also_on_tracks"]);
+             EXPECT_EQ(json::parse("[3]"), s["tracks"][3]["isrc"]["also_on_tracks"]);
+             EXPECT_NE(std::string::npos,
+                       text.find("Tracks 3 and 4 carry the same ISRC ZZ-QSC-26-00004; track 3 also carries "
+                                 "ZZ-QSC-26-00003 in blocks"))
+                 << text;
+         }},
+        {"tracks that begin with the previous track's code", [](synth_disc* d) { d->isrc_latch = 40; },
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(1, s["tracks"][1]["other_isrcs"][0]["also_track"]);
+             EXPECT_EQ(json::array(), s["tracks"][1]["isrc"]["also_on_tracks"]);
+             EXPECT_NE(std::string::npos, text.find("(track 1's code)")) << text;
+         }},
+        {"a catalogue number whose check digit is wrong", [](synth_disc* d) { d->mcn = "1234567890123"; },
+         [](const json& s, const std::string& text, const std::string& cue) {
+             EXPECT_FALSE(s["mcn"]["well_formed"]);
+             EXPECT_NE(std::string::npos, text.find("check digit is wrong")) << text;
+             EXPECT_EQ(std::string::npos, cue.find("CATALOG"));
+         }},
+        {"an ISRC whose country is no two letters", [](synth_disc* d) { d->tracks[1].isrc = "Z9QSC2600002"; },
+         [](const json& s, const std::string& text, const std::string& cue) {
+             EXPECT_FALSE(s["tracks"][1]["isrc"]["well_formed"]);
+             EXPECT_NE(std::string::npos, text.find("Track 2: its ISRC is not a well-formed code")) << text;
+             EXPECT_EQ(std::string::npos, cue.find("ISRC Z9QSC2600002"));
+         }},
+        {"CD-Text's codes as pressed: a 12-digit UPC and hyphenated ISRCs",
+         [](synth_disc* d) {
+             d->mcn = "0036000291452";
+             d->text[0].upc = "036000291452";
+             for (const synth_track& t : d->tracks)
+                 d->text[0].isrcs.push_back(t.isrc.substr(0, 2) + "-" + t.isrc.substr(2, 3) + "-" + t.isrc.substr(5, 2) +
+                                            "-" + t.isrc.substr(7));
+         },
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(json::array(), s["cd_text"]["codes_against_q"]);
+             EXPECT_NE(std::string::npos, text.find("CD-Text's UPC/EAN and ISRCs agree with the Q frames' codes"));
+         }},
+        {"ISRCs only in CD-Text",
+         [](synth_disc* d) {
+             for (synth_track& t : d->tracks) {
+                 d->text[0].isrcs.push_back(t.isrc);
+                 t.isrc.clear();
+             }
+         },
+         [](const json& s, const std::string& text, const std::string& cue) {
+             EXPECT_EQ("ZZQSC2600001", s["tracks"][0]["isrc"]["code"]);
+             EXPECT_EQ("cd-text", s["tracks"][0]["isrc"]["source"]);
+             EXPECT_NE(std::string::npos, text.find("ZZ-QSC-26-00001#")) << text;
+             EXPECT_EQ(std::string::npos, cue.find("ISRC ZZQSC")) << cue;
+             EXPECT_EQ(std::string::npos, text.find("No ISRC")) << text;
+         }},
+        {"no track with an ISRC", [](synth_disc* d) { for (synth_track& t : d->tracks) t.isrc.clear(); },
+         [](const json&, const std::string& text, const std::string&) {
+             EXPECT_NE(std::string::npos, text.find("No track carries an ISRC.\n")) << text;
+             EXPECT_EQ(std::string::npos, text.find("Track 1")) << text;
+         }},
+        {"an enhanced CD: its data track carries no code and is not said to", [](synth_disc* d) { d->second_session = 3000; },
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_TRUE(s["tracks"][4]["isrc"].is_null());
+             EXPECT_EQ(std::string::npos, text.find("Track 5:")) << text;
+             EXPECT_EQ(std::string::npos, text.find("No ISRC")) << text;
+         }},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        synth_disc d = with_lead_out(synth_sample_disc());
+        c.change(&d);
+        std::string forms[3];
+        const std::vector<std::string> args[3] = {{"D:"}, {"--json", "D:"}, {"--cue", "D:"}};
+        for (int i = 0; i < 3; ++i) {
+            emulated_reset();
+            emulated_insert_synth_disc(d);
+            run_result r = sheet_here(args[i]);
+            ASSERT_EQ(0, r.status) << r.err;
+            forms[i] = r.out;
+        }
+        c.check(json::parse(forms[1]), forms[0], forms[2]);
+    }
+}
+
 TEST_F(SheetTest, FlagsAndLength) {
     json s = sheet_json(scan(flags_and_damage()));
     std::vector<std::string> flags;

@@ -298,6 +298,8 @@ std::vector<std::array<uint8_t, 16>> synth_cd_text(const synth_disc& disc) {
         };
         lay_down(0x80, t.title, t.titles);
         lay_down(0x81, t.performer, t.performers);
+        if (!t.upc.empty() || !t.isrcs.empty())
+            lay_down(0x8E, t.upc, t.isrcs);
         counts[0xF] = 3;
         last_sequence[block] = (uint8_t)(packs.size() + 2);
         languages[block] = t.language;

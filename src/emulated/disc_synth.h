@@ -49,6 +49,10 @@ struct synth_text {
     uint8_t character_code = 0x00;
     std::string title, performer;
     std::vector<std::string> titles, performers;
+    // UPC/EAN and ISRCs (pack type 8Eh, ASCII), as the disc gives them: any
+    // text, hyphens included; none when both are empty.
+    std::string upc;
+    std::vector<std::string> isrcs;
 };
 
 struct synth_disc {
