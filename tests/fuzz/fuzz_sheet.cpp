@@ -1,5 +1,6 @@
 // Fuzz target: any bytes as qscan's report, through the sheet's reader, the
-// sheet and its four writers. Checks that every raw line became one sector,
+// sheet and its four writers. Checks that every block up to the scan's end
+// is a line or missing,
 // that the sheet's counts agree with each other, that the picture has no
 // negative width or height and that the cue sheet's INDEX times rise; the
 // sheet's records are fixed in size, so memory is bounded whatever the input.
@@ -10,7 +11,7 @@
 
 #include <string>
 
-#include "sheet/report_reader.h"
+#include "sheet/read_scan.h"
 #include "sheet/sheet.h"
 #include "sheet/sheet_writers.h"
 
@@ -58,23 +59,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static report_reader reader;
     static sheet s;
     FILE* in = fmemopen((void*)data, size, "rb");
     if (in == NULL)
         return 0;
-    reader_start(&reader, in);
     sheet_start(&s);
-    uint8_t q[Q_SIZE];
-    uint32_t sectors = 0;
-    int result;
-    while ((result = reader_next(&reader, q)) == READER_SECTOR) {
-        sheet_add(&s, s.sectors, q);
-        ++sectors;
-    }
+    scan_result r;
+    int outcome = sheet_read_scan(in, &s, &r);
     fclose(in);
-    if (sectors != s.sectors || (result != READER_END && result != READER_NOT_REPORT && result != READER_CUT))
-        __builtin_trap();
+    if (outcome != SCAN_READ && outcome != SCAN_CUT)
+        return 0;
+    if (s.sectors + s.missing_blocks != s.end)
+        __builtin_trap();  // every block up to the end is a line or missing
     sheet_finish(&s);
     uint32_t track_errors = s.crc_errors_before;
     for (int n = 1; n <= SHEET_TRACKS; ++n)
