@@ -160,6 +160,19 @@ int decode_q(const uint8_t q[Q_SIZE], q_frame* frame) {
 // 00:61.80 is 61 * 75 + 80 = 4655 frames, so 00:61.80 plus 0 is 01:02.05.
 // The result is therefore always a valid time, and the arithmetic that
 // follows it stays within 0 to 74 frames and 0 to 59 seconds.
+bool q_position_of(const uint8_t q[Q_SIZE], q_position* p) {
+    q_frame f;
+    if (decode_q(q, &f) != 0 || f.adr_control >> 4 != 1 || !q_position_valid(q))
+        return false;
+    p->track = q[1] == Q_LEAD_OUT_TRACK ? 0 : f.position.track;
+    p->index = f.position.index;
+    p->order = (p->track == 0 ? (unsigned)Q_ORDER_LEAD_OUT : (unsigned)p->track) * 100 + p->index;
+    p->control = (uint8_t)(q[0] >> 4);
+    p->disc = block_of_disc_frames(msf_frames(&f.position.abs));
+    p->start = p->disc - msf_frames(&f.position.rel);
+    return true;
+}
+
 void msf_add(msf* t, int n) {
     if (n < 0)
         n = 0;

@@ -16,7 +16,8 @@ enum {
     FRAMES_PER_MINUTE = 4500,
     BLOCK_0_FRAMES = 2 * FRAMES_PER_SECOND,  // block 0 lies at disc time 00:02.00
     ISRC_LENGTH = 12,  // characters of an ISRC: country 2, registrant 3, year 2, designation 5
-    MCN_LENGTH = 13    // digits of a catalogue number
+    MCN_LENGTH = 13,   // digits of a catalogue number
+    DISC_TRACKS = 99   // track numbers 1-99: a disc's, its table of contents', its CD-Text's
 };
 
 // The track number byte of a lead-out position frame, as the disc carries
@@ -102,6 +103,31 @@ uint16_t cd_crc16(const uint8_t* data, unsigned n);
 inline int64_t msf_frames(const msf* t) {
     return (int64_t)t->m * FRAMES_PER_MINUTE + (int64_t)t->s * FRAMES_PER_SECOND + t->f;
 }
+
+// A count of frames as a time: 4653 is 01:02.03 (0 <= frames < 256 minutes).
+inline msf msf_of_frames(int64_t frames) {
+    return {(uint8_t)(frames / FRAMES_PER_MINUTE), (uint8_t)(frames / FRAMES_PER_SECOND % 60),
+            (uint8_t)(frames % FRAMES_PER_SECOND)};
+}
+
+// The order of a place on a disc: track * 100 + index, the lead-out after
+// every track as track Q_ORDER_LEAD_OUT; track and index never go back.
+enum { Q_ORDER_LEAD_OUT = 100 };
+
+// A good position frame that carries a position, as every reader of a
+// disc's frames weighs it.
+struct q_position {
+    int track;       // 1-99; 0 for the lead-out
+    unsigned index;
+    unsigned order;  // track * 100 + index, the lead-out as Q_ORDER_LEAD_OUT
+    uint8_t control; // the CONTROL nibble
+    int64_t disc;    // its disc time, as a block
+    int64_t start;   // disc time minus track time, as a block: where index 01 begins, for index 01 and above
+};
+
+// Decodes 12 Q bytes into *p: true for a frame whose CRC matches, of mode
+// 1, whose position q_position_valid finds one a disc can carry.
+bool q_position_of(const uint8_t q[Q_SIZE], q_position* p);
 
 // Moves *t forward by n >= 0 frames. The result always has seconds below 60
 // and frames below 75; minutes wrap modulo 256.

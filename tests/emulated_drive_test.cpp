@@ -88,7 +88,7 @@ std::vector<uint8_t> formatted_in_binary(const synth_disc& disc, uint32_t lba) {
         return f;
     }
     const std::vector<uint8_t> position = {
-        (uint8_t)(i.control << 4 | 1), (uint8_t)(i.track == SYNTH_LEAD_OUT_TRACK ? 0xAA : i.track), (uint8_t)i.index,
+        (uint8_t)(i.control << 4 | 1), (uint8_t)i.track, (uint8_t)i.index,
         (uint8_t)(i.rel_frames / 4500), (uint8_t)(i.rel_frames / 75 % 60), (uint8_t)(i.rel_frames % 75), 0,
         (uint8_t)(i.abs_frames / 4500), (uint8_t)(i.abs_frames / 75 % 60), (uint8_t)(i.abs_frames % 75)};
     std::copy(position.begin(), position.end(), f.begin());
@@ -440,7 +440,7 @@ TEST_F(EmulatedDriveTest, ReadSubChannelPosition) {
         const uint32_t at = std::min(next, synth_sector_count(disc) - 1);
         const synth_sector_info i = synth_describe(disc, at);
         const int32_t rel = i.index == 0 ? -(int32_t)i.rel_frames : (int32_t)i.rel_frames;
-        const uint8_t track = i.track == SYNTH_LEAD_OUT_TRACK ? 0xAA : (uint8_t)i.track;
+        const uint8_t track = (uint8_t)i.track;
         for (bool msf : {false, true}) {
             std::vector<uint8_t> want = {0, 0x15, 0, 12, 0x01, (uint8_t)(0x10 | i.control), track, (uint8_t)i.index};
             for (auto a : {std::make_pair((int32_t)at, i.abs_frames), std::make_pair(rel, i.rel_frames)}) {

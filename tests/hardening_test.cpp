@@ -542,7 +542,7 @@ TEST(RandomDiscs, ReportsMatchTheirDescriptions) {
                                                 : before.track == info.track && before.index == info.index;
             if (same_index) {
                 char position[8];
-                snprintf(position, sizeof position, "%2u.%02u", info.track, info.index);
+                snprintf(position, sizeof position, "%2u.%02u", printed_track(info.track), info.index);
                 EXPECT_EQ(position, line.substr(0, 5)) << line;
                 if (info.index != 0) {
                     char track_time[16];

@@ -156,12 +156,12 @@ std::vector<std::optional<std::string>> expected_sectors(const synth_disc& disc,
         bool known = true;
         switch (info.kind) {
         case SYNTH_POSITION: {
-            std::string here = position_text(info.track, info.index, info.rel_frames, info.abs_frames);
+            std::string here = position_text(printed_track(info.track), info.index, info.rel_frames, info.abs_frames);
             if (o.frames)
                 out += "1 " + here + "\n";
             if (o.times)
                 out += here + "\n";
-            track = info.track;
+            track = printed_track(info.track);
             index = info.index;
             rel_at_last = info.rel_frames;
             last_lba = lba;

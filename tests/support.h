@@ -47,6 +47,12 @@ std::string switches_of(int mask);
 // -p -t D:.
 std::vector<std::string> arguments_for(const std::string& switches);
 
+// A track number as qscan prints it: the lead-out's byte AA, which is no
+// BCD number, as its nibbles give it, 10 * 10 + 10 = 110.
+inline unsigned printed_track(unsigned track) {
+    return track == Q_LEAD_OUT_TRACK ? (track >> 4) * 10 + (track & 0x0F) : track;
+}
+
 // An ISRC in the four groups it is printed in: CC-RRR-YY-NNNNN.
 std::string grouped_isrc(const std::string& isrc);
 

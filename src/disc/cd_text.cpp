@@ -61,7 +61,7 @@ std::string as_hex(const std::string& bytes) {
 // texts, track after track from the first pack's track. A run that begins
 // inside a text (a pack before it failed its CRC) loses that text.
 void read_run(const std::vector<const uint8_t*>& run, int kind, cd_text_block* block,
-              std::string raw[CD_TEXT_TRACKS + 1], bool present[CD_TEXT_TRACKS + 1]) {
+              std::string raw[DISC_TRACKS + 1], bool present[DISC_TRACKS + 1]) {
     std::string bytes;
     for (const uint8_t* pack : run)
         bytes.append((const char*)pack + TEXT_AT, TEXT_BYTES);
@@ -74,7 +74,7 @@ void read_run(const std::vector<const uint8_t*>& run, int kind, cd_text_block* b
     const std::string end = block->double_byte ? std::string(2, '\0') : std::string(1, '\0');
     const std::string same = block->double_byte ? "\t\t" : "\t";
     bool partial = (run[0][3] & 0x0F) != 0;
-    while (at < bytes.size() && track <= CD_TEXT_TRACKS) {
+    while (at < bytes.size() && track <= DISC_TRACKS) {
         size_t stop = bytes.find(end, at);
         while (block->double_byte && stop != std::string::npos && (stop - at) % 2 != 0)
             stop = bytes.find(end, stop + 1);  // a terminator lies on a character's boundary
@@ -150,8 +150,8 @@ void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* out) {
             int kind = kind_of(type.first);
             if (kind < 0 || type.second.empty())
                 continue;
-            std::string raw[CD_TEXT_TRACKS + 1];
-            bool present[CD_TEXT_TRACKS + 1] = {};
+            std::string raw[DISC_TRACKS + 1];
+            bool present[DISC_TRACKS + 1] = {};
             size_t first = 0;
             for (size_t i = 1; i <= type.second.size(); ++i) {
                 if (i == type.second.size() || type.second[i][2] != type.second[i - 1][2] + 1) {
@@ -164,14 +164,14 @@ void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* out) {
             // With packs that failed their CRC, a track of the kind's range
             // whose text is not here lost it: every track has one, if empty.
             unsigned last = kind == TEXT_GENRE || type.first == DISC_ID_TYPE ? 0 : block.last_track;
-            for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+            for (unsigned t = 0; t <= DISC_TRACKS; ++t)
                 if (present[t] && t > last && kind != TEXT_GENRE && type.first != DISC_ID_TYPE)
                     last = t;
-            for (unsigned t = 0; out->bad_packs > 0 && t <= last && t <= CD_TEXT_TRACKS; ++t)
+            for (unsigned t = 0; out->bad_packs > 0 && t <= last && t <= DISC_TRACKS; ++t)
                 block.lost[t][kind] = !present[t];
             // UPC/EAN, ISRCs and the disc ID are ASCII whatever the block's code.
             bool ascii = kind == TEXT_CODE || type.first == DISC_ID_TYPE;
-            for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+            for (unsigned t = 0; t <= DISC_TRACKS; ++t)
                 block.text[t][kind] = block.double_byte && !ascii
                                           ? as_hex(raw[t])
                                           : as_utf8(raw[t], ascii ? (uint8_t)CHARACTERS_ASCII : block.character_code);

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "disc/answer.h"
+#include "subchannel.h"
 
 #include <string>
 #include <vector>
@@ -14,8 +15,7 @@
 enum {
     CD_TEXT_PACK = 18,      // bytes a pack: 4 of header, 12 of text, 2 of CRC
     CD_TEXT_PACKS = 8 * 256,  // at most 8 blocks of 256 packs
-    CD_TEXT_BLOCKS = 8,
-    CD_TEXT_TRACKS = 99
+    CD_TEXT_BLOCKS = 8
 };
 
 // The texts a pack type carries, from 80h on; the UPC/EAN of the disc and
@@ -47,10 +47,10 @@ struct cd_text_block {
     unsigned first_track, last_track;
     uint16_t genre;             // the genre code, 0 for none
     // By track (0: the disc) and kind: UTF-8, or hex for a double-byte block.
-    std::string text[CD_TEXT_TRACKS + 1][CD_TEXT_KINDS];
+    std::string text[DISC_TRACKS + 1][CD_TEXT_KINDS];
     // A text the block has for every track of its kind that is not here: its
     // pack failed its CRC. Never an empty text.
-    bool lost[CD_TEXT_TRACKS + 1][CD_TEXT_KINDS];
+    bool lost[DISC_TRACKS + 1][CD_TEXT_KINDS];
 };
 
 struct cd_text {

@@ -46,7 +46,7 @@ bool toc_parse_tracks(const uint8_t* answer, uint32_t length, bool cut, disc_toc
             lead_out = true;
             break;
         }
-        if (number < 1 || number > TOC_TRACKS) {
+        if (number < 1 || number > DISC_TRACKS) {
             snprintf(why, ANSWER_WHY_SIZE, "it lists track %u, outside 1-99", number);
             return false;
         }
@@ -139,14 +139,14 @@ bool toc_parse_full(const uint8_t* answer, uint32_t length, bool cut, disc_toc* 
         return false;
     }
     disc_toc t = *toc;
-    bool seen[TOC_TRACKS + 1] = {};
+    bool seen[DISC_TRACKS + 1] = {};
     bool first_end = false;
     for (uint32_t at = 4; at < n; at += FULL_TOC_ENTRY) {
         const uint8_t* d = answer + at;
         uint8_t session = d[0], point = d[3];
         if ((d[1] >> 4) != ADR_POSITION)
             continue;  // of another kind (ADR 5: recordable discs' pointers), not a track's or a lead-out's
-        bool is_track = point >= 1 && point <= TOC_TRACKS;
+        bool is_track = point >= 1 && point <= DISC_TRACKS;
         if (!is_track && point != FULL_TOC_LEAD_OUT_POINT)
             continue;  // A0h, A1h: the session's first and last track, which format 0000b gave
         if (session < 1 || session > last_session) {
@@ -196,7 +196,7 @@ bool toc_parse_full(const uint8_t* answer, uint32_t length, bool cut, disc_toc* 
 
 bool toc_impossible(const disc_toc* toc, char why[ANSWER_WHY_SIZE]) {
     why[0] = '\0';
-    if (toc->track_count == 0 || toc->track_count > TOC_TRACKS) {
+    if (toc->track_count == 0 || toc->track_count > DISC_TRACKS) {
         snprintf(why, ANSWER_WHY_SIZE, "it lists %u tracks", toc->track_count);
         return true;
     }

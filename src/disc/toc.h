@@ -7,18 +7,18 @@
 #include <stdint.h>
 
 #include "disc/answer.h"
+#include "subchannel.h"
 
 enum {
-    TOC_TRACKS = 99,
     TOC_TRACK_ENTRY = 8,             // format 0000b and 0001b: bytes per descriptor
     FULL_TOC_ENTRY = 11,             // format 0010b
-    TOC_ANSWER_SIZE = 4 + (TOC_TRACKS + 1) * TOC_TRACK_ENTRY,
+    TOC_ANSWER_SIZE = 4 + (DISC_TRACKS + 1) * TOC_TRACK_ENTRY,
     FULL_TOC_ANSWER_SIZE = 4 + 600 * FULL_TOC_ENTRY,  // room for 99 tracks and every session's points
     TOC_FORMAT_TRACKS = 0x0,         // format 0000b
     TOC_FORMAT_SESSIONS = 0x1,       // format 0001b
     TOC_FORMAT_FULL = 0x2,           // format 0010b
     TOC_FORMAT_CD_TEXT = 0x5,        // format 0101b
-    TOC_LEAD_OUT = 0xAA,             // the lead-out's track number in a descriptor
+    TOC_LEAD_OUT = Q_LEAD_OUT_TRACK, // the lead-out's track number in a descriptor, as in its Q frames
     SESSION_GAP_BLOCKS = 11400       // from a session's lead-out to the next session's first track
 };
 
@@ -32,7 +32,7 @@ struct toc_track {
 struct disc_toc {
     uint8_t first_track, last_track;
     unsigned track_count;
-    toc_track track[TOC_TRACKS];
+    toc_track track[DISC_TRACKS];
     int32_t lead_out;           // the last session's lead-out, as format 0000b gives it
     uint8_t sessions;           // complete sessions: 1 unless format 0001b says more
     int32_t first_session_end;  // the first session's lead-out: where its readable blocks end

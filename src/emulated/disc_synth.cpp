@@ -52,9 +52,10 @@ void fill_noise(uint64_t seed, uint8_t* out, size_t n) {
 }
 
 void put_msf(bit_writer* w, uint32_t frames) {
-    w->put(to_bcd(frames / 4500), 8);
-    w->put(to_bcd(frames / 75 % 60), 8);
-    w->put(to_bcd(frames % 75), 8);
+    msf t = msf_of_frames(frames);
+    w->put(to_bcd(t.m), 8);
+    w->put(to_bcd(t.s), 8);
+    w->put(to_bcd(t.f), 8);
 }
 
 }  // namespace
@@ -101,7 +102,7 @@ disc_toc synth_toc(const synth_disc& disc) {
 
 synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
     synth_sector_info info;
-    info.abs_frames = lba + SYNTH_PREGAP_FRAMES;
+    info.abs_frames = lba + BLOCK_0_FRAMES;
     uint32_t start = 0;
     const synth_track* track = nullptr;
     const synth_track* previous = nullptr;
@@ -134,7 +135,7 @@ synth_sector_info synth_describe(const synth_disc& disc, uint32_t lba) {
         info.control = 0x4;
         info.rel_frames = lba - second;
     } else if (track == nullptr) {
-        info.track = SYNTH_LEAD_OUT_TRACK;
+        info.track = Q_LEAD_OUT_TRACK;
         info.index = 1;
         info.rel_frames = lba - start;
     }
@@ -184,7 +185,7 @@ std::array<uint8_t, 12> synth_q(const synth_disc& disc, uint32_t lba) {
     case SYNTH_POSITION:
         w.put(info.control, 4);
         w.put(1, 4);
-        w.put(info.track == SYNTH_LEAD_OUT_TRACK ? 0xAA : to_bcd(info.track), 8);
+        w.put(info.track == Q_LEAD_OUT_TRACK ? Q_LEAD_OUT_TRACK : to_bcd(info.track), 8);
         w.put(to_bcd(info.index), 8);
         put_msf(&w, info.rel_frames);
         w.put(0, 8);
@@ -227,9 +228,10 @@ void synth_sector(const synth_disc& disc, uint32_t lba, uint8_t sector[SECTOR_BU
     if (info.control & 4) {  // a data track: sync pattern and header
         memset(main_channel, 0xFF, 12);
         main_channel[0] = main_channel[11] = 0x00;
-        main_channel[12] = (uint8_t)to_bcd(info.abs_frames / 4500);
-        main_channel[13] = (uint8_t)to_bcd(info.abs_frames / 75 % 60);
-        main_channel[14] = (uint8_t)to_bcd(info.abs_frames % 75);
+        msf address = msf_of_frames(info.abs_frames);
+        main_channel[12] = (uint8_t)to_bcd(address.m);
+        main_channel[13] = (uint8_t)to_bcd(address.s);
+        main_channel[14] = (uint8_t)to_bcd(address.f);
         main_channel[15] = info.mode;
     }
 
@@ -379,7 +381,7 @@ synth_disc synth_album_disc(uint32_t frames) {
     disc.mcn = "2001234567893";
     for (uint32_t start = 0, n = 1; start < frames; ++n) {
         synth_track t;
-        t.pregap = n == 1 ? 0 : std::min<uint32_t>(SYNTH_PREGAP_FRAMES, frames - start);
+        t.pregap = n == 1 ? 0 : std::min<uint32_t>(2 * FRAMES_PER_SECOND, frames - start);  // two seconds
         t.length = std::min(track_frames, frames - start - t.pregap);
         t.control = n % 2 ? 0x0 : 0x2;
         char isrc[13];

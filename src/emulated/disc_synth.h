@@ -15,10 +15,6 @@
 #include "drive/drive.h"
 #include "disc/toc.h"
 
-enum {
-    SYNTH_PREGAP_FRAMES = 150,
-    SYNTH_LEAD_OUT_TRACK = 110  // track number byte AA, as the scanner decodes it
-};
 
 struct synth_track {
     synth_track(uint32_t pregap_frames = 0, uint32_t length_frames = 0, uint8_t control_nibble = 0,
@@ -99,7 +95,7 @@ enum synth_kind { SYNTH_POSITION, SYNTH_MCN, SYNTH_ISRC, SYNTH_RAW };
 struct synth_sector_info {
     synth_kind kind = SYNTH_POSITION;
     bool damaged = false;
-    unsigned track = 0, index = 0;  // where the block lies; SYNTH_LEAD_OUT_TRACK in the lead-out
+    unsigned track = 0, index = 0;  // where the block lies; Q_LEAD_OUT_TRACK in the lead-out
     uint8_t control = 0;
     uint8_t mode = 1;         // the sector mode of a data track's blocks (the second session's: 1)
     uint32_t rel_frames = 0;  // track time as carried: counts down in index 0 (see countdown_to_one)

@@ -43,9 +43,10 @@ uint32_t bcd_frames(const uint8_t msf[3]) {
 }
 
 void bcd_put_frames(uint8_t msf[3], uint32_t frames) {
-    msf[0] = bcd_of(frames / FRAMES_PER_MINUTE);
-    msf[1] = bcd_of(frames / FRAMES_PER_SECOND % 60);
-    msf[2] = bcd_of(frames % FRAMES_PER_SECOND);
+    ::msf t = msf_of_frames(frames);
+    msf[0] = bcd_of(t.m);
+    msf[1] = bcd_of(t.s);
+    msf[2] = bcd_of(t.f);
 }
 
 bool is_position_frame(const uint8_t q[Q_SIZE]) {

@@ -12,16 +12,18 @@
 
 namespace {
 
+typedef msf msf_t;  // the name msf is a parameter here
+
 const uint8_t ADR_POSITION = 0x10;  // ADR 1 in the high nibble
 const uint8_t POINT_FIRST_TRACK = 0xA0, POINT_LAST_TRACK = 0xA1, POINT_LEAD_OUT = 0xA2;
 
 void put_address(uint8_t* p, int32_t lba, bool msf) {
     if (msf) {
-        int32_t frames = lba + 150;
+        msf_t t = msf_of_frames(disc_frames_of_block(lba));
         p[0] = 0;
-        p[1] = (uint8_t)(frames / 4500);
-        p[2] = (uint8_t)(frames / 75 % 60);
-        p[3] = (uint8_t)(frames % 75);
+        p[1] = t.m;
+        p[2] = t.s;
+        p[3] = t.f;
         return;
     }
     p[0] = (uint8_t)((uint32_t)lba >> 24);
@@ -43,9 +45,8 @@ void full_descriptor(std::vector<uint8_t>* a, uint8_t session, uint8_t control, 
 }
 
 void full_address(std::vector<uint8_t>* a, uint8_t session, uint8_t control, uint8_t point, int32_t lba) {
-    int32_t frames = lba + 150;
-    full_descriptor(a, session, control, point, (uint8_t)(frames / 4500), (uint8_t)(frames / 75 % 60),
-                    (uint8_t)(frames % 75));
+    msf_t t = msf_of_frames(disc_frames_of_block(lba));
+    full_descriptor(a, session, control, point, t.m, t.s, t.f);
 }
 
 // Where a session's lead-out begins.
@@ -73,16 +74,13 @@ sighting look(uint32_t count, const std::function<bool(uint32_t, uint8_t*)>& fet
     static uint8_t sector[SECTOR_BUFFER_SIZE];
     for (uint32_t x = b; x < count && x < b + 32; ++x) {
         uint8_t q[Q_SIZE];
-        q_frame f;
+        q_position p;
         if (!fetch(x, sector))
             continue;
         extract_q(sector + SECTOR_MAIN_SIZE, q);
-        if (decode_q(q, &f) != 0 || f.adr_control >> 4 != 1 || !q_position_valid(q))
+        if (!q_position_of(q, &p))
             continue;
-        bool lead_out = q[1] == Q_LEAD_OUT_TRACK;
-        unsigned track = lead_out ? 100 : f.position.track;
-        return {true, track * 100 + f.position.index, (uint8_t)track, (uint8_t)(q[0] >> 4),
-                msf_frames(&f.position.abs) - msf_frames(&f.position.rel) - BLOCK_0_FRAMES};
+        return {true, p.order, (uint8_t)(p.track == 0 ? Q_ORDER_LEAD_OUT : p.track), p.control, p.start};
     }
     return {false, 0, 0, 0, 0};
 }
@@ -160,7 +158,7 @@ bool toc_from_frames(uint32_t count, const std::function<bool(uint32_t, uint8_t*
     memset(toc, 0, sizeof *toc);
     uint32_t from = 0;
     sighting s = look(count, fetch, 0);
-    while (s.found && s.track >= 1 && s.track <= TOC_TRACKS && toc->track_count < TOC_TRACKS) {
+    while (s.found && s.track >= 1 && s.track <= DISC_TRACKS && toc->track_count < DISC_TRACKS) {
         unsigned track = s.track;
         // Index 01 and above know where index 01 began, from their own times.
         uint32_t at = first_at_or_after(count, fetch, from, track * 100 + 1);
@@ -176,7 +174,7 @@ bool toc_from_frames(uint32_t count, const std::function<bool(uint32_t, uint8_t*
     toc->last_track = toc->track[toc->track_count - 1].number;
     toc->sessions = 1;
     toc->lead_out = (int32_t)count;
-    if (s.found && s.track == 100 && s.start >= 0 && s.start <= (int64_t)count)
+    if (s.found && s.track == Q_ORDER_LEAD_OUT && s.start >= 0 && s.start <= (int64_t)count)
         toc->lead_out = (int32_t)s.start;
     toc->first_session_end = toc->lead_out;
     return true;
@@ -195,7 +193,7 @@ bool toc_from_clonecd(const std::string& text, disc_toc* toc, std::string* error
         int32_t plba = (int32_t)number_of(entry["PLBA"]);
         if (point == POINT_LEAD_OUT)
             lead_outs[session] = plba;
-        if (point >= 1 && point <= TOC_TRACKS && number_of(entry["ADR"]) == 1 && toc->track_count < TOC_TRACKS)
+        if (point >= 1 && point <= DISC_TRACKS && number_of(entry["ADR"]) == 1 && toc->track_count < DISC_TRACKS)
             toc->track[toc->track_count++] = {(uint8_t)point, (uint8_t)(number_of(entry["Control"]) & 0x0F),
                                               (uint8_t)session, plba};
     };

@@ -54,7 +54,7 @@ bool compute_disc_ids(const id_layout* d, disc_ids* ids) {
     hashed += text;
     ids->musicbrainz_toc = std::to_string(d->first) + "+" + std::to_string(last_audio) + "+" +
                            std::to_string(audio_end + ID_OFFSET);
-    for (int n = 1; n <= SHEET_TRACKS; ++n) {
+    for (int n = 1; n <= DISC_TRACKS; ++n) {
         bool listed = n >= d->first && n <= last_audio;
         snprintf(text, sizeof text, "%08X", listed ? (unsigned)(d->start[n] + ID_OFFSET) : 0u);
         hashed += text;

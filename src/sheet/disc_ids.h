@@ -13,8 +13,8 @@
 // A disc's layout as the identifiers see it, in blocks (block 0 at 00:02.00).
 struct id_layout {
     int first, last;               // track numbers
-    int32_t start[SHEET_TRACKS + 1];  // index 01 of each track from first to last
-    bool data[SHEET_TRACKS + 1];   // a data track
+    int32_t start[DISC_TRACKS + 1];  // index 01 of each track from first to last
+    bool data[DISC_TRACKS + 1];   // a data track
     int32_t lead_out;              // the disc's real lead-out: that of its last session
     bool enhanced;                 // its last session is data, after an audio session
 };

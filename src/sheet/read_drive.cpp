@@ -63,18 +63,6 @@ uint8_t sector_mode(const uint8_t* main_channel) {
     return mode == 1 || mode == 2 ? mode : 0;
 }
 
-// A good position frame that carries a position, decoded; false for any other.
-bool position_of(const uint8_t q[Q_SIZE], unsigned* order, int64_t* disc, int64_t* start) {
-    q_frame f;
-    if (decode_q(q, &f) != 0 || f.adr_control >> 4 != 1 || !q_position_valid(q))
-        return false;
-    unsigned track = q[1] == Q_LEAD_OUT_TRACK ? 100 : f.position.track;
-    *order = track * 100 + f.position.index;
-    *disc = block_of_disc_frames(msf_frames(&f.position.abs));
-    *start = f.position.index >= 1 ? *disc - msf_frames(&f.position.rel) : -1;
-    return true;
-}
-
 bool is_isrc_frame(const uint8_t q[Q_SIZE], std::string* code) {
     q_frame f;
     if (decode_q(q, &f) != 0 || f.adr_control >> 4 != 3)
@@ -314,7 +302,7 @@ public:
     // contents' (`toc`), or without one those the frames show. One command
     // each, at most once.
     void read_drive_codes(const disc_toc* toc) {
-        for (int n = 1; n <= SHEET_TRACKS && !gone(); ++n) {
+        for (int n = 1; n <= DISC_TRACKS && !gone(); ++n) {
             const toc_track* entry = toc != NULL ? toc_find(toc, (unsigned)n) : NULL;
             const sheet_track* t = &s_->track[n];
             bool audio = toc != NULL ? entry != NULL && entry->session == 1 && !(entry->control & CONTROL_DATA)
@@ -363,7 +351,7 @@ private:
     uint32_t end_ = UINT32_MAX;
     bool end_known_ = false;
     FILE* notes_ = NULL;
-    bool isrc_asked_[SHEET_TRACKS + 1] = {};
+    bool isrc_asked_[DISC_TRACKS + 1] = {};
     bool codes_filled_in_ = false;  // the drive reports a code no frame carries: its code frames are filled in
     bool streaming_ = false;
     bool stopped_ = false;       // the drive said to stop: the end of the disc, a disc change, a disc gone
@@ -383,7 +371,7 @@ private:
 
     // The drive's own report of track n's ISRC, asked once; whether it gave one.
     bool ask_isrc(unsigned n) {
-        if (n > SHEET_TRACKS || isrc_asked_[n])
+        if (n > DISC_TRACKS || isrc_asked_[n])
             return false;
         isrc_asked_[n] = true;
         uint8_t answer[SUBQ_ANSWER_SIZE];
@@ -500,10 +488,9 @@ private:
     void store(uint32_t b, const uint8_t* sector) {
         uint8_t q[Q_SIZE];
         q_of(b, sector, q, q_kind_ == SHEET_Q_FORMATTED_UNCHECKED);
-        unsigned order;
-        int64_t disc, start;
-        if (position_of(q, &order, &disc, &start))
-            in_lead_out_ = order / 100 == 100;
+        q_position p;
+        if (q_position_of(q, &p))
+            in_lead_out_ = p.track == 0;
         any_read_ = true;
         unreadable_run_ = 0;
         lead_out_read_ += end_known_ && b >= end_;
@@ -710,18 +697,17 @@ private:
             if (b.first != last_block + 1)
                 agreeing = 0;  // a gap: the run starts again
             last_block = b.first;
-            unsigned order;
-            int64_t disc, start;
-            if (!b.second.readable || !position_of(b.second.q, &order, &disc, &start))
+            q_position p;
+            if (!b.second.readable || !q_position_of(b.second.q, &p))
                 continue;
-            if (agreeing > 0 && order == first.order && disc - first_disc == (int64_t)b.first - first.block) {
+            if (agreeing > 0 && p.order == first.order && p.disc - first_disc == (int64_t)b.first - first.block) {
                 if (++agreeing == s_->agreeing)
                     found.push_back(first);
                 continue;
             }
             agreeing = 1;
-            first = {b.first, order, start};
-            first_disc = disc;
+            first = {b.first, p.order, p.index >= 1 ? p.start : -1};
+            first_disc = p.disc;
         }
         return found;
     }

@@ -26,17 +26,6 @@ struct line {
     uint8_t q[Q_SIZE];
 };
 
-// A good position frame's disc time as a block and its order (track * 100
-// + index, the lead-out after every track); false for any other frame.
-bool position_of(const uint8_t q[Q_SIZE], int64_t* disc, unsigned* order) {
-    q_frame f;
-    if (decode_q(q, &f) != 0 || f.adr_control >> 4 != 1 || !q_position_valid(q))
-        return false;
-    *disc = block_of_disc_frames(msf_frames(&f.position.abs));
-    *order = (q[1] == Q_LEAD_OUT_TRACK ? 100u : f.position.track) * 100 + f.position.index;
-    return true;
-}
-
 struct placer {
     sheet* s;
     scan_result* r;
@@ -75,9 +64,10 @@ struct placer {
     }
 
     bool take(const line& l) {
-        int64_t disc;
-        unsigned order;
-        bool position = position_of(l.q, &disc, &order);
+        q_position p;
+        bool position = q_position_of(l.q, &p);
+        int64_t disc = p.disc;
+        unsigned order = p.order;
         if (waiting) {
             if (!position) {
                 held.push_back(l);

@@ -16,10 +16,9 @@ enum block_state {
     BLOCK_POSITION   // ... and up: a position frame, by offset_class
 };
 const int FAR_CLASS = 2 * SHEET_OFFSET_RANGE + 1;  // a Q offset beyond the range told apart
-const unsigned LEAD_OUT_ORDER = 100;               // the lead-out comes after track 99
 
 bool is_track(int number) {
-    return number >= 1 && number <= SHEET_TRACKS;
+    return number >= 1 && number <= DISC_TRACKS;
 }
 
 int offset_class(int64_t offset) {
@@ -265,15 +264,15 @@ void resolve_at_end(sheet* s) {
     }
 }
 
-void take_position(sheet* s, uint32_t b, const uint8_t q[Q_SIZE], const timing* t) {
+void take_position(sheet* s, uint32_t b, const q_position* frame) {
     position p;
     p.block = b;
-    p.track = q[1] == Q_LEAD_OUT_TRACK ? 0 : t->track;
-    p.index = t->index;
-    p.order = (p.track == 0 ? LEAD_OUT_ORDER : (unsigned)p.track) * 100 + p.index;
-    p.control = (uint8_t)(q[0] >> 4);
-    p.disc = block_of_disc_frames(msf_frames(&t->abs));
-    p.start = p.disc - msf_frames(&t->rel);
+    p.track = frame->track;
+    p.index = frame->index;
+    p.order = frame->order;
+    p.control = frame->control;
+    p.disc = frame->disc;
+    p.start = frame->start;
     p.offset = p.disc - b;
     if (s->unchecked && (p.offset < -SHEET_OFFSET_RANGE || p.offset > SHEET_OFFSET_RANGE)) {
         ++s->disagreeing;  // unchecked, and not where its block is: damage a CRC would have caught
@@ -375,7 +374,7 @@ void place_sighting(sheet_index* index, int q_offset, bool filled_in) {
 // Whether the drive reports codes while no frame read carries any.
 bool codes_filled_in(const sheet* s) {
     bool reported = false, framed = s->mcns.count > 0 || s->isrc_outside > 0 || s->held_count > 0;
-    for (int n = 0; n <= SHEET_TRACKS; ++n) {
+    for (int n = 0; n <= DISC_TRACKS; ++n) {
         reported = reported || s->drive_code_known[n];
         framed = framed || (n > 0 && s->track[n].isrcs.count > 0);
     }
@@ -404,7 +403,7 @@ void place_first_track(sheet* s) {
 // or an index that frames placed against the rest.
 void keep_points_rising(sheet* s) {
     int64_t last = -1;
-    for (int n = 1; n <= SHEET_TRACKS; ++n) {
+    for (int n = 1; n <= DISC_TRACKS; ++n) {
         sheet_track* t = &s->track[n];
         if (!t->seen)
             continue;
@@ -546,7 +545,7 @@ void sheet_add_mode(sheet* s, uint32_t b, uint8_t mode) {
 }
 
 void sheet_add_drive_code(sheet* s, int n, const char* code) {
-    if (n < 0 || n > SHEET_TRACKS)
+    if (n < 0 || n > DISC_TRACKS)
         return;
     s->drive_code_known[n] = true;
     memset(s->drive_code[n], 0, MCN_LENGTH);
@@ -627,13 +626,15 @@ bool sheet_add(sheet* s, uint32_t b, const uint8_t q[Q_SIZE]) {
     set_state(s, b, BLOCK_OTHER);
     ++s->good_frames;
     switch (frame.adr_control >> 4) {
-    case 1:
+    case 1: {
         ++s->good_positions;
-        if (q_position_valid(q))
-            take_position(s, b, q, &frame.position);
+        q_position p;
+        if (q_position_of(q, &p))
+            take_position(s, b, &p);
         else
             ++(s->unchecked ? s->disagreeing : s->malformed);  // unchecked, a frame that is no position is damage
         break;
+    }
     case 2: {
         if (!code_frame_fits(s, b, frame.mcn.abs_f)) {
             ++s->disagreeing;
@@ -835,7 +836,7 @@ void add_cd_text_codes(sheet* s) {
     decode_cd_text(r->cd_text, r->cd_text_packs, &text);
     for (const cd_text_block& b : text.blocks) {
         bool codes = false;
-        for (int n = 1; n <= SHEET_TRACKS && !codes; ++n)
+        for (int n = 1; n <= DISC_TRACKS && !codes; ++n)
             codes = !b.text[n][TEXT_CODE].empty();
         if (!codes)
             continue;
@@ -878,7 +879,7 @@ void sheet_finish(sheet* s) {
     s->codes_filled_in = codes_filled_in(s);
 
     s->first_track = s->last_track = 0;
-    for (int n = 1; n <= SHEET_TRACKS; ++n) {
+    for (int n = 1; n <= DISC_TRACKS; ++n) {
         sheet_track* t = &s->track[n];
         if (!t->seen)
             continue;
@@ -951,7 +952,7 @@ unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned
     if (!s->reading.toc_known)
         return 0;
     const disc_toc* toc = &s->reading.toc;
-    for (int number = 1; number <= SHEET_TRACKS; ++number) {
+    for (int number = 1; number <= DISC_TRACKS; ++number) {
         const toc_track* entry = toc_find(toc, (unsigned)number);
         const sheet_track* t = &s->track[number];
         if (t->later_session || (entry != NULL && entry->session > 1))

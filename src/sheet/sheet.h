@@ -15,7 +15,6 @@
 #include "subchannel.h"
 
 enum {
-    SHEET_TRACKS = 99,        // track numbers 1-99
     SHEET_INDEXES = 100,      // index numbers 0-99
     SHEET_CODES = 16,         // distinct codes counted per track, and for the disc
     SHEET_VOTES = 8,          // distinct start blocks counted per track, and for the lead-out
@@ -222,7 +221,7 @@ struct sheet {
     uint32_t stray;        // position frames that showed something new and that nothing confirmed
     uint32_t stray_block[SHEET_STRAYS_LISTED];
     uint32_t isrc_outside; // good ISRC frames in no track: before any, or in the lead-out
-    sheet_track track[SHEET_TRACKS + 1];  // by number; track[0] is not used
+    sheet_track track[DISC_TRACKS + 1];  // by number; track[0] is not used
     sheet_votes lead_out_votes;
     bool lead_out_confirmed;
     sheet_codes mcns;
@@ -263,8 +262,8 @@ struct sheet {
     uint32_t disagreeing;         // frames whose disc time is not near their block's: used for nothing
     uint32_t codes_unconfirmed;   // frames of codes fewer than `agreeing` frames carried
     // What the drive reports itself of the codes (READ SUB-CHANNEL), by track; [0] the catalogue number.
-    bool drive_code_known[SHEET_TRACKS + 1];
-    char drive_code[SHEET_TRACKS + 1][MCN_LENGTH];
+    bool drive_code_known[DISC_TRACKS + 1];
+    char drive_code[DISC_TRACKS + 1][MCN_LENGTH];
     sheet_mode_run mode_runs[SHEET_MODE_RUNS];
     unsigned mode_run_count;
 

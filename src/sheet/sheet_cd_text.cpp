@@ -28,12 +28,12 @@ std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* te
     std::vector<code_difference> differences;
     const cd_text_block* codes = NULL;
     for (const cd_text_block& b : text->blocks)
-        for (unsigned t = 0; t <= CD_TEXT_TRACKS && codes == NULL; ++t)
+        for (unsigned t = 0; t <= DISC_TRACKS && codes == NULL; ++t)
             if (!b.text[t][TEXT_CODE].empty())
                 codes = &b;
     if (codes == NULL)
         return differences;
-    for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t) {
+    for (unsigned t = 0; t <= DISC_TRACKS; ++t) {
         // The Q frames' code (or the drive's report of them), not one taken from CD-Text itself.
         const sheet_code* c = t == 0 ? (s->mcn >= 0 ? &s->mcns.code[s->mcn] : NULL)
                                      : s->track[t].seen ? track_isrc(&s->track[t]) : NULL;

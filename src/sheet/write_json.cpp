@@ -49,9 +49,9 @@ void codes(const sheet_codes* codes, int majority, int length, json* chosen, jso
 // another track's (also_track).
 void track_codes(const sheet* s, int n, const sheet_track* t, json* chosen, json* others) {
     codes(&t->isrcs, t->isrc, ISRC_LENGTH, chosen, others);
-    int tracks[SHEET_TRACKS];
+    int tracks[DISC_TRACKS];
     if (!chosen->is_null()) {
-        unsigned count = tracks_carrying(s, t->isrcs.code[t->isrc].code, n, tracks, SHEET_TRACKS);
+        unsigned count = tracks_carrying(s, t->isrcs.code[t->isrc].code, n, tracks, DISC_TRACKS);
         (*chosen)["also_on_tracks"] = std::vector<int>(tracks, tracks + count);
     }
     size_t k = 0;
@@ -129,7 +129,7 @@ void cd_text_objects(const sheet* s, json* object, json* why) {
     json blocks = json::array();
     for (const cd_text_block& b : text.blocks) {
         json tracks = json::array();
-        for (unsigned n = 1; n <= CD_TEXT_TRACKS; ++n) {
+        for (unsigned n = 1; n <= DISC_TRACKS; ++n) {
             json texts = texts_of(b, n);
             if (texts.empty())
                 continue;
@@ -151,7 +151,7 @@ void cd_text_objects(const sheet* s, json* object, json* why) {
     }
     json lost = json::array();  // texts a damaged pack lost, which the blocks leave out
     for (const cd_text_block& b : text.blocks)
-        for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+        for (unsigned t = 0; t <= DISC_TRACKS; ++t)
             for (int k = 0; k < CD_TEXT_KINDS; ++k)
                 if (b.lost[t][k])
                     lost.push_back({{"block", b.number},
@@ -238,9 +238,9 @@ void write_json(const sheet* s, FILE* out) {
     json strays = json::array();
     for (uint32_t i = 0; i < s->stray && i < SHEET_STRAYS_LISTED; ++i)
         strays.push_back(s->stray_block[i]);
-    toc_disagreement d[SHEET_TRACKS + 1];
+    toc_disagreement d[DISC_TRACKS + 1];
     json disagreements = json::array();
-    unsigned count = sheet_toc_disagreements(s, d, SHEET_TRACKS + 1);
+    unsigned count = sheet_toc_disagreements(s, d, DISC_TRACKS + 1);
     for (unsigned i = 0; i < count; ++i)
         disagreements.push_back({{"track", d[i].track},
                                  {"toc_block", d[i].toc_block < 0 ? json(nullptr) : json(d[i].toc_block)},

@@ -270,7 +270,7 @@ void write_svg(const sheet* s, FILE* out) {
             WIDTH, HEIGHT);
 
     int tracks = 0;
-    for (int n = 1; n <= SHEET_TRACKS; ++n)
+    for (int n = 1; n <= DISC_TRACKS; ++n)
         tracks += s->track[n].seen;
     char length[TIME_TEXT_SIZE];
     format_frames(length, p.end, '.');

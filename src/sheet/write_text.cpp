@@ -202,8 +202,8 @@ void write_no_isrc_line(const sheet* s, FILE* out) {
 // in a run of its own, the one that may be meant.
 void write_shared_isrc(const sheet* s, int n, FILE* out) {
     const sheet_code* c = track_isrc(&s->track[n]);
-    int others[SHEET_TRACKS];
-    unsigned count = c != NULL ? tracks_carrying(s, c->code, n, others, SHEET_TRACKS) : 0;
+    int others[DISC_TRACKS];
+    unsigned count = c != NULL ? tracks_carrying(s, c->code, n, others, DISC_TRACKS) : 0;
     if (count == 0 || others[0] < n)
         return;
     char isrc[16];
@@ -273,7 +273,7 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
 
 // Whether any frame of a track carried an ISRC.
 bool any_isrc_frame(const sheet* s) {
-    for (int n = 1; n <= SHEET_TRACKS; ++n)
+    for (int n = 1; n <= DISC_TRACKS; ++n)
         for (unsigned i = 0; i < s->track[n].isrcs.count; ++i)
             if (s->track[n].isrcs.code[i].frames > 0)
                 return true;
@@ -391,8 +391,8 @@ void write_reading(const sheet* s, FILE* out) {
 }
 
 void write_toc_notes(const sheet* s, FILE* out) {
-    toc_disagreement d[SHEET_TRACKS + 1];
-    unsigned n = sheet_toc_disagreements(s, d, SHEET_TRACKS + 1);
+    toc_disagreement d[DISC_TRACKS + 1];
+    unsigned n = sheet_toc_disagreements(s, d, DISC_TRACKS + 1);
     for (unsigned i = 0; i < n; ++i) {
         if (d[i].track == 0)
             fprintf(out, "The table of contents puts the lead-out at block %" PRId64 ", its frames at block %" PRId64
@@ -539,7 +539,7 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, FILE* out) {
     }
     bool codes = false;
     for (const cd_text_block& b : text->blocks)
-        for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+        for (unsigned t = 0; t <= DISC_TRACKS; ++t)
             codes = codes || !b.text[t][TEXT_CODE].empty();
     std::vector<code_difference> differences = cd_text_against_q(s, text);
     if (codes && differences.empty())

@@ -50,12 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
         seen |= 1u << b.number;
         size_t bytes = 0;
-        for (unsigned t = 0; t <= CD_TEXT_TRACKS; ++t)
+        for (unsigned t = 0; t <= DISC_TRACKS; ++t)
             for (int k = 0; k < CD_TEXT_KINDS; ++k)
                 bytes += b.text[t][k].size();
         // UTF-8 doubles a byte at most, hex makes two bytes five characters;
         // a TAB copies a text, which the packs could make each track's.
-        if (bytes > (size_t)count * 12 * 3 * (CD_TEXT_TRACKS + 1))
+        if (bytes > (size_t)count * 12 * 3 * (DISC_TRACKS + 1))
             __builtin_trap();
     }
     return 0;

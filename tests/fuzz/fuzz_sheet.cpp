@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();  // every block up to the end is a line or missing
     sheet_finish(&s);
     uint32_t track_errors = s.crc_errors_before;
-    for (int n = 1; n <= SHEET_TRACKS; ++n)
+    for (int n = 1; n <= DISC_TRACKS; ++n)
         track_errors += s.track[n].crc_errors;
     if (track_errors > s.crc_errors || s.crc_errors > s.sectors || s.out_of_place > s.sectors)
         __builtin_trap();

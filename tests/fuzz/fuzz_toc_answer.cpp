@@ -39,7 +39,7 @@ void check_usable(const uint8_t* a, uint32_t n, const answer_shape* shape, bool 
 
 // What every table a disc can have is, said again apart from toc_impossible.
 void check_possible(const disc_toc* t) {
-    check(t->track_count >= 1 && t->track_count <= TOC_TRACKS && t->sessions >= 1);
+    check(t->track_count >= 1 && t->track_count <= DISC_TRACKS && t->sessions >= 1);
     for (unsigned i = 0; i < t->track_count; ++i) {
         const toc_track* k = &t->track[i];
         check(k->start >= 0 && k->session >= 1 && k->session <= t->sessions);
@@ -87,9 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(why[0] != '\0' && memcmp(&before, &toc, sizeof toc) == 0);
         return 0;
     }
-    check(toc.track_count >= 1 && toc.track_count <= TOC_TRACKS);
+    check(toc.track_count >= 1 && toc.track_count <= DISC_TRACKS);
     for (unsigned i = 0; i < toc.track_count; ++i) {
-        check(toc.track[i].number >= 1 && toc.track[i].number <= TOC_TRACKS);
+        check(toc.track[i].number >= 1 && toc.track[i].number <= DISC_TRACKS);
         check(i == 0 || toc.track[i].number > toc.track[i - 1].number);
     }
     check(toc.first_track == toc.track[0].number && toc.last_track == toc.track[toc.track_count - 1].number);
