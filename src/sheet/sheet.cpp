@@ -955,3 +955,15 @@ unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned
         add(0, toc->first_session_end, s->lead_out);
     return n;
 }
+
+void sheet_count_read(const sheet* s, int64_t first, int64_t end, uint32_t* read, uint32_t* lacking) {
+    *read = *lacking = 0;
+    for (int64_t d = first; d < end; ++d) {
+        int64_t b = d - s->q_offset;  // the scan's block that carried the disc's block d
+        if (b < 0 || b >= (int64_t)s->end)
+            continue;
+        int state = b < (int64_t)SHEET_BLOCKS ? state_of(s, (uint32_t)b) : (int)BLOCK_OTHER;
+        *read += state >= BLOCK_CRC_ERROR;
+        *lacking += state == BLOCK_UNREADABLE;
+    }
+}
