@@ -400,44 +400,51 @@ void write_runs(picture* p, const std::vector<double>& value, int kind, double y
     }
 }
 
-// What each pixel column lacks, as a mark kind (MARKS: nothing): in the
-// lane of blocks read, a column with a block that has no frame shows it,
-// and one with no block read is not read; over the codes and the charts
-// only a column without a block read is marked, for what is drawn there
-// counts the blocks read.
-struct lacks {
-    std::vector<int> lane, over;
+// A run of pixel columns [first, end) that lack the same: a mark kind.
+struct lack_run {
+    int first, end, kind;
 };
+
+// What the pixel columns lack, in runs: in the lane of blocks read, a column
+// with a block that has no frame shows it, and one with no block read is
+// not read; over the codes and the charts only a column without a block
+// read is marked, for what is drawn there counts the blocks read.
+struct lacks {
+    std::vector<lack_run> lane, over;
+};
+
+void add_column(std::vector<lack_run>* runs, int column, int kind) {
+    if (kind == MARKS)
+        return;
+    if (!runs->empty() && runs->back().end == column && runs->back().kind == kind)
+        ++runs->back().end;
+    else
+        runs->push_back({column, column + 1, kind});
+}
 
 lacks lacks_of_columns(const picture* p) {
     const sheet* s = p->s;
     // A saved scan can only lose lines, a drive only fail to read blocks.
     int lacking_kind = s->reading.method == SHEET_FROM_REPORT ? MARK_MISSING : MARK_UNREADABLE;
-    lacks l = {std::vector<int>(PLOT_WIDTH, MARKS), std::vector<int>(PLOT_WIDTH, MARKS)};
+    lacks l;
     for (int c = 0; c < PLOT_WIDTH; ++c) {
         uint64_t from, to;
         frames_of_column(p, c, &from, &to);
         uint32_t read, lacking;
         sheet_count_read(s, (int64_t)from - BLOCK_0_FRAMES, (int64_t)to - BLOCK_0_FRAMES, &read, &lacking);
-        l.lane[c] = lacking > 0 ? lacking_kind : read == 0 ? MARK_NOT_READ : MARKS;
-        l.over[c] = read > 0 ? MARKS : lacking > 0 ? lacking_kind : MARK_NOT_READ;
+        add_column(&l.lane, c, lacking > 0 ? lacking_kind : read == 0 ? MARK_NOT_READ : MARKS);
+        add_column(&l.over, c, read > 0 ? MARKS : lacking > 0 ? lacking_kind : MARK_NOT_READ);
     }
     return l;
 }
 
-std::vector<double> columns_of(const std::vector<int>& kinds, int kind) {
-    std::vector<double> v(PLOT_WIDTH);
-    for (int c = 0; c < PLOT_WIDTH; ++c)
-        v[c] = kinds[c] == kind;
-    return v;
-}
-
 // Marks of what columns lack, in a lane or over one; `faint` over one.
-void write_lacks(picture* p, const std::vector<int>& kinds, double y, double height, bool faint) {
-    write_runs(p, columns_of(kinds, MARK_NOT_READ), MARK_NOT_READ, y, height, 0, fill(NOT_READ_FILL));
-    const char* over = faint ? OVER_LANES : "";
-    write_runs(p, columns_of(kinds, MARK_UNREADABLE), MARK_UNREADABLE, y, height, 0, fill(UNREADABLE_COLOUR) + over);
-    write_runs(p, columns_of(kinds, MARK_MISSING), MARK_MISSING, y, height, 0, fill(MISSING_COLOUR) + over);
+void write_lacks(picture* p, const std::vector<lack_run>& runs, double y, double height, bool faint) {
+    for (const lack_run& r : runs) {
+        std::string look = r.kind == MARK_NOT_READ ? fill(NOT_READ_FILL)
+                           : fill(r.kind == MARK_MISSING ? MISSING_COLOUR : UNREADABLE_COLOUR) + (faint ? OVER_LANES : "");
+        mark_rect(p, r.kind, NULL, PLOT_X + r.first, y, r.end - r.first, height, look);
+    }
 }
 
 void write_read_lane(picture* p, const lacks& l) {
