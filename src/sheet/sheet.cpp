@@ -965,3 +965,19 @@ unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned
         add(0, toc->first_session_end, s->lead_out);
     return n;
 }
+
+void sheet_count_read(const sheet* s, int64_t first, int64_t end, uint32_t* read, uint32_t* lacking) {
+    *read = *lacking = 0;
+    // The scan's blocks that carried the disc's [first, end), of those fed in: [0, s->end).
+    int64_t from = first - s->q_offset, to = end - s->q_offset;
+    from = from < 0 ? 0 : from;
+    to = to > (int64_t)s->end ? (int64_t)s->end : to;
+    for (int64_t b = from; b < to && b < (int64_t)SHEET_BLOCKS; ++b) {
+        int state = state_of(s, (uint32_t)b);
+        *read += state >= BLOCK_CRC_ERROR;
+        *lacking += state == BLOCK_UNREADABLE;
+    }
+    int64_t beyond = from > (int64_t)SHEET_BLOCKS ? from : (int64_t)SHEET_BLOCKS;
+    if (to > beyond)
+        *read += (uint32_t)(to - beyond);
+}

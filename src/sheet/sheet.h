@@ -389,5 +389,12 @@ struct toc_disagreement {
 };
 unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned room);
 
+// Of the disc's own blocks [first, end) (negative: before block 0, never
+// read), how many were read (a frame came, damaged or not) and how many
+// lack one (the drive could not read them, or a saved scan lost their
+// lines); the rest were not read. Blocks past those kept one by one count as
+// read up to the end of the scan. After sheet_finish.
+void sheet_count_read(const sheet* s, int64_t first, int64_t end, uint32_t* read, uint32_t* lacking);
+
 
 #endif
