@@ -306,35 +306,42 @@ int inquiry(drive_handle handle, uint8_t* answer, uint8_t allocation, uint32_t* 
     return read_answer(handle, cdb, INQUIRY_CDB_LENGTH, answer, allocation, length, failure);
 }
 
-void print_read_failure(FILE* out, const read_failure* f, bool first_read) {
+void read_failure_text(const read_failure* f, bool first_read, char* text, size_t size) {
     const sense_data* sense = &f->sense;
+    text[0] = '\0';
     if (f->kind == READ_CHECK_CONDITION && sense->has_key) {
         const char* words = additional_sense_words(sense);
-        if (sense->has_asc)
-            fprintf(out, "drive reports: %s%s%s (%02x/%02x/%02x)", sense_key_words(sense->key), words ? ", " : "",
-                    words ? words : "", sense->key, sense->asc, sense->ascq);
-        else
-            fprintf(out, "drive reports: %s (%02x)", sense_key_words(sense->key), sense->key);
-        fprintf(out, "%s\n", sense->deferred ? ", a deferred error (about an earlier command)" : "");
-        if (first_read && suggests_no_raw_subchannel(sense))
-            fprintf(out, "the drive may not support reading raw subchannel data\n");
+        int n = sense->has_asc ? snprintf(text, size, "drive reports: %s%s%s (%02x/%02x/%02x)", sense_key_words(sense->key),
+                                          words ? ", " : "", words ? words : "", sense->key, sense->asc, sense->ascq)
+                               : snprintf(text, size, "drive reports: %s (%02x)", sense_key_words(sense->key), sense->key);
+        size_t at = n > 0 && (size_t)n < size ? (size_t)n : strlen(text);
+        snprintf(text + at, size - at, "%s%s", sense->deferred ? ", a deferred error (about an earlier command)" : "",
+                 first_read && suggests_no_raw_subchannel(sense) ? "\nthe drive may not support reading raw subchannel data"
+                                                                 : "");
         return;
     }
     switch (f->kind) {
     case READ_CALL_FAILED:
-        fprintf(out, "the pass-through call to the drive failed\n");
+        snprintf(text, size, "the pass-through call to the drive failed");
         break;
     case READ_WRONG_COUNT:
-        fprintf(out, "the pass-through call returned an unexpected count of bytes (%lu)\n", (unsigned long)f->returned);
+        snprintf(text, size, "the pass-through call returned an unexpected count of bytes (%lu)", (unsigned long)f->returned);
         break;
     case READ_BAD_STATUS:
-        fprintf(out, "drive answered with SCSI status %02x\n", f->scsi_status);
+        snprintf(text, size, "drive answered with SCSI status %02x", f->scsi_status);
         break;
     case READ_CHECK_CONDITION:
-        fprintf(out, "drive reports an error but not which (no sense data)\n");
+        snprintf(text, size, "drive reports an error but not which (no sense data)");
         break;
     case READ_SHORT_TRANSFER:
-        fprintf(out, "%lu of %lu bytes arrived\n", (unsigned long)f->transferred, (unsigned long)f->expected);
+        snprintf(text, size, "%lu of %lu bytes arrived", (unsigned long)f->transferred, (unsigned long)f->expected);
         break;
     }
+}
+
+void print_read_failure(FILE* out, const read_failure* f, bool first_read) {
+    char text[READ_FAILURE_TEXT_SIZE];
+    read_failure_text(f, first_read, text, sizeof text);
+    if (text[0] != '\0')
+        fprintf(out, "%s\n", text);
 }

@@ -141,4 +141,9 @@ int inquiry(drive_handle handle, uint8_t* answer, uint8_t allocation, uint32_t* 
 // read, a line more when the answer suggests a drive without raw subchannel.
 void print_read_failure(FILE* out, const read_failure* failure, bool first_read);
 
+// The same words into text (its lines parted by a line feed, none at the
+// end; empty for a read that did not fail).
+enum { READ_FAILURE_TEXT_SIZE = 256 };
+void read_failure_text(const read_failure* failure, bool first_read, char* text, size_t size);
+
 #endif

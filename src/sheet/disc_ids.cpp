@@ -97,15 +97,15 @@ bool compute_disc_ids(const id_layout* d, disc_ids* ids) {
     return true;
 }
 
-bool sheet_layout(const sheet* s, id_layout* d, std::string* why) {
+bool sheet_layout(const disc_sheet* disc, id_layout* d, std::string* why) {
+    const sheet* s = &disc->s;
     *d = {};
-    const sheet_reading* r = &s->reading;
-    if (r->toc_known && !sheet_toc_trusted(s)) {
-        *why = std::string("the drive's table of contents cannot be right: ") + r->toc_impossible;
+    if (s->toc_known && !sheet_toc_trusted(s)) {
+        *why = std::string("the drive's table of contents cannot be right: ") + s->toc_impossible;
         return false;
     }
-    if (r->toc_known) {
-        const disc_toc* toc = &r->toc;
+    if (s->toc_known) {
+        const disc_toc* toc = &s->toc;
         d->first = toc->track[0].number;
         d->last = toc->track[toc->track_count - 1].number;
         for (unsigned i = 0; i < toc->track_count; ++i) {
@@ -117,11 +117,11 @@ bool sheet_layout(const sheet* s, id_layout* d, std::string* why) {
         return true;
     }
     if (s->first_track == 0) {
-        *why = std::string("the ") + sheet_read_word(s) + " shows no track";
+        *why = std::string("the ") + read_word(disc) + " shows no track";
         return false;
     }
     if (!s->lead_out_seen) {
-        *why = std::string("the ") + sheet_read_word(s) + " did not reach the lead-out";
+        *why = std::string("the ") + read_word(disc) + " did not reach the lead-out";
         return false;
     }
     d->first = s->first_track;
@@ -129,7 +129,7 @@ bool sheet_layout(const sheet* s, id_layout* d, std::string* why) {
     for (int n = d->first; n <= d->last; ++n) {
         const sheet_track* t = &s->track[n];
         if (!t->seen || !t->index[1].seen) {
-            *why = std::string("the ") + sheet_read_word(s) + " did not see every track's index 01";
+            *why = std::string("the ") + read_word(disc) + " did not see every track's index 01";
             return false;
         }
         d->start[n] = (int32_t)t->index[1].block;
@@ -139,9 +139,9 @@ bool sheet_layout(const sheet* s, id_layout* d, std::string* why) {
     return true;
 }
 
-bool sheet_ids(const sheet* s, disc_ids* ids, std::string* why) {
+bool sheet_ids(const disc_sheet* d, disc_ids* ids, std::string* why) {
     id_layout layout;
-    if (!sheet_layout(s, &layout, why))
+    if (!sheet_layout(d, &layout, why))
         return false;
     *why = "SHA-1 is not to be had";
     return compute_disc_ids(&layout, ids);

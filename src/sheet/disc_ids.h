@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "sheet/sheet.h"
+#include "sheet/disc_sheet.h"
 
 // A disc's layout as the identifiers see it, in blocks (block 0 at 00:02.00).
 struct id_layout {
@@ -34,10 +34,10 @@ bool compute_disc_ids(const id_layout* layout, disc_ids* ids);
 // The layout of a finished sheet: from the drive's table of contents when it
 // was read, else from the scan when it saw every track's index 01 and the
 // lead-out. False, with the reason in *why, when neither can give it.
-bool sheet_layout(const sheet* s, id_layout* layout, std::string* why);
+bool sheet_layout(const disc_sheet* d, id_layout* layout, std::string* why);
 
 // The identifiers of a finished sheet; false, with the reason in *why,
 // when they cannot be had.
-bool sheet_ids(const sheet* s, disc_ids* ids, std::string* why);
+bool sheet_ids(const disc_sheet* d, disc_ids* ids, std::string* why);
 
 #endif

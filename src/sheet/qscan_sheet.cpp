@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "drive/drive.h"
 #include "platform/binary_input.h"
 #include "platform/terminal.h"
@@ -37,6 +39,8 @@ const char HELP[] =
     "  --help        this text\n"
     "  --version     the program's version\n";
 const char DEFAULT_IMAGE[] = "disc.bin";
+
+const uint64_t PROGRESS_INTERVAL_NS = 250000000;  // a whole read's share, four times a second
 
 enum sheet_form { FORM_TEXT, FORM_CUE, FORM_JSON, FORM_SVG };
 
@@ -122,10 +126,48 @@ int parse_command_line(int argc, char** argv, command_line* c) {
     return 0;
 }
 
+// What a person at a terminal sees of a drive's read: its lines on standard
+// error, what is read now on the progress line, for a whole disc the share
+// read and the time left.
+struct terminal_listener {
+    progress bar;
+    uint64_t started, shown;
+    std::string what;
+};
+
+void say_line(void* context, const char* line, bool detail) {
+    terminal_listener* t = (terminal_listener*)context;
+    progress_end(&t->bar);
+    fprintf(stderr, "%s%s%s\n", detail ? "" : PROGRAM, detail ? "" : ": ", line);
+}
+
+bool show_progress(void* context, const char* what, uint64_t done, uint64_t total) {
+    terminal_listener* t = (terminal_listener*)context;
+    uint64_t now = steady_clock_ns();
+    if (strcmp(what, READING_WHOLE_DISC) == 0 && total > 0) {
+        if (now - t->shown < PROGRESS_INTERVAL_NS || done == 0)
+            return false;
+        t->shown = now;
+        uint64_t left_s = (uint64_t)((double)(now - t->started) / 1e9 * (double)(total - done) / (double)done);
+        char text[64];
+        snprintf(text, sizeof text, "%u%% of the disc, %u:%02u left", (unsigned)(100 * done / total),
+                 (unsigned)(left_s / 60), (unsigned)(left_s % 60));
+        progress_note(&t->bar, text);
+    } else if (t->what != what) {
+        t->what = what;
+        progress_note(&t->bar, what);
+    }
+    return false;
+}
+
+void show_waiting(void* context) {
+    progress_note(&((terminal_listener*)context)->bar, "waiting for the drive");
+}
+
 // The sheet of the disc in the drive. Returns 0 when it was made from every
 // block it needed; 1 when some could not be read (the sheet is printed and
 // says which), or after saying why there is no sheet.
-int read_drive(const char* name, bool full, sheet* s, bool* have_sheet) {
+int read_drive(const char* name, bool full, disc_sheet* d, bool* have_sheet) {
     drive_handle drive = NULL;
     int rc = open_drive(name, &drive);
     if (rc != 0) {  // the same words as qscan's
@@ -136,12 +178,17 @@ int read_drive(const char* name, bool full, sheet* s, bool* have_sheet) {
             fprintf(stderr, "%s\n", reason);
         return STATUS_FAILED;
     }
-    progress bar;
-    progress_start(&bar, stderr_is_terminal(), steady_clock_ns, stderr);
+    terminal_listener t;
+    progress_start(&t.bar, stderr_is_terminal(), steady_clock_ns, stderr);
+    t.started = steady_clock_ns();
+    t.shown = 0;
+    read_listener listener = {&t, say_line, show_progress, show_waiting};
     read_failure failure;
     uint32_t block = 0;
-    sheet_start(s);
-    switch (sheet_read_drive(drive, full, s, &bar, stderr, &failure, &block)) {
+    disc_sheet_start(d);
+    int outcome = sheet_read_drive(drive, full, d, &listener, &failure, &block);
+    progress_end(&t.bar);
+    switch (outcome) {
     case READ_NOTHING:
         errno = EIO;
         perror("failed to read device");
@@ -169,8 +216,10 @@ int read_drive(const char* name, bool full, sheet* s, bool* have_sheet) {
 
 // Feeds the report's lines into *s, placed on the disc. Returns 0, or 1
 // after saying what was wrong with the input.
-int read_report(FILE* in, const char* name, sheet* s) {
-    sheet_start(s);
+int read_report(FILE* in, const char* name, disc_sheet* d) {
+    sheet* s = &d->s;
+    disc_sheet_start(d);
+    d->reading.method = SHEET_FROM_REPORT;
     scan_result r;
     switch (sheet_read_scan(in, s, &r)) {
     case SCAN_READ:
@@ -220,10 +269,11 @@ int qscan_sheet_main(int argc, char** argv) {
         return fflush(stdout) == 0 && !ferror(stdout) ? 0 : STATUS_FAILED;
     }
 
-    static sheet s;  // about 700 KB: not for the stack
+    static disc_sheet d;  // about 750 KB: not for the stack
+    sheet& s = d.s;
     if (c.file != NULL && names_a_drive(c.file)) {
         bool have_sheet = false;
-        status = read_drive(c.file, c.full, &s, &have_sheet);
+        status = read_drive(c.file, c.full, &d, &have_sheet);
         if (!have_sheet)
             return status;
     } else {
@@ -246,7 +296,7 @@ int qscan_sheet_main(int argc, char** argv) {
                                 "instead, name it: %s D:\n", PROGRAM, PROGRAM);
             binary_standard_input();
         }
-        status = read_report(in, name, &s);
+        status = read_report(in, name, &d);
         if (in != stdin)
             fclose(in);
         if (status != 0)
@@ -254,30 +304,33 @@ int qscan_sheet_main(int argc, char** argv) {
     }
     // Blocks of which no frame was good are no disc's Q: no sheet of a disc
     // without tracks, nor one the drive says nothing of.
-    if (s.reading.subchannel != SHEET_Q_NONE && (s.good_frames == 0 || s.good_positions == 0)) {
+    if (!s.no_frames && (s.good_frames == 0 || s.good_positions == 0)) {
         fprintf(stderr, "%s: %s\n", PROGRAM, s.good_frames == 0 ? NO_GOOD_Q_FRAME : NO_GOOD_POSITION_FRAME);
         return STATUS_FAILED;
     }
     sheet_finish(&s);
 
+    std::string text, notes;
     switch (c.form) {
     case FORM_CUE:
-        if (!write_cue(&s, c.image ? c.image : DEFAULT_IMAGE, stdout, stderr)) {
+        if (!write_cue(&d, c.image ? c.image : DEFAULT_IMAGE, &text, &notes)) {
             fprintf(stderr, "%s: no track in the input (no good position frame of index 01 or above "
                             "carries a track number), so no cue sheet\n", PROGRAM);
             return STATUS_FAILED;
         }
         break;
     case FORM_JSON:
-        write_json(&s, stdout);
+        write_json(&d, &text);
         break;
     case FORM_SVG:
-        write_svg(&s, stdout);
+        write_svg(&d, &text);
         break;
     default:
-        write_text(&s, stdout);
+        write_text(&d, &text);
         break;
     }
+    fputs(notes.c_str(), stderr);
+    fwrite(text.data(), 1, text.size(), stdout);
     // Output that could not be written (a full disk, a closed pipe) must not
     // end in a status that says the sheet is there.
     errno = 0;

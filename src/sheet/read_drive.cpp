@@ -9,9 +9,12 @@
 // order. Then the codes no frame gave, from the drive's own report.
 #include "sheet/read_drive.h"
 
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,7 +34,6 @@ const uint32_t NO_CODE_SPAN = 1000;            // so many blocks without an ISRC
 const uint32_t LEAD_OUT_READ = FRAMES_PER_SECOND;  // blocks of lead-out read, where the drive reads it
 const uint32_t FILL_LIMIT = 3 * READ_CD_MOST;  // unread blocks between two index points read whole
 const uint32_t NO_END_RUN = 100 * FRAMES_PER_SECOND;  // with no table of contents: unreadable blocks that end a read
-const uint64_t PROGRESS_INTERVAL_NS = 250000000;
 const unsigned PROBE_COMMANDS = 2;     // GOOD commands whose frames decide a subchannel selection
 const unsigned PROBE_MOST = 8;         // commands the probe sends at most before it takes raw P-W as it comes
 const int AGREEMENT_RANGE = 5;         // blocks an unchecked frame's disc time may lie from its block's (a drive's Q offset)
@@ -154,14 +156,27 @@ bool refused_command(const read_failure* f) {
     return f->kind == READ_CHECK_CONDITION && sense_is(&f->sense, INVALID_OPCODE);
 }
 
-// "the drive's CD-Text is malformed: ..." on `notes`, as qscan-sheet says things.
-void say_malformed(FILE* notes, const char* what, const char* why) {
-    fprintf(notes, "qscan-sheet: the drive's %s is malformed: %s\n", what, why);
+// A line for the listener, printf-like.
+void say(const read_listener* l, const char* format, ...) {
+    if (l->say == NULL)
+        return;
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    l->say(l->context, line, false);
+}
+
+// "the drive's CD-Text is malformed: ...".
+void say_malformed(const read_listener* l, const char* what, const char* why) {
+    say(l, "the drive's %s is malformed: %s", what, why);
 }
 
 class reader {
 public:
-    reader(drive_handle handle, sheet* s, progress* bar) : handle_(handle), s_(s), bar_(bar) {}
+    reader(drive_handle handle, sheet* s, const read_listener* listener)
+        : handle_(handle), s_(s), listener_(listener) {}
 
     // Blocks from `end` on need not be readable: the first session's lead-out.
     void set_end(uint32_t end) {
@@ -239,7 +254,7 @@ public:
 
     // Every block in order, straight into the sheet.
     void read_whole() {
-        started_ = steady_clock_ns();
+        snprintf(what_, sizeof what_, "%s", READING_WHOLE_DISC);
         probe(0);
         if (q_kind_ == SHEET_Q_NONE || stopped_)
             return;
@@ -321,12 +336,11 @@ public:
         if (read_subchannel(handle_, SUBQ_CATALOGUE_NUMBER, 0, answer, sizeof answer, &length, &f) != 0)
             return;
         if (!subq_parse_catalogue_number(answer, length, &valid, mcn, why))
-            say_malformed(notes_, "catalogue-number report", why);
+            say_malformed(listener_, "catalogue-number report", why);
         else if (valid)
             sheet_add_drive_code(s_, 0, mcn);
     }
 
-    void set_notes(FILE* notes) { notes_ = notes; }
 
     uint32_t commands() const { return commands_; }
     uint32_t lead_out_read() const { return lead_out_read_; }
@@ -340,7 +354,10 @@ public:
 private:
     drive_handle handle_;
     sheet* s_;
-    progress* bar_;
+    const read_listener* listener_;
+    char what_[64] = "";       // what is read now, for the listener
+    uint64_t planned_ = 0;     // the blocks the read expects to need
+    bool told_stop_ = false;
     unsigned per_command_ = READ_CD_MOST;  // sectors a command: READ_CD_MOST, or what the system takes
     unsigned worked_ = 0;                  // the most sectors a command delivered
     unsigned retry_size_ = 0;              // a size refused once, to try again from retry_after_ on
@@ -350,7 +367,6 @@ private:
     int q_kind_ = SHEET_Q_RAW;
     uint32_t end_ = UINT32_MAX;
     bool end_known_ = false;
-    FILE* notes_ = NULL;
     bool isrc_asked_[DISC_TRACKS + 1] = {};
     bool codes_filled_in_ = false;  // the drive reports a code no frame carries: its code frames are filled in
     bool streaming_ = false;
@@ -363,7 +379,6 @@ private:
     uint32_t lead_out_read_ = 0;  // blocks read from the first session's lead-out on
     read_failure failure_ = {};  // the first failure, or the one that stopped the read
     uint32_t failed_block_ = 0;
-    uint64_t started_ = 0, shown_ = 0;
     std::map<uint32_t, block_read> blocks_;
     alignas(SECTOR_BUFFER_ALIGNMENT) static uint8_t buffer_[READ_BUFFER_SIZE];
 
@@ -386,7 +401,7 @@ private:
         if (!subq_parse_isrc(answer, length, &valid, isrc, why)) {
             char what[48];
             snprintf(what, sizeof what, "ISRC report for track %u", n);
-            say_malformed(notes_, what, why);
+            say_malformed(listener_, what, why);
             return false;
         }
         if (valid)
@@ -396,10 +411,33 @@ private:
     unsigned sector_size() const { return read_cd_sector_size(selection_); }
 
     void note(const char* format, unsigned number = 0) {
-        char text[64];
-        snprintf(text, sizeof text, format, number);
-        progress_note(bar_, text);
+        snprintf(what_, sizeof what_, format, number);
+        tell();
     }
+
+    // The listener hears how far the read is; it may ask to stop.
+    void tell() {
+        uint64_t done = s_->sectors + blocks_.size();
+        if (planned_ < done)
+            planned_ = done;
+        if (listener_->progress != NULL && !stopped_ && listener_->progress(listener_->context, what_, done, planned_)) {
+            stopped_ = true;
+            stop_outcome_ = READ_STOPPED;
+        }
+    }
+
+public:
+    // The last word to the listener: everything read, done as total.
+    void tell_done() {
+        uint64_t done = s_->sectors + blocks_.size();
+        if (listener_->progress != NULL && !gone())
+            listener_->progress(listener_->context, what_, done, done);
+    }
+
+    // The blocks the read expects to need, for the listener's total.
+    void plan(uint64_t blocks) { planned_ = blocks; }
+
+private:
 
     int send(uint32_t b, unsigned n, read_failure* f) {
         ++commands_;
@@ -469,20 +507,6 @@ private:
         }
         blocks_.clear();
         return next;
-    }
-
-    // For a whole-disc read: the share read and the time left, four times a second.
-    void show_share(uint32_t b) {
-        uint64_t now = steady_clock_ns();
-        if (!end_known_ || now - shown_ < PROGRESS_INTERVAL_NS || b == 0)
-            return;
-        shown_ = now;
-        uint32_t done = b < end_ ? b : end_;
-        unsigned left_s = (unsigned)((double)(now - started_) / 1e9 * (end_ - done) / done);
-        char text[64];
-        snprintf(text, sizeof text, "%u%% of the disc, %u:%02u left", (unsigned)(100ull * done / end_), left_s / 60,
-                 left_s % 60);
-        progress_note(bar_, text);
     }
 
     void store(uint32_t b, const uint8_t* sector) {
@@ -584,8 +608,7 @@ private:
             if (rc == 0) {
                 keep(b, n);
                 b += n;
-                if (streaming_)
-                    show_share(b);
+                tell();
                 continue;
             }
             // An invalid field is the command block's, judged before any
@@ -797,13 +820,8 @@ private:
 
 alignas(SECTOR_BUFFER_ALIGNMENT) uint8_t reader::buffer_[READ_BUFFER_SIZE];
 
-void show_waiting(void* bar) {
-    progress_note((progress*)bar, "waiting for the drive");
-}
-
-
 // The drive's name; a drive that refuses INQUIRY, or answers it wrong, is unknown.
-void read_identity(drive_handle handle, sheet_reading* r, FILE* notes) {
+void read_identity(drive_handle handle, disc_reading* r, const read_listener* l) {
     uint8_t answer[INQUIRY_SIZE];
     uint32_t length = 0;
     read_failure f;
@@ -813,85 +831,104 @@ void read_identity(drive_handle handle, sheet_reading* r, FILE* notes) {
         return;
     r->drive_known = inquiry_parse(answer, length, length == sizeof answer, &r->drive, why);
     if (!r->drive_known)
-        say_malformed(notes, "INQUIRY answer", why);
+        say_malformed(l, "INQUIRY answer", why);
 }
 
-// The CD-Text, whole: header first, then what the header names.
-void read_cd_text(drive_handle handle, sheet_reading* r, FILE* notes) {
-    static uint8_t answer[4 + CD_TEXT_PACKS * CD_TEXT_PACK];
+// The CD-Text, whole: header first, then what the header names; its ISRCs
+// to the sheet, where no frame will give one.
+void read_cd_text(drive_handle handle, disc_sheet* d, const read_listener* l) {
+    disc_reading* r = &d->reading;
+    std::unique_ptr<uint8_t[]> answer(new uint8_t[4 + CD_TEXT_PACKS * CD_TEXT_PACK]);
     uint32_t length = 0;
     bool cut = false;
     read_failure ignored;
     r->cd_text_asked = true;
-    if (read_toc_answer(handle, TOC_FORMAT_CD_TEXT, 0, answer, sizeof answer, &length, &cut, &ignored) != 0)
+    if (read_toc_answer(handle, TOC_FORMAT_CD_TEXT, 0, answer.get(), 4 + CD_TEXT_PACKS * CD_TEXT_PACK, &length, &cut,
+                        &ignored) != 0)
         return;  // a drive or disc without it
     unsigned packs = 0;
-    if (!cd_text_answer_packs(answer, length, cut, &packs, r->cd_text_malformed)) {
-        say_malformed(notes, "CD-Text", r->cd_text_malformed);
+    if (!cd_text_answer_packs(answer.get(), length, cut, &packs, r->cd_text_malformed)) {
+        say_malformed(l, "CD-Text", r->cd_text_malformed);
         return;
     }
     if (cut)
-        fprintf(notes, "qscan-sheet: the drive's CD-Text is longer than the system takes in one transfer: its "
-                       "first %u packs are read\n", packs);
+        say(l, "the drive's CD-Text is longer than the system takes in one transfer: its first %u packs are read",
+            packs);
     r->cd_text_packs = packs;
-    memcpy(r->cd_text, answer + 4, (size_t)packs * CD_TEXT_PACK);
+    memcpy(r->cd_text, answer.get() + 4, (size_t)packs * CD_TEXT_PACK);
+    sheet_use_cd_text_codes(d);
+}
+
+// About the blocks a targeted read needs: around each track's start, a
+// stretch of its codes, the lead-out; for the listener's total.
+uint64_t planned_blocks(const disc_toc* toc, uint32_t end) {
+    uint64_t blocks = BEFORE_START + LEAD_OUT_READ;
+    for (unsigned i = 0; i < toc->track_count; ++i)
+        if (toc->track[i].session == 1)
+            blocks += BEFORE_START + AFTER_START + (toc->track[i].control & CONTROL_DATA ? 0 : NO_CODE_SPAN);
+    return blocks < end ? blocks : end;
 }
 
 }  // namespace
 
-int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FILE* notes, read_failure* failure,
+int sheet_read_drive(drive_handle handle, bool full, disc_sheet* d, const read_listener* l, read_failure* failure,
                      uint32_t* failed_block) {
-    sheet_reading* r = &s->reading;
-    read_identity(handle, r, notes);
-    progress_note(bar, "reading the table of contents");
+    sheet* s = &d->s;
+    disc_reading* r = &d->reading;
+    r->method = full ? SHEET_FULL : SHEET_TARGETED;  // a drive's read, whole or not as it turns out
+    read_identity(handle, r, l);
+    if (l->progress != NULL)
+        l->progress(l->context, "reading the table of contents", 0, 0);
     read_failure toc_failure;
     toc_notes toc_lines = {};
-    int toc_rc = read_disc_toc(handle, &r->toc, &toc_failure, show_waiting, bar, &toc_lines);
-    r->toc_known = toc_rc == 0;
+    disc_toc toc;
+    int toc_rc = read_disc_toc(handle, &toc, &toc_failure, l->waiting, l->context, &toc_lines);
     if (toc_rc == EIO && (becoming_ready(&toc_failure) || no_medium(&toc_failure))) {
-        progress_end(bar);
         *failure = toc_failure;  // no disc, or one the drive never got ready to read
         return READ_NOTHING;
     }
-    if (toc_lines.count > 0)
-        progress_end(bar);
     for (unsigned i = 0; i < toc_lines.count; ++i)
-        fprintf(notes, "qscan-sheet: %s\n", toc_lines.line[i]);
-    bool trusted = r->toc_known && !toc_impossible(&r->toc, r->toc_impossible);
-    reader disc(handle, s, bar);
-    disc.set_notes(notes);
-    if (r->toc_known) {
-        read_cd_text(handle, r, notes);
-        r->disc_blocks = (uint32_t)(r->toc.first_session_end < 0 ? 0 : r->toc.first_session_end);
+        say(l, "%s", toc_lines.line[i]);
+    if (toc_rc == 0)
+        sheet_use_toc(s, &toc);
+    bool trusted = sheet_toc_trusted(s);
+    reader disc(handle, s, l);
+    if (s->toc_known) {
+        read_cd_text(handle, d, l);
+        r->disc_blocks = (uint32_t)(toc.first_session_end < 0 ? 0 : toc.first_session_end);
     }
     if (trusted) {
         disc.set_end(r->disc_blocks);
     } else {
-        progress_end(bar);
-        if (r->toc_known) {
-            fprintf(notes, "qscan-sheet: the drive's table of contents cannot be right (%s), so the whole disc "
-                           "is read\n", r->toc_impossible);
+        if (s->toc_known) {
+            say(l, "the drive's table of contents cannot be right (%s), so the whole disc is read", s->toc_impossible);
         } else if (toc_rc == EIO) {
-            fprintf(notes, "qscan-sheet: the drive gave no table of contents, so the whole disc is read\n");
-            print_read_failure(notes, &toc_failure, false);
+            char words[READ_FAILURE_TEXT_SIZE];
+            read_failure_text(&toc_failure, false, words, sizeof words);
+            say(l, "the drive gave no table of contents, so the whole disc is read");
+            if (l->say != NULL)
+                l->say(l->context, words, true);
         } else {
-            fprintf(notes, "qscan-sheet: without a table of contents, the whole disc is read\n");
+            say(l, "without a table of contents, the whole disc is read");
         }
         full = true;
     }
     r->method = full ? SHEET_FULL : SHEET_TARGETED;
-    if (full)
+    if (full) {
+        disc.plan(trusted ? r->disc_blocks : 0);
         disc.read_whole();
-    else
-        disc.read_targeted(&r->toc);
-    r->subchannel = disc.q_kind();
-    if (r->subchannel == SHEET_Q_NONE && r->toc_known) {
-        if (full)
-            fprintf(notes, "qscan-sheet: the drive returns no subchannel with READ CD, so there is no block to read "
-                           "whole\n");
-        disc.read_data_modes(&r->toc);
+    } else {
+        disc.plan(planned_blocks(&toc, r->disc_blocks));
+        disc.read_targeted(&toc);
     }
-    progress_end(bar);
+    r->subchannel = disc.q_kind();
+    if (r->subchannel == SHEET_Q_NONE) {
+        sheet_no_frames(s);
+        if (full && trusted)
+            say(l, "the drive returns no subchannel with READ CD, so there is no block to read whole");
+        if (s->toc_known)
+            disc.read_data_modes(&toc);
+    }
     r->commands = disc.commands();
     r->lead_out_blocks = disc.lead_out_read();
     if (!trusted)
@@ -901,13 +938,14 @@ int sheet_read_drive(drive_handle handle, bool full, sheet* s, progress* bar, FI
     if (disc.gone())
         return disc.stopped_because();
     if (r->subchannel == SHEET_Q_NONE) {
-        if (!r->toc_known)
+        if (!s->toc_known)
             return READ_NOTHING;  // no subchannel and no table of contents: nothing to make a sheet of
     } else if (!disc.anything_read()) {
         return READ_NOTHING;
     }
-    disc.read_drive_codes(trusted ? &r->toc : NULL);
+    disc.read_drive_codes(trusted ? &toc : NULL);
     if (disc.gone())
         return disc.stopped_because();
+    disc.tell_done();
     return s->unreadable_count > 0 ? READ_GAPS : READ_WHOLE;
 }

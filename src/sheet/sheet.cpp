@@ -480,7 +480,7 @@ void place_track_ends(sheet* s) {
         if (!t->seen || first == NULL)
             continue;
         if (t->later_session) {
-            t->end = n == s->last_track ? clamp_block(s->reading.toc.lead_out) : end;
+            t->end = n == s->last_track ? clamp_block(s->toc.lead_out) : end;
             end = first->block;
             if (n > 1 && !s->track[n - 1].later_session)
                 end = s->lead_out;
@@ -542,6 +542,24 @@ void sheet_add_mode(sheet* s, uint32_t b, uint8_t mode) {
     } else if (s->mode_run_count < SHEET_MODE_RUNS) {
         s->mode_runs[s->mode_run_count++] = {b, b, mode};
     }
+}
+
+void sheet_use_toc(sheet* s, const disc_toc* toc) {
+    s->toc = *toc;
+    s->toc_known = true;
+    if (!toc_impossible(toc, s->toc_impossible))
+        s->toc_impossible[0] = '\0';
+}
+
+void sheet_no_frames(sheet* s) {
+    s->no_frames = true;
+}
+
+void sheet_add_cd_text_code(sheet* s, int n, const char code[ISRC_LENGTH]) {
+    if (n < 1 || n > DISC_TRACKS)
+        return;
+    s->cd_text_code_known[n] = true;
+    memcpy(s->cd_text_code[n], code, ISRC_LENGTH);
 }
 
 void sheet_add_drive_code(sheet* s, int n, const char* code) {
@@ -751,8 +769,8 @@ const sheet_index* first_index(const sheet_track* t) {
 // table says (drives may give it so far off), and track 1's index 01 after
 // block 0 has audio before it: its index 00 reaches back to block 0.
 void add_toc_tracks(sheet* s) {
-    const disc_toc* toc = &s->reading.toc;
-    bool no_frames = s->reading.subchannel == SHEET_Q_NONE;
+    const disc_toc* toc = &s->toc;
+    bool no_frames = s->no_frames;
     for (unsigned i = 0; sheet_toc_trusted(s) && i < toc->track_count; ++i) {
         const toc_track* entry = &toc->track[i];
         sheet_track* t = &s->track[entry->number];
@@ -827,31 +845,18 @@ void drop_rare_codes(sheet* s, sheet_codes* codes, int track) {
 }
 
 // Where neither the frames nor the drive give a track's ISRC, the one its
-// CD-Text gives, if any (the first block that gives codes).
+// CD-Text gives, if any.
 void add_cd_text_codes(sheet* s) {
-    const sheet_reading* r = &s->reading;
-    if (r->cd_text_packs == 0 || r->cd_text_malformed[0] != '\0')
-        return;
-    cd_text text;
-    decode_cd_text(r->cd_text, r->cd_text_packs, &text);
-    for (const cd_text_block& b : text.blocks) {
-        bool codes = false;
-        for (int n = 1; n <= DISC_TRACKS && !codes; ++n)
-            codes = !b.text[n][TEXT_CODE].empty();
-        if (!codes)
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
+        sheet_track* t = &s->track[n];
+        if (!s->cd_text_code_known[n] || !t->seen || t->isrcs.count > 0 || (t->control & CONTROL_DATA) ||
+            t->later_session)
             continue;
-        for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
-            sheet_track* t = &s->track[n];
-            char code[MCN_LENGTH] = {};
-            if (!t->seen || t->isrcs.count > 0 || (t->control & CONTROL_DATA) || t->later_session ||
-                !cd_text_code_as_q(b.text[n][TEXT_CODE], ISRC_LENGTH, code))
-                continue;
-            sheet_code* c = &t->isrcs.code[t->isrcs.count++];
-            memcpy(c->code, code, MCN_LENGTH);
-            c->frames = c->first_block = c->last_block = 0;
-            c->source = SOURCE_CD_TEXT;
-        }
-        return;
+        sheet_code* c = &t->isrcs.code[t->isrcs.count++];
+        memset(c->code, 0, sizeof c->code);
+        memcpy(c->code, s->cd_text_code[n], ISRC_LENGTH);
+        c->frames = c->first_block = c->last_block = 0;
+        c->source = SOURCE_CD_TEXT;
     }
 }
 
@@ -913,7 +918,7 @@ void sheet_finish(sheet* s) {
     s->lead_out_seen = lead_out >= 0;
     s->lead_out_from_toc = !s->lead_out_seen && sheet_toc_trusted(s);
     s->lead_out = s->lead_out_seen       ? (uint32_t)lead_out
-                  : s->lead_out_from_toc ? clamp_block(s->reading.toc.first_session_end)
+                  : s->lead_out_from_toc ? clamp_block(s->toc.first_session_end)
                                          : clamp_block((int64_t)s->end + s->q_offset);
     s->complete = s->lead_out_seen || (s->lead_out_from_toc && s->unreadable_count == 0);
     add_toc_tracks(s);
@@ -949,9 +954,9 @@ unsigned sheet_toc_disagreements(const sheet* s, toc_disagreement* out, unsigned
         if (toc_block != q_block && n < room)
             out[n++] = {track, toc_block, q_block};
     };
-    if (!s->reading.toc_known)
+    if (!s->toc_known)
         return 0;
-    const disc_toc* toc = &s->reading.toc;
+    const disc_toc* toc = &s->toc;
     for (int number = 1; number <= DISC_TRACKS; ++number) {
         const toc_track* entry = toc_find(toc, (unsigned)number);
         const sheet_track* t = &s->track[number];

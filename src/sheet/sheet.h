@@ -9,9 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "disc/cd_text.h"
 #include "disc/toc.h"
-#include "drive/answers.h"
 #include "subchannel.h"
 
 enum {
@@ -35,46 +33,12 @@ enum {
     TOC_LEEWAY = 75           // blocks an audio track's start in the table of contents may lie from its frames'
 };
 
-// What the drive gives of the Q subchannel, as the sheet was read.
-enum sheet_subchannel {
-    SHEET_Q_RAW,                  // raw P-W, or a saved scan of it: every frame's CRC checked
-    SHEET_Q_FORMATTED,            // formatted Q from the drive, CRCs checked
-    SHEET_Q_FORMATTED_UNCHECKED,  // formatted Q whose CRC field never matches: frames taken unchecked
-    SHEET_Q_NONE                  // no subchannel at all: the table of contents alone
-};
-
 // Where a code or an index point comes from.
 enum sheet_source {
     SOURCE_Q,        // the Q frames read
     SOURCE_DRIVE,    // the drive's own report (READ SUB-CHANNEL), no frame of it read
     SOURCE_CD_TEXT,  // the disc's CD-Text, no frame of it read
     SOURCE_TOC       // the table of contents, no frame of it read
-};
-
-// How the blocks came to the sheet.
-enum sheet_method {
-    SHEET_FROM_REPORT,  // a saved scan, qscan -r's report
-    SHEET_TARGETED,     // the drive itself, the blocks the sheet needs
-    SHEET_FULL          // the drive itself, every block
-};
-
-// What reading the drive took, and its table of contents.
-struct sheet_reading {
-    int method;             // a sheet_method
-    uint32_t disc_blocks;   // the blocks of the disc's first session, by its table of contents
-    uint32_t lead_out_blocks;  // of the blocks read, those from its lead-out on
-    uint32_t commands;      // READ CD commands sent
-    int subchannel;         // a sheet_subchannel
-    bool drive_asked;       // the drive was asked its name (INQUIRY)
-    bool drive_known;       // ... and gave it
-    drive_identity drive;
-    bool toc_known;         // the drive gave a table of contents; toc_impossible says whether it can be right
-    disc_toc toc;
-    char toc_impossible[ANSWER_WHY_SIZE];  // what no disc can have in it ("" for a table that can be right)
-    bool cd_text_asked;     // the drive was asked for its CD-Text (a saved scan has none: Q does not carry it)
-    char cd_text_malformed[ANSWER_WHY_SIZE];  // why the drive's answer could not be used ("" when it could)
-    unsigned cd_text_packs;
-    uint8_t cd_text[CD_TEXT_PACKS * CD_TEXT_PACK];
 };
 
 // A stretch of blocks the sheet lacks, first to last: blocks the drive could
@@ -267,7 +231,14 @@ struct sheet {
     sheet_mode_run mode_runs[SHEET_MODE_RUNS];
     unsigned mode_run_count;
 
-    sheet_reading reading;
+    // The disc's table of contents, as the caller gives it (sheet_use_toc).
+    bool toc_known;
+    disc_toc toc;
+    char toc_impossible[ANSWER_WHY_SIZE];  // what no disc can have in it ("" for a table that can be right)
+    bool no_frames;         // the drive gives no subchannel: the sheet is the table of contents' (sheet_no_frames)
+    // A track's ISRC as its CD-Text gives it (sheet_add_cd_text_code).
+    bool cd_text_code_known[DISC_TRACKS + 1];
+    char cd_text_code[DISC_TRACKS + 1][ISRC_LENGTH];
 
     // Filled in by sheet_finish:
     int q_offset;                 // the Q offset most position frames show: disc time minus the block's own
@@ -281,22 +252,16 @@ struct sheet {
     uint32_t crc_errors_before;   // CRC errors before the first track's first index
 };
 
-// Whether the drive gave a table of contents that can be right: the one
-// the lead-out, the tracks of later sessions and the identifiers come from.
+// Whether the sheet has a table of contents that can be right: the one the
+// lead-out, the tracks of later sessions and the identifiers come from.
 inline bool sheet_toc_trusted(const sheet* s) {
-    return s->reading.toc_known && s->reading.toc_impossible[0] == '\0';
+    return s->toc_known && s->toc_impossible[0] == '\0';
 }
 
 // Whether the CRC errors counted mean anything: the frames were checked
 // against their CRC, and there were frames at all.
 inline bool sheet_crc_known(const sheet* s) {
-    return !s->unchecked && s->reading.subchannel != SHEET_Q_NONE;
-}
-
-// What the sheet was made from, as its words name it: "scan" (a saved
-// scan) or "read" (a drive).
-inline const char* sheet_read_word(const sheet* s) {
-    return s->reading.method == SHEET_FROM_REPORT ? "scan" : "read";
+    return !s->unchecked && !s->no_frames;
 }
 
 // Starts an empty sheet.
@@ -326,6 +291,19 @@ void sheet_take_unchecked(sheet* s);
 // The sector mode the main channel of block b shows (sector_data_mode),
 // for the data tracks' modes; called with the blocks in ascending order.
 void sheet_add_mode(sheet* s, uint32_t b, uint8_t mode);
+
+// The disc's table of contents: the tracks of its later sessions, its
+// lead-out where no frame shows it, its identifiers; judged with
+// toc_impossible, and used for none of it when no disc can have it.
+void sheet_use_toc(sheet* s, const disc_toc* toc);
+
+// Before finishing: no frame comes, since the drive returns no subchannel.
+// The sheet is the table of contents': every track, its index 01.
+void sheet_no_frames(sheet* s);
+
+// A track's ISRC as the disc's CD-Text gives it, in the form the Q frames
+// carry it (cd_text_code_as_q): used where neither frames nor the drive give one.
+void sheet_add_cd_text_code(sheet* s, int n, const char code[ISRC_LENGTH]);
 
 // What the drive itself reports of a code (READ SUB-CHANNEL): track n's
 // ISRC, or with n 0 the catalogue number (MCN_LENGTH characters). Used

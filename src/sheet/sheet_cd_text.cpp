@@ -2,8 +2,8 @@
 // gave, and its codes set against the Q frames'.
 #include "sheet/sheet_writers.h"
 
-bool sheet_cd_text(const sheet* s, cd_text* text, std::string* why) {
-    const sheet_reading* r = &s->reading;
+bool sheet_cd_text(const disc_sheet* d, cd_text* text, std::string* why) {
+    const disc_reading* r = &d->reading;
     if (r->method == SHEET_FROM_REPORT) {
         *why = "a saved scan holds none (the Q subchannel does not carry it)";
         return false;
@@ -48,4 +48,24 @@ std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* te
         differences.push_back({t, given, q});
     }
     return differences;
+}
+
+void sheet_use_cd_text_codes(disc_sheet* d) {
+    cd_text text;
+    std::string why;
+    if (!sheet_cd_text(d, &text, &why))
+        return;
+    for (const cd_text_block& b : text.blocks) {
+        bool codes = false;
+        for (int n = 1; n <= DISC_TRACKS && !codes; ++n)
+            codes = !b.text[n][TEXT_CODE].empty();
+        if (!codes)
+            continue;  // the first block that gives codes gives them all
+        for (int n = 1; n <= DISC_TRACKS; ++n) {
+            char code[MCN_LENGTH];
+            if (cd_text_code_as_q(b.text[n][TEXT_CODE], ISRC_LENGTH, code))
+                sheet_add_cd_text_code(&d->s, n, code);
+        }
+        return;
+    }
 }

@@ -3,16 +3,14 @@
 #ifndef QSCAN_SHEET_SHEET_WRITERS_H
 #define QSCAN_SHEET_SHEET_WRITERS_H
 
-#include <stdio.h>
-
 #include <string>
 
 #include "disc/cd_text.h"
-#include "sheet/sheet.h"
+#include "sheet/disc_sheet.h"
 
 // A table of the tracks and their index points, then one line for each
 // thing a person must not miss.
-void write_text(const sheet* s, FILE* out);
+void write_text(const disc_sheet* d, std::string* out);
 
 // Whether a cue sheet can hold the track: every TRACK needs its INDEX 01,
 // which a scan that ends in a track's pregap has not seen.
@@ -22,13 +20,13 @@ bool cue_can_hold(const sheet_track* t);
 // the tracks it can hold, and on `notes` a line for each thing the cue sheet
 // cannot say: a track left out, track numbers not seen, an index point that
 // is not exact. Returns false, writing nothing, when there are none.
-bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes);
+bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes);
 
 // One JSON object.
-void write_json(const sheet* s, FILE* out);
+void write_json(const disc_sheet* d, std::string* out);
 
 // An SVG picture of the disc, 1200 pixels wide.
-void write_svg(const sheet* s, FILE* out);
+void write_svg(const disc_sheet* d, std::string* out);
 
 // The track numbers between the first track and the last that were not
 // seen, as a sentence ("Tracks 3 to 9 were not seen."); empty for none.
@@ -37,6 +35,15 @@ std::string missing_tracks_text(const sheet* s);
 // The CD-Text block the cue sheet and the picture take their texts from:
 // the first one not in double-byte characters; NULL for none.
 const cd_text_block* first_readable_block(const cd_text* text);
+
+// Appends printf's text to *to, however long.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void put(std::string* to, const char* format, ...);
+
+// 359850 as "359,850".
+std::string with_commas(uint64_t n);
 
 // A text with what a line or a quoted cue field cannot hold made safe:
 // control characters as '?', and `quote` (when not 0) as a single quote.
@@ -52,9 +59,6 @@ void track_flags_text(const sheet_track* t, char text[FLAGS_TEXT_SIZE]);
 enum { TIME_TEXT_SIZE = 24 };
 void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator);
 
-// The CD-Text a drive gave the sheet, decoded; false, with the reason, for
-// a saved scan or a disc without CD-Text.
-bool sheet_cd_text(const sheet* s, cd_text* text, std::string* why);
 
 // Where the CD-Text's UPC/EAN (track 0) and ISRCs differ from the codes the
 // Q frames carry (empty where one of them has none).

@@ -24,19 +24,20 @@ std::string at(uint32_t block) {
 
 // The first readable CD-Text block's title, performer and songwriter for a
 // track (0: the disc), quoted; a double quote in a text as a single one.
-void write_cd_texts(const cd_text_block* b, unsigned track, const char* indent, FILE* out) {
+void write_cd_texts(const cd_text_block* b, unsigned track, const char* indent, std::string* out) {
     const struct {
         int kind;
         const char* command;
     } fields[] = {{TEXT_TITLE, "TITLE"}, {TEXT_PERFORMER, "PERFORMER"}, {TEXT_SONGWRITER, "SONGWRITER"}};
     for (const auto& f : fields)
         if (b != NULL && !b->text[track][f.kind].empty())
-            fprintf(out, "%s%s \"%s\"\n", indent, f.command, printable(b->text[track][f.kind], '"').c_str());
+            put(out, "%s%s \"%s\"\n", indent, f.command, printable(b->text[track][f.kind], '"').c_str());
 }
 
 }  // namespace
 
-bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
+bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes) {
+    const sheet* s = &d->s;
     bool any = false;
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         any = any || cue_can_hold(&s->track[n]);
@@ -44,57 +45,57 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
         return false;
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
-        fprintf(notes, "qscan-sheet: %s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
+        put(notes, "qscan-sheet: %s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
     disc_ids ids;
     std::string why;
-    if (sheet_ids(s, &ids, &why))
-        fprintf(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
+    if (sheet_ids(d, &ids, &why))
+        put(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
     if (s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]))
-        fprintf(out, "CATALOG %.13s\n", s->mcns.code[s->mcn].code);
+        put(out, "CATALOG %.13s\n", s->mcns.code[s->mcn].code);
     cd_text text;
     std::string none;
-    const cd_text_block* texts = sheet_cd_text(s, &text, &none) ? first_readable_block(&text) : NULL;
+    const cd_text_block* texts = sheet_cd_text(d, &text, &none) ? first_readable_block(&text) : NULL;
     write_cd_texts(texts, 0, "", out);
     // A .wav image is audio in a WAVE file, as cue readers take it; anything else raw sectors.
     size_t length = strlen(image_name);
     bool wave = length >= 4 && (strcmp(image_name + length - 4, ".wav") == 0 || strcmp(image_name + length - 4, ".WAV") == 0);
-    fprintf(out, "FILE \"%s\" %s\n", image_name, wave ? "WAVE" : "BINARY");
+    put(out, "FILE \"%s\" %s\n", image_name, wave ? "WAVE" : "BINARY");
     bool first_point = true;
     for (int n = s->first_track; n <= s->last_track; ++n) {
         const sheet_track* t = &s->track[n];
         if (!t->seen)
             continue;
         if (!cue_can_hold(t)) {
-            fprintf(notes, "qscan-sheet: track %d left out of the cue sheet: %s\n", n,
+            put(notes, "qscan-sheet: track %d left out of the cue sheet: %s\n", n,
                     t->later_session ? "it is in a later session, which an image of the first one does not hold"
                                 : "its index 01 was not seen");
             continue;
         }
         bool data = t->control & CONTROL_DATA;
-        fprintf(out, "  TRACK %02d %s\n", n, !data ? "AUDIO" : t->mode == 2 ? "MODE2/2352" : "MODE1/2352");
+        put(out, "  TRACK %02d %s\n", n, !data ? "AUDIO" : t->mode == 2 ? "MODE2/2352" : "MODE1/2352");
         if (data && t->mode == 0)
-            fprintf(notes, "qscan-sheet: track %d written as MODE1/2352: no sector of it read shows its mode\n", n);
+            put(notes, "qscan-sheet: track %d written as MODE1/2352: no sector of it read shows its mode\n", n);
         write_cd_texts(texts, (unsigned)n, "    ", out);
         const char* flags[3];
         int count = track_flags(t, flags);
         if (count > 0) {
-            fprintf(out, "    FLAGS");
+            put(out, "    FLAGS");
             for (int i = 0; i < count; ++i)
-                fprintf(out, " %s", flags[i]);
-            fprintf(out, "\n");
+                put(out, " %s", flags[i]);
+            put(out, "\n");
         }
         // Unquoted: a quoted ISRC is taken for CD-TEXT by common readers. The
         // codes are those the Q subchannel carries, which a copy burnt from
         // the cue sheet carries too: not CD-Text's.
         const sheet_code* isrc = track_isrc(t);
         if (isrc != NULL && isrc->source != SOURCE_CD_TEXT && isrc_well_formed(isrc))
-            fprintf(out, "    ISRC %.12s\n", isrc->code);
+            put(out, "    ISRC %.12s\n", isrc->code);
         for (int i = 0; i < SHEET_INDEXES; ++i) {
             const sheet_index* index = &t->index[i];
             if (!index->seen)
                 continue;
             if (index->may_not_exist) {  // no INDEX 00 where INDEX 01 is: the offsets rise strictly
-                fprintf(notes, "qscan-sheet: track %d may have a pregap from %s on that no frame shows: no INDEX 00 "
+                put(notes, "qscan-sheet: track %d may have a pregap from %s on that no frame shows: no INDEX 00 "
                                "is written\n", n, at(index->earliest).c_str());
                 continue;
             }
@@ -102,19 +103,19 @@ bool write_cue(const sheet* s, const char* image_name, FILE* out, FILE* notes) {
             uint32_t block = first_point ? 0 : index->block;
             char time[TIME_TEXT_SIZE];
             format_frames(time, block, ':');
-            fprintf(out, "    INDEX %02d %s\n", i, time);
+            put(out, "    INDEX %02d %s\n", i, time);
             if (block != index->block)
-                fprintf(notes, "qscan-sheet: track %d index %02d written at %s, where the image begins: the sheet "
+                put(notes, "qscan-sheet: track %d index %02d written at %s, where the image begins: the sheet "
                                "places it at %s%s\n", n, i, at(0).c_str(), at(index->block).c_str(),
                         index->exact ? "" : ", not exact");
             else if (index->from_toc)
-                fprintf(notes, "qscan-sheet: track %d index %02d at %s is the table of contents' (the drive returns "
+                put(notes, "qscan-sheet: track %d index %02d at %s is the table of contents' (the drive returns "
                                "no subchannel)\n", n, i, at(block).c_str());
             else if (!index->exact && index->earliest < index->block)
-                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin as early as %s\n", n,
+                put(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin as early as %s\n", n,
                         i, at(block).c_str(), at(index->earliest).c_str());
             else if (!index->exact)
-                fprintf(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin %s\n", n, i,
+                put(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin %s\n", n, i,
                         at(block).c_str(), block == 0 ? "before block 0, where the read of the disc starts" : "a block or so away");
             first_point = false;
         }

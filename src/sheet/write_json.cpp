@@ -27,7 +27,7 @@ json code_object(const sheet_code* c, int length) {
 
 // Whether any Q frame was read: not from a drive that returns none.
 bool frames_read(const sheet* s) {
-    return s->reading.subchannel != SHEET_Q_NONE;
+    return !s->no_frames;
 }
 
 // A count the drive's CRCs give, or null where it gives none.
@@ -118,10 +118,11 @@ json texts_of(const cd_text_block& b, unsigned track) {
 }
 
 // The CD-Text, or null and why.
-void cd_text_objects(const sheet* s, json* object, json* why) {
+void cd_text_objects(const disc_sheet* d, json* object, json* why) {
+    const sheet* s = &d->s;
     cd_text text;
     std::string reason;
-    if (!sheet_cd_text(s, &text, &reason)) {
+    if (!sheet_cd_text(d, &text, &reason)) {
         *object = nullptr;
         *why = reason;
         return;
@@ -166,25 +167,27 @@ void cd_text_objects(const sheet* s, json* object, json* why) {
 }
 
 // The identifiers, or null and why.
-void ids_objects(const sheet* s, json* ids, json* why) {
-    disc_ids d;
+void ids_objects(const disc_sheet* d, json* ids, json* why) {
+    const sheet* s = &d->s;
+    disc_ids i;
     std::string reason;
-    if (!sheet_ids(s, &d, &reason)) {
+    if (!sheet_ids(d, &i, &reason)) {
         *ids = nullptr;
         *why = reason;
         return;
     }
-    *ids = {{"musicbrainz", d.musicbrainz},
-            {"musicbrainz_toc", d.musicbrainz_toc},
-            {"musicbrainz_url", d.musicbrainz_url},
-            {"freedb", d.freedb},
-            {"accuraterip", {{"id1", d.accuraterip_id1}, {"id2", d.accuraterip_id2}, {"file", d.accuraterip_file}}},
-            {"assume_one_session", !s->reading.toc_known}};
+    *ids = {{"musicbrainz", i.musicbrainz},
+            {"musicbrainz_toc", i.musicbrainz_toc},
+            {"musicbrainz_url", i.musicbrainz_url},
+            {"freedb", i.freedb},
+            {"accuraterip", {{"id1", i.accuraterip_id1}, {"id2", i.accuraterip_id2}, {"file", i.accuraterip_file}}},
+            {"assume_one_session", !s->toc_known}};
     *why = nullptr;
 }
 
-json reading_object(const sheet* s) {
-    const sheet_reading* r = &s->reading;
+json reading_object(const disc_sheet* d) {
+    const sheet* s = &d->s;
+    const disc_reading* r = &d->reading;
     json unreadable = json::array(), missing = json::array();
     for (uint32_t i = 0; i < s->unreadable_count && i < SHEET_STRETCHES; ++i)
         unreadable.push_back({s->unreadable[i].first, s->unreadable[i].last});
@@ -205,26 +208,27 @@ json reading_object(const sheet* s) {
             {"missing_stretches", s->missing_count}};
 }
 
-json toc_object(const sheet_reading* r) {
-    if (!r->toc_known)
+json toc_object(const sheet* s) {
+    if (!s->toc_known)
         return nullptr;
     json tracks = json::array();
-    for (unsigned i = 0; i < r->toc.track_count; ++i) {
-        const toc_track* t = &r->toc.track[i];
+    for (unsigned i = 0; i < s->toc.track_count; ++i) {
+        const toc_track* t = &s->toc.track[i];
         tracks.push_back({{"number", t->number}, {"block", t->start}, {"control", t->control}, {"session", t->session}});
     }
-    return {{"first_track", r->toc.first_track},
-            {"last_track", r->toc.last_track},
-            {"lead_out", r->toc.first_session_end},
-            {"last_lead_out", r->toc.lead_out},
-            {"sessions", r->toc.sessions},
+    return {{"first_track", s->toc.first_track},
+            {"last_track", s->toc.last_track},
+            {"lead_out", s->toc.first_session_end},
+            {"last_lead_out", s->toc.lead_out},
+            {"sessions", s->toc.sessions},
             {"tracks", tracks},
-            {"impossible", r->toc_impossible[0] != '\0' ? json(r->toc_impossible) : json(nullptr)}};
+            {"impossible", s->toc_impossible[0] != '\0' ? json(s->toc_impossible) : json(nullptr)}};
 }
 
 }  // namespace
 
-void write_json(const sheet* s, FILE* out) {
+void write_json(const disc_sheet* d, std::string* out) {
+    const sheet* s = &d->s;
     json tracks = json::array();
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
@@ -238,17 +242,17 @@ void write_json(const sheet* s, FILE* out) {
     json strays = json::array();
     for (uint32_t i = 0; i < s->stray && i < SHEET_STRAYS_LISTED; ++i)
         strays.push_back(s->stray_block[i]);
-    toc_disagreement d[DISC_TRACKS + 1];
+    toc_disagreement found[DISC_TRACKS + 1];
     json disagreements = json::array();
-    unsigned count = sheet_toc_disagreements(s, d, DISC_TRACKS + 1);
+    unsigned count = sheet_toc_disagreements(s, found, DISC_TRACKS + 1);
     for (unsigned i = 0; i < count; ++i)
-        disagreements.push_back({{"track", d[i].track},
-                                 {"toc_block", d[i].toc_block < 0 ? json(nullptr) : json(d[i].toc_block)},
-                                 {"q_block", d[i].q_block < 0 ? json(nullptr) : json(d[i].q_block)}});
+        disagreements.push_back({{"track", found[i].track},
+                                 {"toc_block", found[i].toc_block < 0 ? json(nullptr) : json(found[i].toc_block)},
+                                 {"q_block", found[i].q_block < 0 ? json(nullptr) : json(found[i].q_block)}});
     json ids, ids_why, cd_text, cd_text_why;
-    ids_objects(s, &ids, &ids_why);
-    cd_text_objects(s, &cd_text, &cd_text_why);
-    const sheet_reading* r = &s->reading;
+    ids_objects(d, &ids, &ids_why);
+    cd_text_objects(d, &cd_text, &cd_text_why);
+    const disc_reading* r = &d->reading;
     json drive = r->drive_known ? json{{"vendor", r->drive.vendor},
                                        {"product", r->drive.product},
                                        {"revision", r->drive.revision}}
@@ -272,14 +276,13 @@ void write_json(const sheet* s, FILE* out) {
                          {"unchecked_code_frames_unconfirmed", s->codes_unconfirmed},
                          {"crc_errors_before_first_track", crc_count(s, s->crc_errors_before)},
                          {"lead_out_from_toc", s->lead_out_from_toc},
-                         {"read", reading_object(s)},
-                         {"toc", toc_object(&s->reading)},
+                         {"read", reading_object(d)},
+                         {"toc", toc_object(s)},
                          {"toc_disagreements", disagreements},
                          {"ids", ids},
                          {"ids_missing_why", ids_why},
                          {"cd_text", cd_text},
                          {"cd_text_missing_why", cd_text_why}};
     // Codes are what the disc carries, any byte: never let one stop the output.
-    std::string text = sheet_object.dump(2, ' ', true, json::error_handler_t::replace);
-    fprintf(out, "%s\n", text.c_str());
+    *out += sheet_object.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
 }

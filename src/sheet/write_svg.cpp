@@ -109,26 +109,6 @@ const struct {
     {"missing", "missing from the scan"},
 };
 
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void put(std::string* to, const char* format, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (n >= (int)sizeof line) {  // a long text: once more, with room for it all
-        std::vector<char> longer((size_t)n + 1);
-        va_start(args, format);
-        vsnprintf(longer.data(), longer.size(), format, args);
-        va_end(args);
-        to->append(longer.data(), (size_t)n);
-    } else if (n > 0) {
-        to->append(line, (size_t)n);
-    }
-}
-
 std::string fill(const char* colour) {
     return std::string("fill=\"") + colour + "\"";
 }
@@ -168,13 +148,6 @@ std::string escaped(const std::string& text) {
     return escaped(text.c_str(), text.size());
 }
 
-// 359850 as "359,850".
-std::string with_commas(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = (int)digits.size() - 3; at > 0; at -= 3)
-        digits.insert((size_t)at, ",");
-    return digits;
-}
 
 // The width of a UTF-8 text in sans-serif at `size` pixels, estimated high
 // enough for the common faces (in DejaVu Sans, bold capitals average 0.75 em,
@@ -425,7 +398,7 @@ void add_column(std::vector<lack_run>* runs, int column, int kind) {
 lacks lacks_of_columns(const picture* p) {
     const sheet* s = p->s;
     // A saved scan can only lose lines, a drive only fail to read blocks.
-    int lacking_kind = s->reading.method == SHEET_FROM_REPORT ? MARK_MISSING : MARK_UNREADABLE;
+    int lacking_kind = s->missing_count > 0 ? MARK_MISSING : MARK_UNREADABLE;  // a saved scan lacks lines, a drive blocks
     lacks l;
     for (int c = 0; c < PLOT_WIDTH; ++c) {
         uint64_t from, to;
@@ -613,7 +586,7 @@ std::string figures(const sheet* s, uint64_t end, bool with_mcn) {
     char length[TIME_TEXT_SIZE];
     format_frames(length, end, '.');
     f += std::to_string(tracks) + (tracks == 1 ? " track" : " tracks") + SEPARATOR + length + SEPARATOR;
-    if (s->reading.subchannel == SHEET_Q_NONE)
+    if (s->no_frames)
         f += "CRC errors not known: the drive gives no Q frames";
     else if (!sheet_crc_known(s))
         f += "CRC errors not known: the drive gives Q frames without their CRC";
@@ -625,7 +598,8 @@ std::string figures(const sheet* s, uint64_t end, bool with_mcn) {
 
 }  // namespace
 
-void write_svg(const sheet* s, FILE* out) {
+void write_svg(const disc_sheet* d, std::string* out) {
+    const sheet* s = &d->s;
     picture p = {s, disc_frames(s->lead_out), std::string(), {}};
     if (p.end == 0)
         p.end = 1;
@@ -638,7 +612,7 @@ void write_svg(const sheet* s, FILE* out) {
     write_tracks(&p);
     write_codes(&p, l);
     write_chart(&p, l, &sheet_bin::crc_errors, "CRC errors", "crc", MARK_CRC, CRC_Y, CRC_HEIGHT, CRC_COLOUR,
-                s->reading.subchannel == SHEET_Q_NONE ? "not known: no Q frames"
+                s->no_frames ? "not known: no Q frames"
                 : !sheet_crc_known(s)                 ? "not known: Q frames without their CRC"
                                                       : NULL);
     write_chart(&p, l, &sheet_bin::out_of_place, "Frames out of place", "out-of-place", MARK_OUT_OF_PLACE, OUT_OF_PLACE_Y,
@@ -648,7 +622,7 @@ void write_svg(const sheet* s, FILE* out) {
     std::string heading;
     cd_text cd;
     std::string none;
-    const cd_text_block* b = sheet_cd_text(s, &cd, &none) ? first_readable_block(&cd) : NULL;
+    const cd_text_block* b = sheet_cd_text(d, &cd, &none) ? first_readable_block(&cd) : NULL;
     if (b != NULL && !(b->text[0][TEXT_TITLE].empty() && b->text[0][TEXT_PERFORMER].empty())) {
         std::string title = printable(b->text[0][TEXT_TITLE]), performer = printable(b->text[0][TEXT_PERFORMER]);
         heading = title + (title.empty() || performer.empty() ? "" : " \xE2\x80\x94 ") + performer;
@@ -673,21 +647,19 @@ void write_svg(const sheet* s, FILE* out) {
     std::string legend;
     int top = write_legend(&p, &legend, y + LEGEND_LINE + 2) + PLOT_LABEL_ROOM;
 
-    fprintf(out,
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    put(out,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"%d\" height=\"%d\" "
             "viewBox=\"0 0 %d %d\">\n",
             WIDTH, top + PLOT_BOTTOM, WIDTH, top + PLOT_BOTTOM);
-    fprintf(out,
-            "<defs><pattern id=\"hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\">"
+    put(out,
+        "<defs><pattern id=\"hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\">"
             "<path d=\"M0,6 L6,0\" stroke=\"#9bb3cc\" stroke-width=\"1\"/></pattern>"
             "<pattern id=\"not-read\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\">"
             "<path d=\"M0,0 L6,6\" stroke=\"#9a9a9a\" stroke-width=\"1\"/></pattern></defs>\n"
             "<rect width=\"%d\" height=\"%d\" fill=\"#fff\"/>\n",
             WIDTH, top + PLOT_BOTTOM);
-    fputs(title.c_str(), out);
-    fputs(legend.c_str(), out);
-    fprintf(out, "<g transform=\"translate(0,%d)\">\n", top);
-    fputs(p.body.c_str(), out);
-    fprintf(out, "</g>\n</svg>\n");
+    *out += title + legend;
+    put(out, "<g transform=\"translate(0,%d)\">\n", top);
+    *out += p.body + "</g>\n</svg>\n";
 }

@@ -6,11 +6,14 @@
 #include "sheet/sheet_writers.h"
 
 #include <inttypes.h>
+#include <stdarg.h>
+#include <stdio.h>
 
 #include "sheet/disc_ids.h"
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -69,7 +72,7 @@ layout layout_for(const sheet* s) {
 }
 
 // One row of the table, with no blanks at its end.
-void write_row_cells(FILE* out, const layout* l, const char* number, const char* pregap, const char* start,
+void write_row_cells(std::string* out, const layout* l, const char* number, const char* pregap, const char* start,
                      const char* length, const char* isrc, const char* flags, const char* crc_errors) {
     char row[160];
     int n = snprintf(row, sizeof row, "%*s%*s%-16s %-16s%*s%-8s%*s%-*s%*s%-*s%*s", l->track, number, l->gap, "",
@@ -77,7 +80,7 @@ void write_row_cells(FILE* out, const layout* l, const char* number, const char*
                      crc_errors);
     while (n > 0 && row[n - 1] == ' ')
         --n;
-    fprintf(out, "%.*s\n", n, row);
+    put(out, "%.*s\n", n, row);
 }
 
 // "ZZ-QSC-26-00001", as qscan prints an ISRC.
@@ -97,7 +100,7 @@ void index_cell(char text[CELL_SIZE], const sheet_index* index) {
     snprintf(text, CELL_SIZE, "%s %6" PRIu32 "%c", time, index->block, index->exact ? ' ' : NOT_EXACT);
 }
 
-void write_row(const sheet* s, const layout* l, int n, FILE* out) {
+void write_row(const sheet* s, const layout* l, int n, std::string* out) {
     const sheet_track* t = &s->track[n];
     char pregap[CELL_SIZE], start[CELL_SIZE], length[TIME_TEXT_SIZE] = "       -", isrc[20] = "-", flags[FLAGS_TEXT_SIZE];
     index_cell(pregap, &t->index[0]);
@@ -127,80 +130,84 @@ void write_row(const sheet* s, const layout* l, int n, FILE* out) {
     }
 }
 
-void write_code_list(const char* code, int length, const sheet_code* c, FILE* out) {
+void write_code_list(const char* code, int length, const sheet_code* c, std::string* out) {
     if (c->frames == 1)
-        fprintf(out, "%.*s in 1 frame, at block %" PRIu32, length, code, c->first_block);
+        put(out, "%.*s in 1 frame, at block %" PRIu32, length, code, c->first_block);
     else
-        fprintf(out, "%.*s in %" PRIu32 " frames, blocks %" PRIu32 " to %" PRIu32, length, code, c->frames,
+        put(out, "%.*s in %" PRIu32 " frames, blocks %" PRIu32 " to %" PRIu32, length, code, c->frames,
                 c->first_block, c->last_block);
 }
 
-void write_inexact_note(const sheet* s, int n, int i, const sheet_index* index, FILE* out) {
+void write_inexact_note(const disc_sheet* d, int n, int i, const sheet_index* index, std::string* out) {
+    const sheet* s = &d->s;
     if (n == s->first_track && i == 0 && index->block == 0) {
         if ((int64_t)index->seen_at + s->q_offset <= 0)
-            fprintf(out, "%c Track %d index 00 is seen from block 0, where the %s starts: a hidden track or a "
-                         "long first pregap, which may begin before it.\n", NOT_EXACT, n, sheet_read_word(s));
+            put(out, "%c Track %d index 00 is seen from block 0, where the %s starts: a hidden track or a "
+                         "long first pregap, which may begin before it.\n", NOT_EXACT, n, read_word(d));
         else
-            fprintf(out, "%c Track %d index 00 reaches back to block 0, where the %s starts, though no position "
+            put(out, "%c Track %d index 00 reaches back to block 0, where the %s starts, though no position "
                          "frame before block %" PRId64 " shows it: nothing on a disc comes before it. A hidden "
                          "track or a long first pregap, which may begin before block 0.\n", NOT_EXACT, n,
-                    sheet_read_word(s), (int64_t)index->seen_at + s->q_offset);
+                    read_word(d), (int64_t)index->seen_at + s->q_offset);
     } else if (index->may_not_exist) {
-        fprintf(out, "%c Track %d may have a pregap from as early as block %" PRIu32 " to block %" PRIu32 ", where "
+        put(out, "%c Track %d may have a pregap from as early as block %" PRIu32 " to block %" PRIu32 ", where "
                      "no good position frame shows what the disc holds; it may not exist, and the track before may "
                      "end as early as it.\n", NOT_EXACT, n, index->earliest, index->block);
     } else if (index->filled_in) {
-        fprintf(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
+        put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
                      "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT, n, i,
                 index->earliest);
     } else if (index->earliest < index->block) {
-        fprintf(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the block%s before block %" PRIu32
+        put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the block%s before block %" PRIu32
                      " carr%s no position frame.\n", NOT_EXACT, n, i, index->earliest,
                 index->block - index->earliest > 1 ? "s" : "", index->block,
                 index->block - index->earliest > 1 ? "y" : "ies");
     } else {
-        fprintf(out, "%c Track %d index %02d may lie a block or so off: the frames at its start are out of "
+        put(out, "%c Track %d index %02d may lie a block or so off: the frames at its start are out of "
                      "place or out of order.\n", NOT_EXACT, n, i);
     }
 }
 
 // Whether a track's ISRC is a fact of the disc or only of the blocks read:
 // a last track the scan or read ends in, before the lead-out.
-bool cut_off(const sheet* s, int n) {
+bool cut_off(const disc_sheet* d, int n) {
+    const sheet* s = &d->s;
     return n == s->last_track && !s->lead_out_seen && !s->lead_out_from_toc;
 }
 
 // Whether a track is expected to carry an ISRC and was seen without one.
-bool lacks_isrc(const sheet* s, int n) {
+bool lacks_isrc(const disc_sheet* d, int n) {
+    const sheet* s = &d->s;
     const sheet_track* t = &s->track[n];
-    return t->seen && t->isrc < 0 && !(t->control & CONTROL_DATA) && !t->later_session && !cut_off(s, n);
+    return t->seen && t->isrc < 0 && !(t->control & CONTROL_DATA) && !t->later_session && !cut_off(d, n);
 }
 
 // The tracks without an ISRC, in one line: "No ISRC: tracks 1 to 3, 5."
-void write_no_isrc_line(const sheet* s, FILE* out) {
+void write_no_isrc_line(const disc_sheet* d, std::string* out) {
+    const sheet* s = &d->s;
     std::string numbers;
     int count = 0, audio = 0;
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
         const sheet_track* t = &s->track[n];
         audio += t->seen && !(t->control & CONTROL_DATA) && !t->later_session;
-        if (!lacks_isrc(s, n) || (n > s->first_track && lacks_isrc(s, n - 1)))
+        if (!lacks_isrc(d, n) || (n > s->first_track && lacks_isrc(d, n - 1)))
             continue;  // has one, or inside a run already written
         int last = n;
-        while (last + 1 <= s->last_track && lacks_isrc(s, last + 1))
+        while (last + 1 <= s->last_track && lacks_isrc(d, last + 1))
             ++last;
         numbers += (count ? ", " : "") + std::to_string(n) + (last > n ? " to " + std::to_string(last) : "");
         count += last - n + 1;
     }
     if (count > 0 && count == audio)
-        fprintf(out, "No track carries an ISRC.\n");
+        put(out, "No track carries an ISRC.\n");
     else if (count > 0)
-        fprintf(out, "No ISRC: track%s %s.\n", count > 1 ? "s" : "", numbers.c_str());
+        put(out, "No ISRC: track%s %s.\n", count > 1 ? "s" : "", numbers.c_str());
 }
 
 // "Tracks 3 and 4 carry the same ISRC ...", once for each code more than one
 // track has, said at its first track; with a code each of them also carries
 // in a run of its own, the one that may be meant.
-void write_shared_isrc(const sheet* s, int n, FILE* out) {
+void write_shared_isrc(const sheet* s, int n, std::string* out) {
     const sheet_code* c = track_isrc(&s->track[n]);
     int others[DISC_TRACKS];
     unsigned count = c != NULL ? tracks_carrying(s, c->code, n, others, DISC_TRACKS) : 0;
@@ -211,7 +218,7 @@ void write_shared_isrc(const sheet* s, int n, FILE* out) {
     std::string tracks = std::to_string(n);
     for (unsigned i = 0; i < count; ++i)
         tracks += (i + 1 == count ? " and " : ", ") + std::to_string(others[i]);
-    fprintf(out, "Tracks %s carry the same ISRC %s", tracks.c_str(), isrc);
+    put(out, "Tracks %s carry the same ISRC %s", tracks.c_str(), isrc);
     std::vector<int> group(1, n);
     group.insert(group.end(), others, others + count);
     for (int m : group) {
@@ -223,23 +230,24 @@ void write_shared_isrc(const sheet* s, int n, FILE* out) {
                 continue;
             char own[16];
             grouped_isrc(own, &t->isrcs.code[i]);
-            fprintf(out, "; track %d also carries %s in blocks %" PRIu32 " to %" PRIu32 ", which may be the one meant",
+            put(out, "; track %d also carries %s in blocks %" PRIu32 " to %" PRIu32 ", which may be the one meant",
                     m, own, t->isrcs.code[i].first_block, t->isrcs.code[i].last_block);
         }
     }
-    fprintf(out, ".\n");
+    put(out, ".\n");
 }
 
-void write_track_notes(const sheet* s, int n, FILE* out) {
+void write_track_notes(const disc_sheet* d, int n, std::string* out) {
+    const sheet* s = &d->s;
     const sheet_track* t = &s->track[n];
     const sheet_code* isrc = track_isrc(t);
-    if (isrc == NULL && cut_off(s, n) && !(t->control & CONTROL_DATA)) {
-        fprintf(out, "Track %d: no ISRC in the blocks read (the %s ends in it).\n", n,
-                sheet_read_word(s));
+    if (isrc == NULL && cut_off(d, n) && !(t->control & CONTROL_DATA)) {
+        put(out, "Track %d: no ISRC in the blocks read (the %s ends in it).\n", n,
+                read_word(d));
     } else if (isrc != NULL && code_is_zero(isrc, ISRC_LENGTH)) {
-        fprintf(out, "Track %d: its ISRC is twelve zeros, which is no code, and the cue sheet leaves it out.\n", n);
+        put(out, "Track %d: its ISRC is twelve zeros, which is no code, and the cue sheet leaves it out.\n", n);
     } else if (isrc != NULL && !isrc_well_formed(isrc)) {
-        fprintf(out, "Track %d: its ISRC is not a well-formed code (a country of two letters, a registrant of three "
+        put(out, "Track %d: its ISRC is not a well-formed code (a country of two letters, a registrant of three "
                      "letters or digits, a year of two digits, a designation of five), and the cue sheet leaves it "
                      "out.\n", n);
     }
@@ -249,25 +257,25 @@ void write_track_notes(const sheet* s, int n, FILE* out) {
             continue;
         char other[16];
         grouped_isrc(other, &t->isrcs.code[i]);
-        fprintf(out, "Track %d also carries ", n);
+        put(out, "Track %d also carries ", n);
         write_code_list(other, 15, &t->isrcs.code[i], out);
         int elsewhere;
         if (tracks_carrying(s, t->isrcs.code[i].code, n, &elsewhere, 1) > 0)
-            fprintf(out, " (track %d's code)", elsewhere);
-        fprintf(out, ".\n");
+            put(out, " (track %d's code)", elsewhere);
+        put(out, ".\n");
     }
     if (t->isrcs.uncounted)
-        fprintf(out, "Track %d carries more than %d ISRCs: %" PRIu32 " frames of the others are not counted one by one.\n",
+        put(out, "Track %d carries more than %d ISRCs: %" PRIu32 " frames of the others are not counted one by one.\n",
                 n, SHEET_CODES, t->isrcs.uncounted);
     if (!t->index[1].seen)
-        fprintf(out, "Track %d: index 01 was not seen.\n", n);
+        put(out, "Track %d: index 01 was not seen.\n", n);
     for (int i = 0; i < SHEET_INDEXES; ++i)
         if (t->index[i].seen && !t->index[i].exact && !t->index[i].from_toc)
-            write_inexact_note(s, n, i, &t->index[i], out);
+            write_inexact_note(d, n, i, &t->index[i], out);
     if (t->later_session)
-        fprintf(out, "Track %d is in a later session: as the table of contents gives it, not read.\n", n);
+        put(out, "Track %d is in a later session: as the table of contents gives it, not read.\n", n);
     else if ((t->control & CONTROL_DATA) && t->mode == 0)
-        fprintf(out, "Track %d is a data track whose sector mode no sector read shows (the cue sheet says "
+        put(out, "Track %d is a data track whose sector mode no sector read shows (the cue sheet says "
                      "MODE1/2352).\n", n);
 }
 
@@ -281,7 +289,8 @@ bool any_isrc_frame(const sheet* s) {
 }
 
 // What the marks after a code and the table of contents' index points mean.
-void write_source_notes(const sheet* s, FILE* out) {
+void write_source_notes(const disc_sheet* d, std::string* out) {
+    const sheet* s = &d->s;
     bool drive = false, cd_text = false;
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
         char mark = s->track[n].seen ? source_mark(track_isrc(&s->track[n])) : 0;
@@ -289,19 +298,19 @@ void write_source_notes(const sheet* s, FILE* out) {
         cd_text = cd_text || mark == FROM_CD_TEXT;
     }
     if (drive)
-        fprintf(out, "%c The drive's own report of the track's ISRC (READ SUB-CHANNEL): no Q frame read carries "
+        put(out, "%c The drive's own report of the track's ISRC (READ SUB-CHANNEL): no Q frame read carries "
                      "it.\n", FROM_DRIVE);
     if (cd_text)
-        fprintf(out, "%c The track's ISRC as its CD-Text gives it: no Q frame read carries it, and the cue sheet "
+        put(out, "%c The track's ISRC as its CD-Text gives it: no Q frame read carries it, and the cue sheet "
                      "leaves it out.\n", FROM_CD_TEXT);
-    if (s->reading.subchannel == SHEET_Q_NONE)
-        fprintf(out, "Every index point is the table of contents' (this drive returns no subchannel): pregaps and "
+    if (s->no_frames)
+        put(out, "Every index point is the table of contents' (this drive returns no subchannel): pregaps and "
                      "index 02 and above cannot be seen, and each start may lie up to a second off.\n");
     if (s->codes_filled_in)
-        fprintf(out, "This drive fills code frames in with positions of its own: each code is its own report, one a "
+        put(out, "This drive fills code frames in with positions of its own: each code is its own report, one a "
                      "track, so a second code in a track cannot be seen.\n");
-    else if (s->reading.method == SHEET_FROM_REPORT && s->good_frames > 0 && s->mcns.count == 0 && !any_isrc_frame(s))
-        fprintf(out, "No frame of the scan carries a catalogue number or an ISRC: the disc carries none, or the drive "
+    else if (d->reading.method == SHEET_FROM_REPORT && s->good_frames > 0 && s->mcns.count == 0 && !any_isrc_frame(s))
+        put(out, "No frame of the scan carries a catalogue number or an ISRC: the disc carries none, or the drive "
                      "filled its code frames in with positions of its own (then each start may lie a block earlier, "
                      "and qscan-sheet D: asks such a drive for its codes).\n");
 }
@@ -313,121 +322,139 @@ bool all_digits_text(const char* text, int n) {
     return true;
 }
 
-void write_mcn_notes(const sheet* s, FILE* out) {
+void write_mcn_notes(const sheet* s, std::string* out) {
     if (s->mcn < 0)
         return;
     if (s->mcns.code[s->mcn].source == SOURCE_DRIVE)
-        fprintf(out, "%c The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries "
+        put(out, "%c The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries "
                      "it.\n", FROM_DRIVE);
     if (code_is_zero(&s->mcns.code[s->mcn], MCN_LENGTH))
-        fprintf(out, "The catalogue number is thirteen zeros: the disc carries no real number.\n");
+        put(out, "The catalogue number is thirteen zeros: the disc carries no real number.\n");
     else if (!all_digits_text(s->mcns.code[s->mcn].code, MCN_LENGTH))
-        fprintf(out, "The catalogue number is not thirteen digits, and the cue sheet leaves it out.\n");
+        put(out, "The catalogue number is not thirteen digits, and the cue sheet leaves it out.\n");
     else if (!mcn_well_formed(&s->mcns.code[s->mcn]))
-        fprintf(out, "The catalogue number's check digit is wrong for an EAN-13: the disc carries it so, and the cue "
+        put(out, "The catalogue number's check digit is wrong for an EAN-13: the disc carries it so, and the cue "
                      "sheet leaves it out.\n");
     for (unsigned i = 0; i < s->mcns.count; ++i) {
         if ((int)i == s->mcn)
             continue;
-        fprintf(out, "The disc also carries catalogue number ");
+        put(out, "The disc also carries catalogue number ");
         write_code_list(s->mcns.code[i].code, MCN_LENGTH, &s->mcns.code[i], out);
-        fprintf(out, ".\n");
+        put(out, ".\n");
     }
     if (s->mcns.uncounted)
-        fprintf(out, "The disc carries more than %d catalogue numbers: %" PRIu32 " frames of the others are not "
+        put(out, "The disc carries more than %d catalogue numbers: %" PRIu32 " frames of the others are not "
                      "counted one by one.\n", SHEET_CODES, s->mcns.uncounted);
 }
 
-// 359850 as "359,850".
+
+// The stretches of a list, "blocks 3100 to 3101, block 5000", each with
+// the line before it for lines a saved scan lost.
+void write_stretches(const sheet_stretch* list, uint32_t count, bool lines, std::string* out) {
+    for (uint32_t i = 0; i < count && i < SHEET_STRETCHES; ++i) {
+        const sheet_stretch* u = &list[i];
+        put(out, u->first == u->last ? "%sblock %" PRIu32 : "%sblocks %" PRIu32 " to %" PRIu32, i ? ", " : "",
+                u->first, u->last);
+        if (lines && u->after_line > 0)
+            put(out, " (after line %" PRIu64 ")", u->after_line);
+        else if (lines)
+            put(out, " (before its first line)");
+    }
+    put(out, "%s", count > SHEET_STRETCHES ? ", ..." : "");
+}
+
+void write_reading(const disc_sheet* d, std::string* out) {
+    const sheet* s = &d->s;
+    const disc_reading* r = &d->reading;
+    if (r->method == SHEET_FROM_REPORT) {
+        put(out, "Sectors read: %" PRIu32 "\n", s->sectors);
+        if (s->missing_count > 0) {
+            put(out, "Missing from the scan: ");
+            write_stretches(s->missing, s->missing_count, true, out);
+            put(out, "; lines were lost there, and the sheet lacks what they held.\n");
+        }
+        return;
+    }
+    if (r->subchannel == SHEET_Q_NONE)
+        put(out, "Read: no block, since the drive returns no subchannel with READ CD\n");
+    else if (r->method == SHEET_TARGETED)
+        put(out, "Read: targeted, %s of %s blocks%s in %s commands\n",
+                with_commas(s->sectors - r->lead_out_blocks).c_str(), with_commas(r->disc_blocks).c_str(),
+                r->lead_out_blocks > 0 ? (", and " + with_commas(r->lead_out_blocks) + " of the lead-out").c_str() : "",
+                with_commas(r->commands).c_str());
+    else
+        put(out, "Read: whole disc, %s blocks in %s commands\n", with_commas(s->sectors).c_str(),
+                with_commas(r->commands).c_str());
+    if (s->unreadable_count == 0)
+        return;
+    put(out, "Unreadable: %s block%s: ", with_commas(s->unreadable_blocks).c_str(),
+            s->unreadable_blocks == 1 ? "" : "s");
+    write_stretches(s->unreadable, s->unreadable_count, false, out);
+    put(out, "; the sheet lacks what they hold.\n");
+}
+
+void write_toc_notes(const sheet* s, std::string* out) {
+    toc_disagreement d[DISC_TRACKS + 1];
+    unsigned n = sheet_toc_disagreements(s, d, DISC_TRACKS + 1);
+    for (unsigned i = 0; i < n; ++i) {
+        if (d[i].track == 0)
+            put(out, "The table of contents puts the lead-out at block %" PRId64 ", its frames at block %" PRId64
+                         ": the frames win.\n", d[i].toc_block, d[i].q_block);
+        else if (d[i].q_block < 0 && d[i].toc_block >= 0)
+            put(out, "The table of contents lists track %d at block %" PRId64 ", which no Q frame shows.\n",
+                    d[i].track, d[i].toc_block);
+        else if (d[i].toc_block < 0)
+            put(out, "Track %d is in the Q frames but not in the table of contents.\n", d[i].track);
+        else
+            put(out, "The table of contents puts track %d at block %" PRId64 ", its Q frames at block %" PRId64
+                         ": the Q frames win.\n", d[i].track, d[i].toc_block, d[i].q_block);
+    }
+}
+
+void write_evidence_notes(const sheet* s, std::string* out) {
+    if (s->stray > 0) {
+        put(out, "%" PRIu32 " position frame%s showed a track, an index or the lead-out that the next one did "
+                     "not confirm, and %s not used: block%s", s->stray, s->stray == 1 ? "" : "s",
+                s->stray == 1 ? "is" : "are", s->stray == 1 ? "" : "s");
+        uint32_t listed = s->stray < SHEET_STRAYS_LISTED ? s->stray : (uint32_t)SHEET_STRAYS_LISTED;
+        for (uint32_t i = 0; i < listed; ++i)
+            put(out, "%s %" PRIu32, i == 0 ? "" : ",", s->stray_block[i]);
+        put(out, "%s.\n", s->stray > listed ? ", ..." : "");
+    }
+    if (s->malformed > 0)
+        put(out, "%" PRIu32 " position frame%s a track, an index or a time that is no BCD number, and %s not "
+                     "used.\n", s->malformed, s->malformed == 1 ? " carries" : "s carry", s->malformed == 1 ? "is" : "are");
+    if (s->isrc_outside)
+        put(out, "%" PRIu32 " ISRC frames lie in no track (the lead-out, or before any track).\n", s->isrc_outside);
+    if (s->first_track != 0 && s->crc_errors_before > 0)
+        put(out, "%" PRIu32 " CRC errors lie before track %d begins.\n", s->crc_errors_before, s->first_track);
+}
+
+}  // namespace
+
+void put(std::string* to, const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n >= (int)sizeof line) {  // a long text: once more, with room for it all
+        std::vector<char> longer((size_t)n + 1);
+        va_start(args, format);
+        vsnprintf(longer.data(), longer.size(), format, args);
+        va_end(args);
+        to->append(longer.data(), (size_t)n);
+    } else if (n > 0) {
+        to->append(line, (size_t)n);
+    }
+}
+
 std::string with_commas(uint64_t n) {
     std::string digits = std::to_string(n);
     for (int at = (int)digits.size() - 3; at > 0; at -= 3)
         digits.insert((size_t)at, ",");
     return digits;
 }
-
-// The stretches of a list, "blocks 3100 to 3101, block 5000", each with
-// the line before it for lines a saved scan lost.
-void write_stretches(const sheet_stretch* list, uint32_t count, bool lines, FILE* out) {
-    for (uint32_t i = 0; i < count && i < SHEET_STRETCHES; ++i) {
-        const sheet_stretch* u = &list[i];
-        fprintf(out, u->first == u->last ? "%sblock %" PRIu32 : "%sblocks %" PRIu32 " to %" PRIu32, i ? ", " : "",
-                u->first, u->last);
-        if (lines && u->after_line > 0)
-            fprintf(out, " (after line %" PRIu64 ")", u->after_line);
-        else if (lines)
-            fprintf(out, " (before its first line)");
-    }
-    fprintf(out, "%s", count > SHEET_STRETCHES ? ", ..." : "");
-}
-
-void write_reading(const sheet* s, FILE* out) {
-    const sheet_reading* r = &s->reading;
-    if (r->method == SHEET_FROM_REPORT) {
-        fprintf(out, "Sectors read: %" PRIu32 "\n", s->sectors);
-        if (s->missing_count > 0) {
-            fprintf(out, "Missing from the scan: ");
-            write_stretches(s->missing, s->missing_count, true, out);
-            fprintf(out, "; lines were lost there, and the sheet lacks what they held.\n");
-        }
-        return;
-    }
-    if (r->subchannel == SHEET_Q_NONE)
-        fprintf(out, "Read: no block, since the drive returns no subchannel with READ CD\n");
-    else if (r->method == SHEET_TARGETED)
-        fprintf(out, "Read: targeted, %s of %s blocks%s in %s commands\n",
-                with_commas(s->sectors - r->lead_out_blocks).c_str(), with_commas(r->disc_blocks).c_str(),
-                r->lead_out_blocks > 0 ? (", and " + with_commas(r->lead_out_blocks) + " of the lead-out").c_str() : "",
-                with_commas(r->commands).c_str());
-    else
-        fprintf(out, "Read: whole disc, %s blocks in %s commands\n", with_commas(s->sectors).c_str(),
-                with_commas(r->commands).c_str());
-    if (s->unreadable_count == 0)
-        return;
-    fprintf(out, "Unreadable: %s block%s: ", with_commas(s->unreadable_blocks).c_str(),
-            s->unreadable_blocks == 1 ? "" : "s");
-    write_stretches(s->unreadable, s->unreadable_count, false, out);
-    fprintf(out, "; the sheet lacks what they hold.\n");
-}
-
-void write_toc_notes(const sheet* s, FILE* out) {
-    toc_disagreement d[DISC_TRACKS + 1];
-    unsigned n = sheet_toc_disagreements(s, d, DISC_TRACKS + 1);
-    for (unsigned i = 0; i < n; ++i) {
-        if (d[i].track == 0)
-            fprintf(out, "The table of contents puts the lead-out at block %" PRId64 ", its frames at block %" PRId64
-                         ": the frames win.\n", d[i].toc_block, d[i].q_block);
-        else if (d[i].q_block < 0 && d[i].toc_block >= 0)
-            fprintf(out, "The table of contents lists track %d at block %" PRId64 ", which no Q frame shows.\n",
-                    d[i].track, d[i].toc_block);
-        else if (d[i].toc_block < 0)
-            fprintf(out, "Track %d is in the Q frames but not in the table of contents.\n", d[i].track);
-        else
-            fprintf(out, "The table of contents puts track %d at block %" PRId64 ", its Q frames at block %" PRId64
-                         ": the Q frames win.\n", d[i].track, d[i].toc_block, d[i].q_block);
-    }
-}
-
-void write_evidence_notes(const sheet* s, FILE* out) {
-    if (s->stray > 0) {
-        fprintf(out, "%" PRIu32 " position frame%s showed a track, an index or the lead-out that the next one did "
-                     "not confirm, and %s not used: block%s", s->stray, s->stray == 1 ? "" : "s",
-                s->stray == 1 ? "is" : "are", s->stray == 1 ? "" : "s");
-        uint32_t listed = s->stray < SHEET_STRAYS_LISTED ? s->stray : (uint32_t)SHEET_STRAYS_LISTED;
-        for (uint32_t i = 0; i < listed; ++i)
-            fprintf(out, "%s %" PRIu32, i == 0 ? "" : ",", s->stray_block[i]);
-        fprintf(out, "%s.\n", s->stray > listed ? ", ..." : "");
-    }
-    if (s->malformed > 0)
-        fprintf(out, "%" PRIu32 " position frame%s a track, an index or a time that is no BCD number, and %s not "
-                     "used.\n", s->malformed, s->malformed == 1 ? " carries" : "s carry", s->malformed == 1 ? "is" : "are");
-    if (s->isrc_outside)
-        fprintf(out, "%" PRIu32 " ISRC frames lie in no track (the lead-out, or before any track).\n", s->isrc_outside);
-    if (s->first_track != 0 && s->crc_errors_before > 0)
-        fprintf(out, "%" PRIu32 " CRC errors lie before track %d begins.\n", s->crc_errors_before, s->first_track);
-}
-
-}  // namespace
 
 const cd_text_block* first_readable_block(const cd_text* text) {
     for (const cd_text_block& b : text->blocks)
@@ -498,42 +525,42 @@ std::string title_and_performer(const cd_text_block* b) {
 }
 
 // The disc's CD-Text, in a line: its title and performer, or why there is none.
-void write_cd_text_line(const cd_text* text, bool have, const char* why, FILE* out) {
+void write_cd_text_line(const cd_text* text, bool have, const char* why, std::string* out) {
     if (!have) {
-        fprintf(out, "CD-Text: none, since %s\n", why);
+        put(out, "CD-Text: none, since %s\n", why);
         return;
     }
     const cd_text_block* b = first_readable_block(text);
     if (b == NULL) {
-        fprintf(out, "CD-Text: in double-byte characters only (kept as hex in the JSON)\n");
+        put(out, "CD-Text: in double-byte characters only (kept as hex in the JSON)\n");
         return;
     }
     const char* language = cd_text_language(b->language);
-    fprintf(out, "CD-Text: %s (%s)\n", title_and_performer(b).c_str(), language ? language : "language unknown");
+    put(out, "CD-Text: %s (%s)\n", title_and_performer(b).c_str(), language ? language : "language unknown");
 }
 
 // Each track's title and performer from the first readable block, a line for
 // each further block, and how the CD-Text's codes compare with the Q frames'.
-void write_cd_text_notes(const sheet* s, const cd_text* text, FILE* out) {
+void write_cd_text_notes(const sheet* s, const cd_text* text, std::string* out) {
     const cd_text_block* first = first_readable_block(text);
     for (const cd_text_block& b : text->blocks) {
         const char* language = cd_text_language(b.language);
         if (b.double_byte) {
-            fprintf(out, "CD-Text block %u (%s) is in double-byte characters (%s): kept as hex in the JSON, not "
+            put(out, "CD-Text block %u (%s) is in double-byte characters (%s): kept as hex in the JSON, not "
                          "shown here.\n", b.number, language ? language : "language unknown",
                     cd_text_characters(b.character_code) ? cd_text_characters(b.character_code) : "a code not named");
         } else if (&b != first) {
-            fprintf(out, "CD-Text block %u (%s): %s.\n", b.number, language ? language : "language unknown",
+            put(out, "CD-Text block %u (%s): %s.\n", b.number, language ? language : "language unknown",
                     title_and_performer(&b).c_str());
         }
     }
     if (first != NULL) {
-        fprintf(out, "CD-Text titles and performers, block %u:\n", first->number);
+        put(out, "CD-Text titles and performers, block %u:\n", first->number);
         for (int n = s->first_track; n <= s->last_track && n > 0; ++n) {
             if (!s->track[n].seen)
                 continue;
             bool performer = !first->text[n][TEXT_PERFORMER].empty() || first->lost[n][TEXT_PERFORMER];
-            fprintf(out, "%4d  %s%s%s\n", n, text_shown(first, (unsigned)n, TEXT_TITLE, false).c_str(),
+            put(out, "%4d  %s%s%s\n", n, text_shown(first, (unsigned)n, TEXT_TITLE, false).c_str(),
                     performer ? " / " : "", performer ? text_shown(first, (unsigned)n, TEXT_PERFORMER, false).c_str() : "");
         }
     }
@@ -543,87 +570,89 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, FILE* out) {
             codes = codes || !b.text[t][TEXT_CODE].empty();
     std::vector<code_difference> differences = cd_text_against_q(s, text);
     if (codes && differences.empty())
-        fprintf(out, "CD-Text's UPC/EAN and ISRCs agree with the Q frames' codes.\n");
+        put(out, "CD-Text's UPC/EAN and ISRCs agree with the Q frames' codes.\n");
     for (const code_difference& d : differences)
-        fprintf(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n",
+        put(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n",
                 d.track == 0 ? "The disc" : ("Track " + std::to_string(d.track)).c_str(),
                 d.track == 0 ? "UPC/EAN" : "ISRC", printable(d.cd_text).c_str(), d.q.empty() ? "none" : "\"",
                 d.q.c_str(), d.q.empty() ? "" : "\"");
     if (text->bad_packs > 0)
-        fprintf(out, "CD-Text: %u of %u packs failed their CRC and are not used.\n", text->bad_packs, text->packs);
+        put(out, "CD-Text: %u of %u packs failed their CRC and are not used.\n", text->bad_packs, text->packs);
 }
 
 // The databases' identifiers, one line each; from a saved scan, which sees
 // one session only, the two that count every session say so.
-void write_ids(const sheet* s, FILE* out) {
+void write_ids(const disc_sheet* d, std::string* out) {
+    const sheet* s = &d->s;
     disc_ids ids;
     std::string why;
-    if (!sheet_ids(s, &ids, &why)) {
-        fprintf(out, "Disc IDs: none, since %s\n", why.c_str());
+    if (!sheet_ids(d, &ids, &why)) {
+        put(out, "Disc IDs: none, since %s\n", why.c_str());
         return;
     }
-    std::string one_session = s->reading.toc_known ? ""
-                              : std::string(" (as for a disc of one session: a ") + sheet_read_word(s) +
+    std::string one_session = s->toc_known ? ""
+                              : std::string(" (as for a disc of one session: a ") + read_word(d) +
                                     " without a table of contents sees no other)";
-    fprintf(out, "MusicBrainz disc ID: %s (%s)\n", ids.musicbrainz.c_str(), ids.musicbrainz_url.c_str());
-    fprintf(out, "freedb disc ID: %s%s\n", ids.freedb.c_str(), one_session.c_str());
-    fprintf(out, "AccurateRip: %s%s\n", ids.accuraterip_file.c_str(), one_session.c_str());
+    put(out, "MusicBrainz disc ID: %s (%s)\n", ids.musicbrainz.c_str(), ids.musicbrainz_url.c_str());
+    put(out, "freedb disc ID: %s%s\n", ids.freedb.c_str(), one_session.c_str());
+    put(out, "AccurateRip: %s%s\n", ids.accuraterip_file.c_str(), one_session.c_str());
 }
 
 // The drive by its own name, and what it gives of the Q subchannel.
-void write_drive(const sheet* s, FILE* out) {
-    const sheet_reading* r = &s->reading;
+void write_drive(const disc_sheet* d, std::string* out) {
+    const disc_reading* r = &d->reading;
     if (!r->drive_asked)
         return;
     if (r->drive_known)
-        fprintf(out, "Drive: %s %s %s\n", r->drive.vendor, r->drive.product, r->drive.revision);
+        put(out, "Drive: %s %s %s\n", r->drive.vendor, r->drive.product, r->drive.revision);
     else
-        fprintf(out, "Drive: unknown\n");
+        put(out, "Drive: unknown\n");
     static const char* const Q_WORDS[] = {
         "raw P-W subchannel", "formatted by the drive (CRCs checked)",
         "formatted by the drive, no CRC (three agreeing frames for everything)",
         "none (this drive returns no subchannel with READ CD)"};
-    fprintf(out, "Q: %s\n", Q_WORDS[r->subchannel]);
+    put(out, "Q: %s\n", Q_WORDS[r->subchannel]);
 }
 
-void write_text(const sheet* s, FILE* out) {
-    write_drive(s, out);
+void write_text(const disc_sheet* d, std::string* out) {
+    const sheet* s = &d->s;
+    write_drive(d, out);
     if (s->mcn >= 0) {
         char mark = source_mark(&s->mcns.code[s->mcn]);
-        fprintf(out, "Catalogue number: %.13s%.*s\n", s->mcns.code[s->mcn].code, mark != 0 ? 1 : 0, &mark);
+        put(out, "Catalogue number: %.13s%.*s\n", s->mcns.code[s->mcn].code, mark != 0 ? 1 : 0, &mark);
     }
     else
-        fprintf(out, "Catalogue number: none\n");
-    write_ids(s, out);
+        put(out, "Catalogue number: none\n");
+    write_ids(d, out);
     cd_text text;
     std::string why;
-    bool have_text = sheet_cd_text(s, &text, &why);
+    bool have_text = sheet_cd_text(d, &text, &why);
     write_cd_text_line(&text, have_text, why.c_str(), out);
     char time[TIME_TEXT_SIZE];
     format_frames(time, (uint64_t)disc_frames_of_block(s->lead_out), '.');
     if (s->lead_out_seen) {
-        fprintf(out, "Lead-out: %s, block %" PRIu32 "\n", time, s->lead_out);
-        fprintf(out, "The %s reached the lead-out: the last track is whole.\n", sheet_read_word(s));
+        put(out, "Lead-out: %s, block %" PRIu32 "\n", time, s->lead_out);
+        put(out, "The %s reached the lead-out: the last track is whole.\n", read_word(d));
     } else if (s->lead_out_from_toc) {
-        fprintf(out, "Lead-out: %s, block %" PRIu32 ", from the table of contents (its frames were not read)\n", time,
+        put(out, "Lead-out: %s, block %" PRIu32 ", from the table of contents (its frames were not read)\n", time,
                 s->lead_out);
     } else {
         format_frames(time, (uint64_t)disc_frames_of_block(s->end - 1), '.');
-        fprintf(out, "Lead-out: not seen; the last track ends where the %s did, after block %" PRIu32 " (%s)\n",
-                sheet_read_word(s), s->end - 1, time);
-        if (s->reading.method == SHEET_FROM_REPORT)
-            fprintf(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
+        put(out, "Lead-out: not seen; the last track ends where the %s did, after block %" PRIu32 " (%s)\n",
+                read_word(d), s->end - 1, time);
+        if (d->reading.method == SHEET_FROM_REPORT)
+            put(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
                          "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
         else
-            fprintf(out, "The read did not reach the lead-out: the last track may be cut short, and the drive gave\n"
-                         "%s.\n", s->reading.toc_known ? "a table of contents that cannot be right, so none says where the disc ends"
+            put(out, "The read did not reach the lead-out: the last track may be cut short, and the drive gave\n"
+                         "%s.\n", s->toc_known ? "a table of contents that cannot be right, so none says where the disc ends"
                                                         : "no table of contents to say where the disc ends");
     }
-    write_reading(s, out);
-    fprintf(out, "\n");
+    write_reading(d, out);
+    put(out, "\n");
 
     if (s->first_track == 0) {
-        fprintf(out, "No track: no good position frame carries a track number that the next one confirms.\n");
+        put(out, "No track: no good position frame carries a track number that the next one confirms.\n");
     } else {
         layout l = layout_for(s);
         write_row_cells(out, &l, "", "Pregap, index 00", "Start, index 01", "", "", "", "");
@@ -631,35 +660,35 @@ void write_text(const sheet* s, FILE* out) {
         for (int n = s->first_track; n <= s->last_track; ++n)
             if (s->track[n].seen)
                 write_row(s, &l, n, out);
-        fprintf(out, "\n");
+        put(out, "\n");
     }
 
     if (s->q_offset != 0)
-        fprintf(out, "This drive's Q %s the block by %d: index points and counts are placed on the disc's own "
+        put(out, "This drive's Q %s the block by %d: index points and counts are placed on the disc's own "
                      "time.\n", s->q_offset < 0 ? "lags" : "leads", s->q_offset < 0 ? -s->q_offset : s->q_offset);
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
-        fprintf(out, "%s\n", missing.c_str());
+        put(out, "%s\n", missing.c_str());
     if (have_text)
         write_cd_text_notes(s, &text, out);
-    write_source_notes(s, out);
-    write_no_isrc_line(s, out);
+    write_source_notes(d, out);
+    write_no_isrc_line(d, out);
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
-            write_track_notes(s, n, out);
+            write_track_notes(d, n, out);
     write_mcn_notes(s, out);
     write_toc_notes(s, out);
     write_evidence_notes(s, out);
     if (s->disagreeing > 0 || s->codes_unconfirmed > 0)
-        fprintf(out, "Unchecked frames not used: %" PRIu32 " whose disc time is not near their block's, %" PRIu32
+        put(out, "Unchecked frames not used: %" PRIu32 " whose disc time is not near their block's, %" PRIu32
                      " of codes fewer than %u frames carry.\n", s->disagreeing, s->codes_unconfirmed, s->agreeing);
-    if (s->reading.subchannel == SHEET_Q_NONE)
+    if (s->no_frames)
         return;  // no frame to count anything in
     if (s->unchecked)
-        fprintf(out, "CRC errors: not known, since the drive gives its Q frames without their CRC.");
-    else if (s->reading.method == SHEET_FROM_REPORT)
-        fprintf(out, "CRC errors: %" PRIu32 " in all.", s->crc_errors);
+        put(out, "CRC errors: not known, since the drive gives its Q frames without their CRC.");
+    else if (d->reading.method == SHEET_FROM_REPORT)
+        put(out, "CRC errors: %" PRIu32 " in all.", s->crc_errors);
     else
-        fprintf(out, "CRC errors: %" PRIu32 " in the %s blocks read.", s->crc_errors, with_commas(s->sectors).c_str());
-    fprintf(out, " Frames out of place (disc time not their block's): %" PRIu32 ".\n", s->out_of_place);
+        put(out, "CRC errors: %" PRIu32 " in the %s blocks read.", s->crc_errors, with_commas(s->sectors).c_str());
+    put(out, " Frames out of place (disc time not their block's): %" PRIu32 ".\n", s->out_of_place);
 }

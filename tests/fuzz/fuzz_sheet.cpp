@@ -6,7 +6,6 @@
 // sheet's records are fixed in size, so memory is bounded whatever the input.
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -16,19 +15,6 @@
 #include "sheet/sheet_writers.h"
 
 namespace {
-
-// What a writer wrote, in memory.
-struct written {
-    char* text = NULL;
-    size_t size = 0;
-    FILE* out;
-    written() : out(open_memstream(&text, &size)) {}
-    ~written() { free(text); }
-    std::string finish() {
-        fclose(out);
-        return std::string(text, size);
-    }
-};
 
 bool has_negative_size(const std::string& svg) {
     for (const char* attribute : {" width=\"", " height=\""})
@@ -59,7 +45,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static sheet s;
+    static disc_sheet d;
+    sheet& s = d.s;
+    d.reading.method = SHEET_FROM_REPORT;
     FILE* in = fmemopen((void*)data, size, "rb");
     if (in == NULL)
         return 0;
@@ -77,15 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         track_errors += s.track[n].crc_errors;
     if (track_errors > s.crc_errors || s.crc_errors > s.sectors || s.out_of_place > s.sectors)
         __builtin_trap();
-    written text, cue, notes, json, svg;
-    write_text(&s, text.out);
-    write_cue(&s, "disc.bin", cue.out, notes.out);
-    write_json(&s, json.out);
-    write_svg(&s, svg.out);
-    text.finish();
-    notes.finish();
-    json.finish();
-    if (has_negative_size(svg.finish()) || !index_times_rise(cue.finish()))
+    std::string text, cue, notes, json, svg;
+    write_text(&d, &text);
+    write_cue(&d, "disc.bin", &cue, &notes);
+    write_json(&d, &json);
+    write_svg(&d, &svg);
+    if (has_negative_size(svg) || !index_times_rise(cue))
         __builtin_trap();
     return 0;
 }
