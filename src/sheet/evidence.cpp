@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // Counts a frame of the code; returns its place in codes, SHEET_CODES for
 // one that comes when all places are taken.
 unsigned count_code(sheet_codes* codes, const char* code, size_t length, uint32_t block) {
