@@ -160,6 +160,22 @@ int decode_q(const uint8_t q[Q_SIZE], q_frame* frame) {
 // 00:61.80 is 61 * 75 + 80 = 4655 frames, so 00:61.80 plus 0 is 01:02.05.
 // The result is therefore always a valid time, and the arithmetic that
 // follows it stays within 0 to 74 frames and 0 to 59 seconds.
+bool q_crc_matches(const uint8_t q[Q_SIZE]) {
+    return (uint16_t)~cd_crc16(q, 10) == (uint16_t)(q[10] << 8 | q[11]);
+}
+
+void q_set_crc(uint8_t q[Q_SIZE]) {
+    uint16_t crc = (uint16_t)~cd_crc16(q, 10);
+    q[10] = (uint8_t)(crc >> 8);
+    q[11] = (uint8_t)crc;
+}
+
+bool frame_number_within(unsigned frame, int64_t b, int range) {
+    int own = (int)(disc_frames_of_block(b) % FRAMES_PER_SECOND);
+    int d = ((int)frame - own + FRAMES_PER_SECOND) % FRAMES_PER_SECOND;
+    return frame < FRAMES_PER_SECOND && (d <= range || d >= FRAMES_PER_SECOND - range);
+}
+
 bool q_position_of(const uint8_t q[Q_SIZE], q_position* p) {
     q_frame f;
     if (decode_q(q, &f) != 0 || f.adr_control >> 4 != 1 || !q_position_valid(q))

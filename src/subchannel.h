@@ -99,6 +99,14 @@ bool q_position_valid(const uint8_t q[Q_SIZE]);
 // as the disc's Q frames and CD-Text packs carry it (complemented).
 uint16_t cd_crc16(const uint8_t* data, unsigned n);
 
+// Whether Q bytes 10-11 hold the CRC of bytes 0-9; and putting it there.
+bool q_crc_matches(const uint8_t q[Q_SIZE]);
+void q_set_crc(uint8_t q[Q_SIZE]);
+
+// Whether a disc-time frame number (0-74), as a code frame carries it, lies
+// within `range` blocks of block b's own (modulo a second).
+bool frame_number_within(unsigned frame, int64_t b, int range);
+
 // A time as a count of frames: 01:02.03 is 4653.
 inline int64_t msf_frames(const msf* t) {
     return (int64_t)t->m * FRAMES_PER_MINUTE + (int64_t)t->s * FRAMES_PER_SECOND + t->f;

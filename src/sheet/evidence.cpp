@@ -189,11 +189,7 @@ void take_position(sheet* s, uint32_t b, const q_position* frame) {
 
 // Whether an unchecked code frame's disc-time frame number lies near its block's.
 bool code_frame_fits(const sheet* s, uint32_t b, uint8_t abs_f) {
-    if (!s->unchecked)
-        return true;
-    int d = ((int)abs_f - (int)(disc_frames_of_block(b) % FRAMES_PER_SECOND) + 3 * FRAMES_PER_SECOND) %
-            FRAMES_PER_SECOND;
-    return abs_f < FRAMES_PER_SECOND && (d <= SHEET_OFFSET_RANGE || d >= FRAMES_PER_SECOND - SHEET_OFFSET_RANGE);
+    return !s->unchecked || frame_number_within(abs_f, b, SHEET_OFFSET_RANGE);
 }
 
 // Every block starts as one that places nothing; a gap in the blocks fed

@@ -22,6 +22,7 @@
 #include "disc/cd_text.h"
 #include "drive/answers.h"
 #include "drive/read_disc_toc.h"
+#include "sheet/drive_q.h"
 #include "subchannel.h"
 
 namespace {
@@ -36,9 +37,6 @@ const uint32_t FILL_LIMIT = 3 * READ_CD_MOST;  // unread blocks between two inde
 const uint32_t NO_END_RUN = 100 * FRAMES_PER_SECOND;  // with no table of contents: unreadable blocks that end a read
 const unsigned PROBE_COMMANDS = 2;     // GOOD commands whose frames decide a subchannel selection
 const unsigned PROBE_MOST = 8;         // commands the probe sends at most before it takes raw P-W as it comes
-const int AGREEMENT_RANGE = 5;         // blocks an unchecked frame's disc time may lie from its block's (a drive's Q offset)
-const uint8_t SYNC[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-const unsigned SECTOR_MODE_AT = 15;    // a data sector's mode byte, after the sync and the address
 
 // The most bytes one READ CD of READ_CD_MOST sectors needs, raw P-W being the largest selection.
 enum { READ_BUFFER_SIZE = READ_CD_MOST * SECTOR_BUFFER_SIZE };
@@ -56,88 +54,12 @@ struct sample {
     int64_t start;   // for index 01 and above, where the frames' times put index 01
 };
 
-// A data sector's mode (1 or 2) from its sync field and header; 0 for a
-// sector that has none (audio).
-uint8_t sector_mode(const uint8_t* main_channel) {
-    if (memcmp(main_channel, SYNC, sizeof SYNC) != 0)
-        return 0;
-    uint8_t mode = main_channel[SECTOR_MODE_AT];
-    return mode == 1 || mode == 2 ? mode : 0;
-}
-
 bool is_isrc_frame(const uint8_t q[Q_SIZE], std::string* code) {
     q_frame f;
     if (decode_q(q, &f) != 0 || f.adr_control >> 4 != 3)
         return false;
     code->assign(f.isrc.isrc_chars, ISRC_LENGTH);
     return true;
-}
-
-bool crc_matches(const uint8_t q[Q_SIZE]) {
-    return (uint16_t)~cd_crc16(q, 10) == (uint16_t)(q[10] << 8 | q[11]);
-}
-
-void set_crc(uint8_t q[Q_SIZE]) {
-    uint16_t crc = (uint16_t)~cd_crc16(q, 10);
-    q[10] = (uint8_t)(crc >> 8);
-    q[11] = (uint8_t)crc;
-}
-
-uint8_t to_bcd(unsigned v) {
-    return (uint8_t)(v / 10 << 4 | v % 10);
-}
-
-bool near(int64_t a, int64_t b) {
-    return a - b >= -AGREEMENT_RANGE && a - b <= AGREEMENT_RANGE;
-}
-
-// Whether a disc-time frame number (0-74) lies near that of block b.
-bool frame_number_near(unsigned f, uint32_t b) {
-    int d = ((int)f - (int)(disc_frames_of_block(b) % FRAMES_PER_SECOND) + FRAMES_PER_SECOND) % FRAMES_PER_SECOND;
-    return f < FRAMES_PER_SECOND && (d <= AGREEMENT_RANGE || d >= FRAMES_PER_SECOND - AGREEMENT_RANGE);
-}
-
-// Whether the times of a position frame, read as binary by `value`, agree
-// with block b: a position a disc can carry, its disc time near b's.
-bool position_agrees(const uint8_t q[Q_SIZE], uint32_t b, unsigned (*value)(uint8_t)) {
-    unsigned track = value(q[1]), index = value(q[2]);
-    unsigned rel_s = value(q[4]), rel_f = value(q[5]), m = value(q[7]), sec = value(q[8]), f = value(q[9]);
-    bool track_ok = q[1] == Q_LEAD_OUT_TRACK || (track >= 1 && track <= 99);
-    if (!track_ok || index > 99 || rel_s > 59 || rel_f > 74 || value(q[3]) > 99 || m > 99 || sec > 59 || f > 74)
-        return false;
-    int64_t disc = (int64_t)m * FRAMES_PER_MINUTE + sec * FRAMES_PER_SECOND + f;
-    return near(block_of_disc_frames(disc), b);
-}
-
-unsigned as_bcd(uint8_t byte) {
-    unsigned high = byte >> 4, low = byte & 0x0F;
-    return high > 9 || low > 9 ? 1000 : high * 10 + low;
-}
-unsigned as_binary(uint8_t byte) {
-    return byte;
-}
-
-// Drives that convert formatted Q's times to binary: a frame whose times
-// agree with its block only when read as binary is turned back into BCD,
-// as the disc carries it. Mode 1: the track (the lead-out's AA aside), the
-// index and both times; modes 2 and 3: the disc-time frame number.
-bool unconvert_binary(uint8_t q[Q_SIZE], uint32_t b) {
-    unsigned adr = q[0] & 0x0F;
-    if (adr == 1) {
-        if (position_agrees(q, b, as_bcd) || !position_agrees(q, b, as_binary))
-            return false;
-        for (int i = 1; i <= 9; ++i)
-            if (i != 6 && !(i == 1 && q[1] == Q_LEAD_OUT_TRACK))
-                q[i] = to_bcd(q[i]);
-        return true;
-    }
-    if (adr == 2 || adr == 3) {
-        if (frame_number_near(as_bcd(q[9]), b) || !frame_number_near(q[9], b))
-            return false;
-        q[9] = to_bcd(q[9]);
-        return true;
-    }
-    return false;
 }
 
 // A failure that says the disc may no longer be the one the read began on,
@@ -224,11 +146,11 @@ public:
             for (unsigned i = 0; i < n; ++i) {
                 uint8_t q[Q_SIZE];
                 q_of(at + i, buffer_ + i * sector_size(), q, false);
-                crc_seen = crc_seen || crc_matches(q);
+                crc_seen = crc_seen || q_crc_matches(q);
                 agreement_seen = agreement_seen || (selection_ == SUBCHANNEL_FORMATTED_Q &&
                                                     ((q[0] & 0x0F) == 1) &&
-                                                    (position_agrees(q, at + i, as_bcd) ||
-                                                     position_agrees(q, at + i, as_binary)));
+                                                    (position_agrees(q, at + i, false) ||
+                                                     position_agrees(q, at + i, true)));
             }
             if (crc_seen) {
                 decide(selection_ == SUBCHANNEL_RAW ? SHEET_Q_RAW : SHEET_Q_FORMATTED);
@@ -476,11 +398,11 @@ private:
             return;
         }
         memcpy(q, sub, Q_SIZE);
-        bool checked = crc_matches(q);
+        bool checked = q_crc_matches(q);
         if (!checked && !unchecked)
             return;  // a CRC error, as raw P-W shows one
         if (unconvert_binary(q, b) || unchecked)
-            set_crc(q);
+            q_set_crc(q);
     }
 
     // The sectors of the last command, from block b, as read.
