@@ -113,13 +113,8 @@ struct placer {
     }
 };
 
-}  // namespace
-
-int sheet_read_scan(FILE* in, sheet* s, scan_result* r) {
-    memset(r, 0, sizeof *r);
-    std::unique_ptr<report_reader> owned(new report_reader);  // its buffer is large for a stack
-    report_reader& reader = *owned;
-    reader_start(&reader, in);
+// The lines the reader gives, placed into s.
+int read_lines(report_reader& reader, sheet* s, scan_result* r) {
     placer p;
     p.s = s;
     p.r = r;
@@ -151,4 +146,20 @@ int sheet_read_scan(FILE* in, sheet* s, scan_result* r) {
             return r->outcome;
         }
     }
+}
+
+}  // namespace
+
+int sheet_read_scan(FILE* in, sheet* s, scan_result* r) {
+    memset(r, 0, sizeof *r);
+    std::unique_ptr<report_reader> reader(new report_reader);  // its buffer is large for a stack
+    reader_start(reader.get(), in);
+    return read_lines(*reader, s, r);
+}
+
+int sheet_read_scan_memory(const void* bytes, size_t size, sheet* s, scan_result* r) {
+    memset(r, 0, sizeof *r);
+    std::unique_ptr<report_reader> reader(new report_reader);
+    reader_start_memory(reader.get(), bytes, size);
+    return read_lines(*reader, s, r);
 }

@@ -33,4 +33,7 @@ struct scan_result {
 // Returns the outcome, also in r->outcome.
 int sheet_read_scan(FILE* in, sheet* s, scan_result* r);
 
+// The same for a report in memory.
+int sheet_read_scan_memory(const void* bytes, size_t size, sheet* s, scan_result* r);
+
 #endif

@@ -138,8 +138,16 @@ bool printed_by(const char* text, size_t n, const char* format, bool partial) {
     return text == end;
 }
 
+void reader_start_memory(report_reader* r, const void* bytes, size_t size) {
+    reader_start(r, NULL);
+    r->bytes = (const char*)bytes;
+    r->bytes_left = size;
+}
+
 void reader_start(report_reader* r, FILE* in) {
     r->in = in;
+    r->bytes = NULL;
+    r->bytes_left = 0;
     r->start = r->end = 0;
     r->at_end = false;
     r->line = 0;
@@ -159,10 +167,19 @@ int reader_next(report_reader* r, uint8_t q[Q_SIZE]) {
             memmove(r->buffer, text, available);
             r->start = 0;
             r->end = available;
-            size_t got = fread(r->buffer + available, 1, sizeof r->buffer - available, r->in);
+            size_t got;
+            if (r->in != NULL) {
+                got = fread(r->buffer + available, 1, sizeof r->buffer - available, r->in);
+            } else {
+                got = r->bytes_left < sizeof r->buffer - available ? r->bytes_left : sizeof r->buffer - available;
+                if (got > 0)
+                    memcpy(r->buffer + available, r->bytes, got);
+                r->bytes += got;
+                r->bytes_left -= got;
+            }
             r->end += got;
             if (got == 0) {
-                if (ferror(r->in)) {
+                if (r->in != NULL && ferror(r->in)) {
                     if (errno == 0)
                         errno = EIO;
                     return READER_FAILED;

@@ -26,7 +26,9 @@ enum reader_result {
 };
 
 struct report_reader {
-    FILE* in;
+    FILE* in;            // the input, or NULL for bytes in memory:
+    const char* bytes;   // ... the bytes not yet taken in
+    size_t bytes_left;
     char buffer[READER_BUFFER_SIZE];
     size_t start, end;  // the bytes of buffer not yet looked at
     bool at_end;        // the input has no more bytes
@@ -37,6 +39,10 @@ struct report_reader {
 };
 
 void reader_start(report_reader* r, FILE* in);
+
+// The same for a report in memory, `size` bytes at `bytes`, which stay
+// there while the reader reads.
+void reader_start_memory(report_reader* r, const void* bytes, size_t size);
 
 // Reads on to the next raw Q line, passing over the lines of qscan's other
 // reports. Line ends are LF or CRLF; the last line may lack one, and may be
