@@ -221,6 +221,10 @@ int open_drive(const char* name, drive_handle* handle) {
     return 0;
 }
 
+void close_drive(drive_handle handle) {
+    CloseHandle(handle);
+}
+
 bool is_drive_name(const char* name) {
     return name[0] != '\0' && name[1] == ':' && name[2] == '\0';
 }

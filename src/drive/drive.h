@@ -33,8 +33,7 @@ enum read_cd_subchannel {
 // 2352, 2448 or 2368.
 unsigned read_cd_sector_size(int subchannel);
 
-// An opened drive: held for the rest of the run and never closed; the
-// operating system releases it when the process ends.
+// An opened drive, held until close_drive (or the end of the process).
 typedef void* drive_handle;
 
 // Opens the CD drive named by a drive letter and a colon ("D:"), or by a
@@ -44,6 +43,9 @@ typedef void* drive_handle;
 // CD drive, a device that cannot be opened (lack of rights included).
 // *handle is unchanged on failure.
 int open_drive(const char* name, drive_handle* handle);
+
+// Lets go of a drive open_drive opened; the handle is not used again.
+void close_drive(drive_handle handle);
 
 // Whether a name has the form of a drive name: a character and a colon.
 bool is_drive_name(const char* name);

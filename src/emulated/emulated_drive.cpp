@@ -11,6 +11,9 @@
 #include <memory>
 #include <set>
 #include <thread>
+#if defined(_GLIBCXX_HAS_GTHREADS)
+#include <mutex>
+#endif
 
 #include "drive/scsi_sense.h"
 #include "emulated/q_reports.h"
@@ -211,6 +214,18 @@ drive_state& drive() {
 // The one device; its address is the handle CreateFileA gives out.
 char device_object;
 
+// The kernel services take one call at a time: threads of a library that
+// read at once share the one drive, as they would share a real one.
+#if defined(_GLIBCXX_HAS_GTHREADS)
+std::mutex calls;
+typedef std::lock_guard<std::mutex> one_call;
+#else
+int calls;  // a build without threads has one caller
+struct one_call {
+    explicit one_call(int) {}
+};
+#endif
+
 bool is_drive_d(char c) {
     return c == 'D' || c == 'd';
 }
@@ -297,6 +312,7 @@ void pace(drive_state* d) {
 }  // namespace
 
 UINT GetDriveTypeA(LPCSTR root_path) {
+    one_call lock(calls);
     ++drive().counts.drive_type_queries;
     char letter = root_path_letter(root_path);
     if (is_drive_d(letter))
@@ -309,6 +325,7 @@ UINT GetDriveTypeA(LPCSTR root_path) {
 HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE template_file) {
+    one_call lock(calls);
     ++drive().counts.opens;
     bool ok = is_drive_d(device_path_letter(file_name)) &&
               is_drive_open(desired_access, share_mode, security_attributes, creation_disposition,
@@ -714,6 +731,7 @@ void emulated_execute(const uint8_t* cdb, size_t cdb_length, uint8_t* data, uint
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
                      LPVOID out_buffer, DWORD out_buffer_size, LPDWORD bytes_returned,
                      LPOVERLAPPED overlapped) {
+    one_call lock(calls);
     drive_state& d = drive();
     ++d.counts.ioctls;
     emulated_call& call = d.last;
@@ -759,6 +777,14 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
     }
     if (response.count_wrong)
         *bytes_returned = sizeof *r / 2;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE object) {
+    one_call lock(calls);
+    if (object != (HANDLE)&device_object)
+        return FALSE;
+    ++drive().counts.closes;
     return TRUE;
 }
 
@@ -950,10 +976,12 @@ uint64_t emulated_slept_ms() {
 }
 
 void Sleep(DWORD milliseconds) {
+    one_call lock(calls);
     drive().slept_ms += milliseconds;
 }
 
 DWORD GetTickCount(void) {
+    one_call lock(calls);
     uint64_t now = (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now().time_since_epoch())
                        .count();

@@ -199,6 +199,7 @@ struct emulated_call {
 struct emulated_counters {
     unsigned drive_type_queries;
     unsigned opens;
+    unsigned closes;
     unsigned ioctls;
 };
 

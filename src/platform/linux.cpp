@@ -62,9 +62,9 @@ uint64_t real_clock_ms(void) {
     return (uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000;
 }
 
-// The last open that failed where the node exists: its node and errno.
-char failed_node[PATH_MAX];
-int failed_errno = 0;
+// The last open that failed where the node exists, in this thread: its node and errno.
+thread_local char failed_node[PATH_MAX];
+thread_local int failed_errno = 0;
 
 // Opens a drive's node, keeping what the system said of a refusal. With a
 // standard stream closed, open() hands out its number and the reports
@@ -197,6 +197,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
         return FALSE;
     int result = linux_calls.sg_io((int)(intptr_t)device, &hdr);
     return linux_request_from_sg(result, &hdr, request, bytes_returned);
+}
+
+BOOL CloseHandle(HANDLE object) {
+    return object != INVALID_HANDLE_VALUE && linux_calls.close((int)(intptr_t)object) == 0;
 }
 
 bool platform_open_path(const char* path, void** device) {

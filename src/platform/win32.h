@@ -85,6 +85,7 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
                      LPVOID out_buffer, DWORD out_buffer_size, LPDWORD bytes_returned,
                      LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE object);
 // A wait, and a clock in milliseconds that wraps after 49 days (differences
 // of two readings are right across the wrap): for a drive becoming ready.
 void Sleep(DWORD milliseconds);
