@@ -1,24 +1,22 @@
 // qscan-sheet: reads a disc's Q frames, from a drive or from qscan's raw
 // report (qscan -r) in a file or on standard input, and prints the disc's
-// sheet as text, a cue sheet, JSON or a picture.
+// sheet as text, a cue sheet, JSON or a picture; a program over libqscan's
+// interface (qscan.h).
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 
 #include "drive/drive.h"
 #include "platform/binary_input.h"
 #include "platform/terminal.h"
 #include "progress.h"
-#include "report_lines.h"
+#include "sheet/qscan.h"
 #include "sheet/qscan_sheet.h"
-#include "sheet/read_drive.h"
-#include "sheet/read_scan.h"
-#include "sheet/report_reader.h"
-#include "sheet/sheet.h"
-#include "sheet/sheet_writers.h"
+#include "sheet/sheet_writers.h"  // usable_image_name
 
 namespace {
 
@@ -38,7 +36,6 @@ const char HELP[] =
     "  --full        read every block of the disc, not only those the sheet needs\n"
     "  --help        this text\n"
     "  --version     the program's version\n";
-const char DEFAULT_IMAGE[] = "disc.bin";
 
 const uint64_t PROGRESS_INTERVAL_NS = 250000000;  // a whole read's share, four times a second
 
@@ -60,17 +57,6 @@ struct command_line {
 int usage_error(const char* what, const char* argument) {
     fprintf(stderr, "%s: %s%s%s\n%s", PROGRAM, what, argument ? " " : "", argument ? argument : "", USAGE);
     return STATUS_USAGE;
-}
-
-// An image name goes into the cue sheet between quotes: no quote, no
-// control character.
-bool usable_image_name(const char* name) {
-    if (name[0] == '\0')
-        return false;
-    for (const char* p = name; *p != '\0'; ++p)
-        if (*p == '"' || (unsigned char)*p < ' ' || *p == 0x7F)
-            return false;
-    return true;
 }
 
 // Whether the input names a drive: a letter and a colon, or where the
@@ -126,27 +112,36 @@ int parse_command_line(int argc, char** argv, command_line* c) {
     return 0;
 }
 
-// What a person at a terminal sees of a drive's read: its lines on standard
-// error, what is read now on the progress line, for a whole disc the share
-// read and the time left.
+// What a person at a terminal sees of a drive's read: its notes on standard
+// error as they come, what is read now on the progress line, for a whole
+// disc the share read and the time left.
 struct terminal_listener {
     progress bar;
     uint64_t started, shown;
     std::string what;
 };
 
-void say_line(void* context, const char* line, bool detail) {
-    terminal_listener* t = (terminal_listener*)context;
-    progress_end(&t->bar);
-    fprintf(stderr, "%s%s%s\n", detail ? "" : PROGRAM, detail ? "" : ": ", line);
+// Lines that say something of the sheet, each with the program's name.
+void say_lines(const char* lines) {
+    for (const char* line = lines; *line != '\0';) {
+        const char* end = strchr(line, '\n');
+        size_t n = end != NULL ? (size_t)(end - line) : strlen(line);
+        fprintf(stderr, "%s: %.*s\n", PROGRAM, (int)n, line);
+        line += n + (end != NULL);
+    }
 }
 
-bool show_progress(void* context, const char* what, uint64_t done, uint64_t total) {
+void say_note(void* context, const char* line) {
+    progress_end(&((terminal_listener*)context)->bar);
+    say_lines(line);
+}
+
+int show_progress(void* context, unsigned long long done, unsigned long long total, const char* what) {
     terminal_listener* t = (terminal_listener*)context;
     uint64_t now = steady_clock_ns();
-    if (strcmp(what, READING_WHOLE_DISC) == 0 && total > 0) {
+    if (strcmp(what, QSCAN_READING_WHOLE_DISC) == 0 && total > 0) {
         if (now - t->shown < PROGRESS_INTERVAL_NS || done == 0)
-            return false;
+            return 0;
         t->shown = now;
         uint64_t left_s = (uint64_t)((double)(now - t->started) / 1e9 * (double)(total - done) / (double)done);
         char text[64];
@@ -157,100 +152,60 @@ bool show_progress(void* context, const char* what, uint64_t done, uint64_t tota
         t->what = what;
         progress_note(&t->bar, what);
     }
-    return false;
+    return 0;
 }
 
-void show_waiting(void* context) {
-    progress_note(&((terminal_listener*)context)->bar, "waiting for the drive");
+// Why there is no sheet: the message (a drive's that cannot be opened or
+// read in qscan's words, without the program's name), then the drive's or
+// the system's own words.
+void say_error(const qscan_error* e, const char* file) {
+    bool as_qscan = e->result == QSCAN_ERROR_OPEN || e->result == QSCAN_ERROR_READ;
+    // A drive named without its colon ("D") is a file name here: say how to name it.
+    bool letter = e->result == QSCAN_ERROR_INPUT && file != NULL && file[0] != '\0' && file[1] == '\0' &&
+                  isalpha((unsigned char)file[0]);
+    fprintf(stderr, "%s%s%s%s%s%s\n", as_qscan ? "" : PROGRAM, as_qscan ? "" : ": ", e->message,
+            letter ? " (a drive is named with its colon: " : "", letter ? file : "", letter ? ":)" : "");
+    if (e->detail[0] != '\0')
+        fprintf(stderr, "%s\n", e->detail);
 }
 
-// The sheet of the disc in the drive. Returns 0 when it was made from every
-// block it needed; 1 when some could not be read (the sheet is printed and
-// says which), or after saying why there is no sheet.
-int read_drive(const char* name, bool full, disc_sheet* d, bool* have_sheet) {
-    drive_handle drive = NULL;
-    int rc = open_drive(name, &drive);
-    if (rc != 0) {  // the same words as qscan's
-        errno = rc;
-        perror("failed to open device");
-        char reason[160];
-        if (open_failure_reason(reason, sizeof reason))
-            fprintf(stderr, "%s\n", reason);
-        return STATUS_FAILED;
-    }
+// The disc in the drive; NULL after saying why there is none.
+qscan_disc* read_drive(const char* name, bool full) {
     terminal_listener t;
     progress_start(&t.bar, stderr_is_terminal(), steady_clock_ns, stderr);
     t.started = steady_clock_ns();
     t.shown = 0;
-    read_listener listener = {&t, say_line, show_progress, show_waiting};
-    read_failure failure;
-    uint32_t block = 0;
-    disc_sheet_start(d);
-    int outcome = sheet_read_drive(drive, full, d, &listener, &failure, &block);
+    qscan_disc* disc = NULL;
+    qscan_error e;
+    int rc = qscan_read_drive(name, full ? QSCAN_READ_FULL : 0, show_progress, say_note, &t, &disc, &e);
     progress_end(&t.bar);
-    switch (outcome) {
-    case READ_NOTHING:
-        errno = EIO;
-        perror("failed to read device");
-        print_read_failure(stderr, &failure, true);
-        return STATUS_FAILED;
-    case READ_DISC_CHANGED:
-        fprintf(stderr, "%s: the drive says at block %lu that the disc may have changed: a sheet would mix two "
-                        "discs\n", PROGRAM, (unsigned long)block);
-        print_read_failure(stderr, &failure, false);
-        return STATUS_FAILED;
-    case READ_DISC_GONE:
-        fprintf(stderr, "%s: the drive says at block %lu that it has no disc ready any more: no sheet\n", PROGRAM,
-                (unsigned long)block);
-        print_read_failure(stderr, &failure, false);
-        return STATUS_FAILED;
-    case READ_GAPS:
-        *have_sheet = true;
-        fprintf(stderr, "%s: some blocks of the disc could not be read: the sheet says which\n", PROGRAM);
-        return STATUS_FAILED;
-    default:
-        *have_sheet = true;
-        return 0;
-    }
+    if (rc != QSCAN_OK)
+        say_error(&e, NULL);
+    return disc;
 }
 
-// Feeds the report's lines into *s, placed on the disc. Returns 0, or 1
-// after saying what was wrong with the input.
-int read_report(FILE* in, const char* name, disc_sheet* d) {
-    sheet* s = &d->s;
-    disc_sheet_start(d);
-    d->reading.method = SHEET_FROM_REPORT;
-    scan_result r;
-    switch (sheet_read_scan(in, s, &r)) {
-    case SCAN_READ:
-        return 0;
-    case SCAN_CUT:
-        fprintf(stderr, "%s: the input ends in the middle of line %llu: the scan was interrupted\n", PROGRAM,
-                (unsigned long long)r.line);
-        return 0;  // the sheet is made from the lines before it
-    case SCAN_EMPTY:
-        fprintf(stderr, "%s: no sectors in the input\n", PROGRAM);
-        return STATUS_FAILED;
-    case SCAN_NOT_REPORT:
-        fprintf(stderr, "%s: line %llu: not a line of qscan's report: \"%s%s\"\n", PROGRAM,
-                (unsigned long long)r.line, r.refused, r.refused_cut ? "..." : "");
-        return STATUS_FAILED;
-    case SCAN_TOO_LONG:
-        fprintf(stderr, "%s: line %llu: more sectors than a disc has blocks\n", PROGRAM, (unsigned long long)r.line);
-        return STATUS_FAILED;
-    case SCAN_STARTS_AGAIN: {
-        char at[TIME_TEXT_SIZE], after[TIME_TEXT_SIZE] = "";
-        format_frames(at, (uint64_t)r.again_at, '.');
-        if (r.again_after >= 0)
-            format_frames(after, (uint64_t)r.again_after, '.');
-        fprintf(stderr, "%s: line %llu: the disc starts again here (disc time %s%s%s): two scans in one file?\n",
-                PROGRAM, (unsigned long long)r.line, at, r.again_after >= 0 ? " after " : "", after);
-        return STATUS_FAILED;
+// The disc of a saved scan, from a file or standard input; NULL after
+// saying why there is none.
+qscan_disc* read_report(const char* file) {
+    qscan_disc* disc = NULL;
+    qscan_error e;
+    int rc;
+    if (file != NULL && strcmp(file, "-") != 0) {
+        rc = qscan_read_scan_file(file, &disc, &e);
+    } else {
+        // Nothing named and nothing piped in: a person may not know what is awaited.
+        if (file == NULL && stdin_is_terminal())
+            fprintf(stderr, "%s: reading qscan -r's report from standard input, a terminal here; to read a drive "
+                            "instead, name it: %s D:\n", PROGRAM, PROGRAM);
+        binary_standard_input();
+        rc = qscan_read_scan_stream(stdin, &disc, &e);
     }
-    default:
-        fprintf(stderr, "%s: %s: %s\n", PROGRAM, name, strerror(errno));
-        return STATUS_FAILED;
+    if (rc != QSCAN_OK) {
+        say_error(&e, file);
+        return NULL;
     }
+    say_lines(qscan_disc_notes(disc));
+    return disc;
 }
 
 }  // namespace
@@ -265,72 +220,33 @@ int qscan_sheet_main(int argc, char** argv) {
         return fflush(stdout) == 0 && !ferror(stdout) ? 0 : STATUS_FAILED;
     }
     if (c.version) {
-        printf("%s %s\n", PROGRAM, QSCAN_VERSION);
+        printf("%s %s\n", PROGRAM, qscan_version());
         return fflush(stdout) == 0 && !ferror(stdout) ? 0 : STATUS_FAILED;
     }
 
-    static disc_sheet d;  // about 750 KB: not for the stack
-    sheet& s = d.s;
-    if (c.file != NULL && names_a_drive(c.file)) {
-        bool have_sheet = false;
-        status = read_drive(c.file, c.full, &d, &have_sheet);
-        if (!have_sheet)
-            return status;
-    } else {
-        FILE* in = stdin;
-        const char* name = "standard input";
-        if (c.file != NULL && strcmp(c.file, "-") != 0) {
-            name = c.file;
-            in = fopen(c.file, "rb");
-            if (in == NULL) {
-                // A drive named without its colon ("D") is a file name here: say how to name it.
-                bool letter = c.file[0] != '\0' && c.file[1] == '\0' && isalpha((unsigned char)c.file[0]);
-                fprintf(stderr, "%s: %s: %s%s%s%s\n", PROGRAM, c.file, strerror(errno),
-                        letter ? " (a drive is named with its colon: " : "", letter ? c.file : "", letter ? ":)" : "");
-                return STATUS_FAILED;
-            }
-        } else {
-            // Nothing named and nothing piped in: a person may not know what is awaited.
-            if (c.file == NULL && stdin_is_terminal())
-                fprintf(stderr, "%s: reading qscan -r's report from standard input, a terminal here; to read a drive "
-                                "instead, name it: %s D:\n", PROGRAM, PROGRAM);
-            binary_standard_input();
-        }
-        status = read_report(in, name, &d);
-        if (in != stdin)
-            fclose(in);
-        if (status != 0)
-            return status;
+    bool drive = c.file != NULL && names_a_drive(c.file);
+    std::unique_ptr<qscan_disc, void (*)(qscan_disc*)> disc(drive ? read_drive(c.file, c.full) : read_report(c.file),
+                                                          qscan_disc_free);
+    if (disc == nullptr)
+        return STATUS_FAILED;
+    if (qscan_disc_unreadable(disc.get())) {
+        fprintf(stderr, "%s: some blocks of the disc could not be read: the sheet says which\n", PROGRAM);
+        status = STATUS_FAILED;
     }
-    // Blocks of which no frame was good are no disc's Q: no sheet of a disc
-    // without tracks, nor one the drive says nothing of.
-    if (!s.no_frames && (s.good_frames == 0 || s.good_positions == 0)) {
-        fprintf(stderr, "%s: %s\n", PROGRAM, s.good_frames == 0 ? NO_GOOD_Q_FRAME : NO_GOOD_POSITION_FRAME);
+    static const int API_FORMS[] = {QSCAN_FORM_TEXT, QSCAN_FORM_CUE, QSCAN_FORM_JSON, QSCAN_FORM_SVG};  // by sheet_form
+    char* text = NULL;
+    char* notes = NULL;
+    size_t length = 0;
+    qscan_error e;
+    if (qscan_disc_form(disc.get(), API_FORMS[c.form], c.image, &text, &length, &notes, &e) !=
+        QSCAN_OK) {
+        say_error(&e, NULL);
         return STATUS_FAILED;
     }
-    sheet_finish(&s);
-
-    std::string text, notes;
-    switch (c.form) {
-    case FORM_CUE:
-        if (!write_cue(&d, c.image ? c.image : DEFAULT_IMAGE, &text, &notes)) {
-            fprintf(stderr, "%s: no track in the input (no good position frame of index 01 or above "
-                            "carries a track number), so no cue sheet\n", PROGRAM);
-            return STATUS_FAILED;
-        }
-        break;
-    case FORM_JSON:
-        write_json(&d, &text);
-        break;
-    case FORM_SVG:
-        write_svg(&d, &text);
-        break;
-    default:
-        write_text(&d, &text);
-        break;
-    }
-    fputs(notes.c_str(), stderr);
-    fwrite(text.data(), 1, text.size(), stdout);
+    say_lines(notes);
+    fwrite(text, 1, length, stdout);
+    qscan_free(text);
+    qscan_free(notes);
     // Output that could not be written (a full disk, a closed pipe) must not
     // end in a status that says the sheet is there.
     errno = 0;

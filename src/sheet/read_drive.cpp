@@ -87,7 +87,7 @@ void say(const read_listener* l, const char* format, ...) {
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    l->say(l->context, line, false);
+    l->say(l->context, line);
 }
 
 // "the drive's CD-Text is malformed: ...".
@@ -176,7 +176,7 @@ public:
 
     // Every block in order, straight into the sheet.
     void read_whole() {
-        snprintf(what_, sizeof what_, "%s", READING_WHOLE_DISC);
+        snprintf(what_, sizeof what_, "%s", QSCAN_READING_WHOLE_DISC);
         probe(0);
         if (q_kind_ == SHEET_Q_NONE || stopped_)
             return;
@@ -302,7 +302,11 @@ private:
     read_failure failure_ = {};  // the first failure, or the one that stopped the read
     uint32_t failed_block_ = 0;
     std::map<uint32_t, block_read> blocks_;
-    alignas(SECTOR_BUFFER_ALIGNMENT) static uint8_t buffer_[READ_BUFFER_SIZE];
+    // One read's sectors, aligned for the adapters that need it; one buffer
+    // per read, so that reads of several drives may run at once.
+    std::unique_ptr<uint8_t[]> storage_{new uint8_t[READ_BUFFER_SIZE + SECTOR_BUFFER_ALIGNMENT]};
+    uint8_t* buffer_ = storage_.get() + (SECTOR_BUFFER_ALIGNMENT - (uintptr_t)storage_.get() % SECTOR_BUFFER_ALIGNMENT) %
+                                            SECTOR_BUFFER_ALIGNMENT;
 
     uint32_t before(uint32_t start) const { return start > BEFORE_START ? start - BEFORE_START : 0; }
 
@@ -740,7 +744,6 @@ private:
     }
 };
 
-alignas(SECTOR_BUFFER_ALIGNMENT) uint8_t reader::buffer_[READ_BUFFER_SIZE];
 
 // The drive's name; a drive that refuses INQUIRY, or answers it wrong, is unknown.
 void read_identity(drive_handle handle, disc_reading* r, const read_listener* l) {
@@ -827,9 +830,7 @@ int sheet_read_drive(drive_handle handle, bool full, disc_sheet* d, const read_l
         } else if (toc_rc == EIO) {
             char words[READ_FAILURE_TEXT_SIZE];
             read_failure_text(&toc_failure, false, words, sizeof words);
-            say(l, "the drive gave no table of contents, so the whole disc is read");
-            if (l->say != NULL)
-                l->say(l->context, words, true);
+            say(l, "the drive gave no table of contents (%s), so the whole disc is read", words);
         } else {
             say(l, "without a table of contents, the whole disc is read");
         }

@@ -10,6 +10,7 @@
 
 #include "drive/drive.h"
 #include "sheet/disc_sheet.h"
+#include "sheet/qscan.h"  // QSCAN_READING_WHOLE_DISC: what a whole-disc read tells the listener it reads
 
 enum read_outcome {
     READ_WHOLE,        // the sheet has every block it needed
@@ -20,16 +21,12 @@ enum read_outcome {
     READ_STOPPED       // the listener asked to stop: no sheet
 };
 
-// What a whole-disc read tells the listener it reads.
-const char READING_WHOLE_DISC[] = "reading the whole disc";
-
 // Who hears what a read of a drive does. Any of the functions may be NULL.
 struct read_listener {
     void* context;
     // A line a person should read about the read: an answer of the drive that
     // cannot be used, a read that cannot be done as asked; no line end.
-    // `detail`: the drive's own words under the line before.
-    void (*say)(void* context, const char* line, bool detail);
+    void (*say)(void* context, const char* line);
     // What is read now ("reading track 3's codes") and how far: `done`
     // blocks read of some `total`, which grows where the read needs more than
     // it planned; the last call has done equal to total. Returns true to stop

@@ -22,6 +22,10 @@ bool cue_can_hold(const sheet_track* t);
 // is not exact. Returns false, writing nothing, when there are none.
 bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes);
 
+// Whether a name can stand for the image in a cue sheet, between quotes:
+// not empty, no quote, no control character.
+bool usable_image_name(const char* name);
+
 // One JSON object.
 void write_json(const disc_sheet* d, std::string* out);
 

@@ -36,6 +36,15 @@ void write_cd_texts(const cd_text_block* b, unsigned track, const char* indent, 
 
 }  // namespace
 
+bool usable_image_name(const char* name) {
+    if (name[0] == '\0')
+        return false;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (*p == '"' || (unsigned char)*p < ' ' || *p == 0x7F)
+            return false;
+    return true;
+}
+
 bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes) {
     const sheet* s = &d->s;
     bool any = false;
@@ -45,7 +54,7 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
         return false;
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
-        put(notes, "qscan-sheet: %s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
+        put(notes, "%s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
     disc_ids ids;
     std::string why;
     if (sheet_ids(d, &ids, &why))
@@ -66,7 +75,7 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
         if (!t->seen)
             continue;
         if (!cue_can_hold(t)) {
-            put(notes, "qscan-sheet: track %d left out of the cue sheet: %s\n", n,
+            put(notes, "track %d left out of the cue sheet: %s\n", n,
                     t->later_session ? "it is in a later session, which an image of the first one does not hold"
                                 : "its index 01 was not seen");
             continue;
@@ -74,7 +83,7 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
         bool data = t->control & CONTROL_DATA;
         put(out, "  TRACK %02d %s\n", n, !data ? "AUDIO" : t->mode == 2 ? "MODE2/2352" : "MODE1/2352");
         if (data && t->mode == 0)
-            put(notes, "qscan-sheet: track %d written as MODE1/2352: no sector of it read shows its mode\n", n);
+            put(notes, "track %d written as MODE1/2352: no sector of it read shows its mode\n", n);
         write_cd_texts(texts, (unsigned)n, "    ", out);
         const char* flags[3];
         int count = track_flags(t, flags);
@@ -95,7 +104,7 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
             if (!index->seen)
                 continue;
             if (index->may_not_exist) {  // no INDEX 00 where INDEX 01 is: the offsets rise strictly
-                put(notes, "qscan-sheet: track %d may have a pregap from %s on that no frame shows: no INDEX 00 "
+                put(notes, "track %d may have a pregap from %s on that no frame shows: no INDEX 00 "
                                "is written\n", n, at(index->earliest).c_str());
                 continue;
             }
@@ -105,17 +114,17 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
             format_frames(time, block, ':');
             put(out, "    INDEX %02d %s\n", i, time);
             if (block != index->block)
-                put(notes, "qscan-sheet: track %d index %02d written at %s, where the image begins: the sheet "
+                put(notes, "track %d index %02d written at %s, where the image begins: the sheet "
                                "places it at %s%s\n", n, i, at(0).c_str(), at(index->block).c_str(),
                         index->exact ? "" : ", not exact");
             else if (index->from_toc)
-                put(notes, "qscan-sheet: track %d index %02d at %s is the table of contents' (the drive returns "
+                put(notes, "track %d index %02d at %s is the table of contents' (the drive returns "
                                "no subchannel)\n", n, i, at(block).c_str());
             else if (!index->exact && index->earliest < index->block)
-                put(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin as early as %s\n", n,
+                put(notes, "track %d index %02d at %s is not exact: it may begin as early as %s\n", n,
                         i, at(block).c_str(), at(index->earliest).c_str());
             else if (!index->exact)
-                put(notes, "qscan-sheet: track %d index %02d at %s is not exact: it may begin %s\n", n, i,
+                put(notes, "track %d index %02d at %s is not exact: it may begin %s\n", n, i,
                         at(block).c_str(), block == 0 ? "before block 0, where the read of the disc starts" : "a block or so away");
             first_point = false;
         }
