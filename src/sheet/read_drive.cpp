@@ -279,7 +279,6 @@ private:
     const read_listener* listener_;
     char what_[64] = "";       // what is read now, for the listener
     uint64_t planned_ = 0;     // the blocks the read expects to need
-    bool told_stop_ = false;
     unsigned per_command_ = READ_CD_MOST;  // sectors a command: READ_CD_MOST, or what the system takes
     unsigned worked_ = 0;                  // the most sectors a command delivered
     unsigned retry_size_ = 0;              // a size refused once, to try again from retry_after_ on
