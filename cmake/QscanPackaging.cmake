@@ -1,6 +1,7 @@
-# Install rules and packages: a .deb (qscan, qscan-sheet and their manual
-# pages) on Linux, a .zip (qscan.exe, qscan-sheet.exe and a short README) for
-# Windows.
+# Install rules and packages: a .deb (qscan, qscan-sheet, libqscan with its
+# header, pkg-config file and example, the Python module, the manual pages)
+# on Linux; a .zip (qscan.exe, qscan-sheet.exe, qscan.dll with its header
+# and import library, a short README) for Windows.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME qscan)
@@ -11,20 +12,33 @@ set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  install(TARGETS qscan qscan-sheet RUNTIME DESTINATION .)
-  install(FILES packaging/README.txt DESTINATION .)
+  install(TARGETS qscan qscan-sheet libqscan RUNTIME DESTINATION . ARCHIVE DESTINATION .)
+  install(FILES packaging/README.txt src/sheet/qscan.h DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "qscan-${PROJECT_VERSION}-win32")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   install(TARGETS qscan qscan-sheet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS libqscan LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES src/sheet/qscan.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  # The pkg-config file finds the rest from where it lies, so that one file
+  # serves `cmake --install --prefix` and the .deb's /usr alike.
+  file(RELATIVE_PATH QSCAN_PC_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+  string(REGEX REPLACE "/$" "" QSCAN_PC_PREFIX "${QSCAN_PC_PREFIX}")
+  configure_file(cmake/qscan.pc.in qscan.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/qscan.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
   install(FILES doc/qscan.1 doc/qscan-sheet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES doc/qscan.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+  install(FILES doc/example.c DESTINATION ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The shlibs file and the ldconfig trigger of a package that ships a library.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "Reads a compact disc sector by sector with its raw P-W subchannel and reports\nthe ISRC of each track and the disc's catalogue number, with the exact\nposition at which each was found.")
+      "Reads a compact disc sector by sector with its raw P-W subchannel and reports\nthe ISRC of each track and the disc's catalogue number, with the exact\nposition at which each was found; and the disc's sheet (index points, flags,\nidentifiers, CD-Text) as text, cue sheet, JSON, TOC file or picture, from\nqscan-sheet, from C through libqscan and from Python.")
 endif()
 
 include(CPack)
