@@ -1137,9 +1137,17 @@ TEST_F(SheetTest, CueSheet) {
               "block 0, where the read of the disc starts\nqscan-sheet: track 2 left out of the cue sheet: its index 01 was not "
               "seen\n",
               r.err);
-    // An image of audio in a WAVE file is named so.
-    r = sheet("--cue --image 'Album.WAV' " + scan(d));
-    EXPECT_NE(std::string::npos, r.out.find("FILE \"Album.WAV\" WAVE\n")) << r.out;
+    // An image of audio in a WAVE file is named so, by its name's end in any case.
+    std::string report = scan(d);
+    const struct {
+        const char* name;
+        const char* type;
+    } images[] = {{"Album.WAV", "WAVE"}, {"album.wav", "WAVE"}, {"a.Wav", "WAVE"}, {"wav", "BINARY"},
+                  {"album.wave", "BINARY"}, {".wav.bin", "BINARY"}};
+    for (const auto& image : images) {
+        r = sheet("--cue --image '" + std::string(image.name) + "' " + report);
+        EXPECT_NE(std::string::npos, r.out.find("FILE \"" + std::string(image.name) + "\" " + image.type + "\n")) << r.out;
+    }
 }
 
 TEST_F(SheetTest, TextForAPerson) {

@@ -2,6 +2,7 @@
 // TOC file) share: the tracks they hold, where each index point goes, the codes.
 #include "sheet/sheet_writers.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include "sheet/disc_ids.h"
@@ -20,8 +21,14 @@ bool usable_image_name(const char* name) {
 }
 
 bool image_is_wave(const char* name) {
-    size_t length = strlen(name);
-    return length >= 4 && (strcmp(name + length - 4, ".wav") == 0 || strcmp(name + length - 4, ".WAV") == 0);
+    // In any case, as burners that take TOC files tell a WAVE file by it.
+    const char* end = name + strlen(name);
+    if (end - name < 4)
+        return false;
+    for (int i = 0; i < 4; ++i)
+        if (tolower((unsigned char)end[i - 4]) != ".wav"[i])
+            return false;
+    return true;
 }
 
 const char* image_track_mode(const image_form* form, const sheet_track* t) {

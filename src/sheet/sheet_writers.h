@@ -26,7 +26,8 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
 // not empty, no quote, no control character.
 bool usable_image_name(const char* name);
 
-// Whether the image is audio in a WAVE file, by its name: "NAME.wav".
+// Whether the image is audio in a WAVE file, by its name: "NAME.wav", in
+// any case.
 bool image_is_wave(const char* name);
 
 // Whether such a form can hold the track: it needs the track's index 01,
