@@ -1205,15 +1205,16 @@ TEST_F(SheetTest, Refusals) {
 }
 
 TEST_F(SheetTest, CommandLine) {
-    const std::string usage = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
+    const std::string usage =
+        "Usage: qscan-sheet [--cue [--image NAME] | --toc [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
     run_result r = sheet("--help");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(usage, r.out.substr(0, usage.size()));
     r = sheet("--version");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(0u, r.out.find("qscan-sheet "));
-    for (const char* args : {"--cue --json", "--json --cue", "--svg --cue", "--svgx", "-x", "--image a.bin", "--cue --image",
-                             "--cue --image 'a\"b'", "a.q b.q"}) {
+    for (const char* args : {"--cue --json", "--json --cue", "--svg --cue", "--toc --cue", "--svgx", "-x", "--image a.bin",
+                             "--json --image a.bin", "--cue --image", "--cue --image 'a\"b'", "a.q b.q"}) {
         r = sheet(std::string(args) + " </dev/null");
         EXPECT_EQ(2, r.status) << args;
         EXPECT_EQ("", r.out) << args;

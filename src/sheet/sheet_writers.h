@@ -1,5 +1,6 @@
 // The forms of a finished sheet: text for a person, a cue sheet for an image
-// of the disc from block 0, JSON for scripts, and a picture of the disc.
+// of the disc from block 0 and a TOC file for burning it, JSON for
+// scripts, and a picture of the disc.
 #ifndef QSCAN_SHEET_SHEET_WRITERS_H
 #define QSCAN_SHEET_SHEET_WRITERS_H
 
@@ -18,6 +19,17 @@ void write_text(const disc_sheet* d, std::string* out);
 // cannot say: a track left out, track numbers not seen, an index point that
 // is not exact. Returns false, writing nothing, when there are none.
 bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes);
+
+// A TOC file for burning a copy of the disc from the image the cue sheet
+// describes, `image_name` (raw sectors from block 0; audio alone in a WAVE
+// file), of the tracks it can hold; on `notes` a line for each thing it
+// cannot say (as the cue sheet's, and CD-Text blocks left out). Returns
+// TOC_WRITTEN; or TOC_NO_TRACK, writing nothing, when it can hold no
+// track; or TOC_IMAGE_UNFIT, writing nothing, with *why, when the image
+// cannot hold the disc.
+enum { TOC_WRITTEN, TOC_NO_TRACK, TOC_IMAGE_UNFIT };
+int write_toc_file(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes,
+                   std::string* why);
 
 // What the forms for an image of the disc from block 0 (the cue sheet, the
 // TOC file) share.
