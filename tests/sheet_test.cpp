@@ -1137,9 +1137,17 @@ TEST_F(SheetTest, CueSheet) {
               "block 0, where the read of the disc starts\nqscan-sheet: track 2 left out of the cue sheet: its index 01 was not "
               "seen\n",
               r.err);
-    // An image of audio in a WAVE file is named so.
-    r = sheet("--cue --image 'Album.WAV' " + scan(d));
-    EXPECT_NE(std::string::npos, r.out.find("FILE \"Album.WAV\" WAVE\n")) << r.out;
+    // An image of audio in a WAVE file is named so, by its name's end in any case.
+    std::string report = scan(d);
+    const struct {
+        const char* name;
+        const char* type;
+    } images[] = {{"Album.WAV", "WAVE"}, {"album.wav", "WAVE"}, {"a.Wav", "WAVE"}, {"wav", "BINARY"},
+                  {"album.wave", "BINARY"}, {".wav.bin", "BINARY"}};
+    for (const auto& image : images) {
+        r = sheet("--cue --image '" + std::string(image.name) + "' " + report);
+        EXPECT_NE(std::string::npos, r.out.find("FILE \"" + std::string(image.name) + "\" " + image.type + "\n")) << r.out;
+    }
 }
 
 TEST_F(SheetTest, TextForAPerson) {
@@ -1197,15 +1205,16 @@ TEST_F(SheetTest, Refusals) {
 }
 
 TEST_F(SheetTest, CommandLine) {
-    const std::string usage = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
+    const std::string usage =
+        "Usage: qscan-sheet [--cue [--image NAME] | --toc [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
     run_result r = sheet("--help");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(usage, r.out.substr(0, usage.size()));
     r = sheet("--version");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(0u, r.out.find("qscan-sheet "));
-    for (const char* args : {"--cue --json", "--json --cue", "--svg --cue", "--svgx", "-x", "--image a.bin", "--cue --image",
-                             "--cue --image 'a\"b'", "a.q b.q"}) {
+    for (const char* args : {"--cue --json", "--json --cue", "--svg --cue", "--toc --cue", "--svgx", "-x", "--image a.bin",
+                             "--json --image a.bin", "--cue --image", "--cue --image 'a\"b'", "a.q b.q"}) {
         r = sheet(std::string(args) + " </dev/null");
         EXPECT_EQ(2, r.status) << args;
         EXPECT_EQ("", r.out) << args;

@@ -95,6 +95,19 @@ const answer_shape CD_TEXT_SHAPE = {0, 2, 2, 4, CD_TEXT_PACK, "18-byte packs"};
 
 }  // namespace
 
+std::string cd_text_bytes(const std::string& text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = (unsigned char)text[i];
+        // as_utf8 makes two bytes, C2h or C3h and a continuation, of each byte from 80h on
+        if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() && ((unsigned char)text[i + 1] & 0xC0) == 0x80)
+            bytes += (char)((c & 0x03) << 6 | ((unsigned char)text[++i] & 0x3F));
+        else
+            bytes += (char)c;
+    }
+    return bytes;
+}
+
 bool cd_text_answer_packs(const uint8_t* answer, uint32_t length, bool cut, unsigned* packs,
                           char why[ANSWER_WHY_SIZE]) {
     *packs = 0;

@@ -81,6 +81,12 @@ void decode_cd_text(const uint8_t* packs, unsigned count, cd_text* text);
 // such code.
 bool cd_text_code_as_q(const std::string& text, unsigned length, char* code);
 
+// A text of a block as the block's own bytes again, for writing CD-Text
+// back: what decode_cd_text made UTF-8 of ISO 8859-1 as those bytes
+// ("Caf\xC3\xA9" is "Caf\xE9"), ASCII as it is, a double-byte block's hex
+// as it is.
+std::string cd_text_bytes(const std::string& text);
+
 // A language code's name ("English"), or NULL for one not named here.
 const char* cd_text_language(uint8_t code);
 

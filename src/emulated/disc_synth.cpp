@@ -300,6 +300,8 @@ std::vector<std::array<uint8_t, 16>> synth_cd_text(const synth_disc& disc) {
         };
         lay_down(0x80, t.title, t.titles);
         lay_down(0x81, t.performer, t.performers);
+        for (const auto& more : t.more)
+            lay_down(more.first, more.second.first, more.second.second);
         if (!t.upc.empty() || !t.isrcs.empty())
             lay_down(0x8E, t.upc, t.isrcs);
         counts[0xF] = 3;

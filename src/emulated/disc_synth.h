@@ -49,6 +49,10 @@ struct synth_text {
     // text, hyphens included; none when both are empty.
     std::string upc;
     std::vector<std::string> isrcs;
+    // Texts of further pack types, 82h (songwriter) to 87h (genre, whose
+    // disc text begins with the genre's two-byte code), by type: the disc's,
+    // then each track's.
+    std::map<uint8_t, std::pair<std::string, std::vector<std::string>>> more;
 };
 
 struct synth_disc {

@@ -35,7 +35,7 @@ extern "C" {
 
 /* The interface this header describes; qscan_api_version() gives the one
  * of the library loaded, which a program compares with it. */
-#define QSCAN_API_VERSION 1
+#define QSCAN_API_VERSION 2
 
 QSCAN_API int qscan_api_version(void);
 QSCAN_API const char* qscan_version(void); /* "0.2.0" */
@@ -120,14 +120,18 @@ enum qscan_form {
     QSCAN_FORM_TEXT,  /* the sheet for a person */
     QSCAN_FORM_CUE,   /* a cue sheet for an image of the disc from block 0 */
     QSCAN_FORM_JSON,  /* one JSON object, as qscan-sheet --json */
-    QSCAN_FORM_SVG    /* a picture of the disc */
+    QSCAN_FORM_SVG,   /* a picture of the disc */
+    QSCAN_FORM_TOC    /* a TOC file for burning a copy from that image (from version 2) */
 };
 
 /* A form of the sheet, as qscan-sheet writes it: *text (and *length, if not
  * NULL) gets a new string, freed with qscan_free; `image` names the image a
- * cue sheet is for (NULL: "disc.bin"); *notes (if not NULL)
- * gets what such a form cannot say, lines parted by '\n', freed with
- * qscan_free. */
+ * cue sheet or TOC file is for (NULL: "disc.bin"; a name ending in ".wav",
+ * in any case, is audio in a WAVE file, any other raw 2352-byte sectors);
+ * *notes (if not NULL) gets what such a form cannot say, lines parted by
+ * '\n', freed with qscan_free. A cue sheet or TOC file of a disc with no
+ * track whose index 01 was seen fails with QSCAN_ERROR_NO_TRACK; a TOC file
+ * of a disc with data tracks for a WAVE image with QSCAN_ERROR_ARGUMENT. */
 QSCAN_API int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** text, size_t* length,
                               char** notes, qscan_error* error);
 

@@ -54,6 +54,12 @@ int fail(qscan_error* e, int result, const char* format, ...) {
     return result;
 }
 
+// A form for an image (a cue sheet, a TOC file) of a disc with no track it can hold.
+int no_track(qscan_error* e, const char* form) {
+    return fail(e, QSCAN_ERROR_NO_TRACK, "no track in the input (no good position frame of index 01 or above carries "
+                                         "a track number), so no %s", form);
+}
+
 // What the drive said of a failed command: its sense data, and its words
 // under the message.
 void drive_said(qscan_error* e, const read_failure* f, bool first_read) {
@@ -350,18 +356,27 @@ int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** 
         *notes = NULL;
     if (image == NULL)
         image = DEFAULT_IMAGE;
-    if (disc == NULL || text == NULL || form < QSCAN_FORM_TEXT || form > QSCAN_FORM_SVG)
+    if (disc == NULL || text == NULL || form < QSCAN_FORM_TEXT || form > QSCAN_FORM_TOC)
         return fail(p.e, QSCAN_ERROR_ARGUMENT, "qscan_disc_form: a disc, a known form and a place for the text");
     if (!usable_image_name(image))
         return fail(p.e, QSCAN_ERROR_ARGUMENT,
                     "an image name must not be empty or hold a quote or a control character: %s", image);
     return guarded(p.e, [&] {
-        std::string out, said;
+        std::string out, said, why;
         switch (form) {
         case QSCAN_FORM_CUE:
             if (!write_cue(&disc->d, image, &out, &said))
-                return fail(p.e, QSCAN_ERROR_NO_TRACK, "no track in the input (no good position frame of index 01 or "
-                                                       "above carries a track number), so no cue sheet");
+                return no_track(p.e, "cue sheet");
+            break;
+        case QSCAN_FORM_TOC:
+            switch (write_toc_file(&disc->d, image, &out, &said, &why)) {
+            case TOC_NO_TRACK:
+                return no_track(p.e, "TOC file");
+            case TOC_IMAGE_UNFIT:
+                return fail(p.e, QSCAN_ERROR_ARGUMENT, "%s", why.c_str());
+            default:
+                break;
+            }
             break;
         case QSCAN_FORM_JSON:
             write_json(&disc->d, &out);

@@ -1,6 +1,6 @@
 // qscan-sheet: reads a disc's Q frames, from a drive or from qscan's raw
 // report (qscan -r) in a file or on standard input, and prints the disc's
-// sheet as text, a cue sheet, JSON or a picture; a program over libqscan's
+// sheet as text, a cue sheet, a TOC file, JSON or a picture; a program over libqscan's
 // interface (qscan.h).
 #include <ctype.h>
 #include <errno.h>
@@ -21,7 +21,7 @@
 namespace {
 
 const char PROGRAM[] = "qscan-sheet";
-const char USAGE[] = "Usage: qscan-sheet [--cue [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
+const char USAGE[] = "Usage: qscan-sheet [--cue [--image NAME] | --toc [--image NAME] | --json | --svg] [--full] [DRIVE | FILE]\n";
 const char HELP[] =
     "Reads the disc in DRIVE (a drive letter and a colon, D:), or qscan's raw report\n"
     "(qscan -r) from FILE, or from standard input when neither is given or FILE is '-',\n"
@@ -30,7 +30,8 @@ const char HELP[] =
     "\n"
     "  (no option)   the sheet as text, for a person\n"
     "  --cue         a cue sheet for an image of the disc from block 0\n"
-    "  --image NAME  the image the cue sheet names (default disc.bin)\n"
+    "  --toc         a TOC file for burning a copy of the disc from that image\n"
+    "  --image NAME  the image the cue sheet or TOC file names (default disc.bin)\n"
     "  --json        the sheet as one JSON object\n"
     "  --svg         a picture of the disc: tracks, codes, damage (SVG)\n"
     "  --full        read every block of the disc, not only those the sheet needs\n"
@@ -39,12 +40,12 @@ const char HELP[] =
 
 const uint64_t PROGRESS_INTERVAL_NS = 250000000;  // a whole read's share, four times a second
 
-enum sheet_form { FORM_TEXT, FORM_CUE, FORM_JSON, FORM_SVG };
+enum sheet_form { FORM_TEXT, FORM_CUE, FORM_JSON, FORM_SVG, FORM_TOC };
 
 const struct {
     const char* option;
     int form;
-} FORMS[] = {{"--cue", FORM_CUE}, {"--json", FORM_JSON}, {"--svg", FORM_SVG}};
+} FORMS[] = {{"--cue", FORM_CUE}, {"--json", FORM_JSON}, {"--svg", FORM_SVG}, {"--toc", FORM_TOC}};
 enum { STATUS_FAILED = 1, STATUS_USAGE = 2 };
 
 struct command_line {
@@ -105,8 +106,8 @@ int parse_command_line(int argc, char** argv, command_line* c) {
             return usage_error("unknown option", a);
         }
     }
-    if (c->image != NULL && c->form != FORM_CUE)
-        return usage_error("--image goes with --cue", NULL);
+    if (c->image != NULL && c->form != FORM_CUE && c->form != FORM_TOC)
+        return usage_error("--image goes with --cue or --toc", NULL);
     if (c->full && (c->file == NULL || !names_a_drive(c->file)))
         return usage_error("--full goes with a drive", NULL);
     return 0;
@@ -233,7 +234,8 @@ int qscan_sheet_main(int argc, char** argv) {
         fprintf(stderr, "%s: some blocks of the disc could not be read: the sheet says which\n", PROGRAM);
         status = STATUS_FAILED;
     }
-    static const int API_FORMS[] = {QSCAN_FORM_TEXT, QSCAN_FORM_CUE, QSCAN_FORM_JSON, QSCAN_FORM_SVG};  // by sheet_form
+    static const int API_FORMS[] = {QSCAN_FORM_TEXT, QSCAN_FORM_CUE, QSCAN_FORM_JSON, QSCAN_FORM_SVG,
+                                    QSCAN_FORM_TOC};  // by sheet_form
     char* text = NULL;
     char* notes = NULL;
     size_t length = 0;

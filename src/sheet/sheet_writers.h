@@ -1,9 +1,11 @@
 // The forms of a finished sheet: text for a person, a cue sheet for an image
-// of the disc from block 0, JSON for scripts, and a picture of the disc.
+// of the disc from block 0 and a TOC file for burning it, JSON for
+// scripts, and a picture of the disc.
 #ifndef QSCAN_SHEET_SHEET_WRITERS_H
 #define QSCAN_SHEET_SHEET_WRITERS_H
 
 #include <string>
+#include <vector>
 
 #include "disc/cd_text.h"
 #include "sheet/disc_sheet.h"
@@ -12,19 +14,80 @@
 // thing a person must not miss.
 void write_text(const disc_sheet* d, std::string* out);
 
-// Whether a cue sheet can hold the track: every TRACK needs its INDEX 01,
-// which a scan that ends in a track's pregap has not seen.
-bool cue_can_hold(const sheet_track* t);
-
 // A cue sheet for the image `image_name` holding the disc from block 0, of
 // the tracks it can hold, and on `notes` a line for each thing the cue sheet
 // cannot say: a track left out, track numbers not seen, an index point that
 // is not exact. Returns false, writing nothing, when there are none.
 bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes);
 
+// A TOC file for burning a copy of the disc from the image the cue sheet
+// describes, `image_name` (raw sectors from block 0; audio alone in a WAVE
+// file), of the tracks it can hold; on `notes` a line for each thing it
+// cannot say (as the cue sheet's, and CD-Text blocks left out). Returns
+// TOC_WRITTEN; or TOC_NO_TRACK, writing nothing, when it can hold no
+// track; or TOC_IMAGE_UNFIT, writing nothing, with *why, when the image
+// cannot hold the disc.
+enum { TOC_WRITTEN, TOC_NO_TRACK, TOC_IMAGE_UNFIT };
+int write_toc_file(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes,
+                   std::string* why);
+
+// What the forms for an image of the disc from block 0 (the cue sheet, the
+// TOC file) share.
+
 // Whether a name can stand for the image in a cue sheet, between quotes:
 // not empty, no quote, no control character.
 bool usable_image_name(const char* name);
+
+// Whether the image is audio in a WAVE file, by its name: "NAME.wav", in
+// any case.
+bool image_is_wave(const char* name);
+
+// Whether such a form can hold the track: it needs the track's index 01,
+// which a scan that ends in a track's pregap has not seen, and the track
+// in the image's session.
+bool image_can_hold(const sheet_track* t);
+
+// How a form names itself and what it writes, in its notes and lines.
+struct image_form {
+    const char* name;       // "cue sheet"
+    const char* numbering;  // how it numbers its tracks, a sentence
+    const char* pregap;     // what it writes for an index 00: "INDEX 00"
+    const char* modes[3];   // a track's mode: audio, data of mode 1 (or not known), of mode 2
+};
+
+// An index point as the form writes it: in the image, block 0 its first sector.
+struct image_point {
+    int index;
+    uint32_t block;
+};
+
+// A track as the form writes it: its points in rising order, index 01 among them.
+struct image_track {
+    int number;
+    const sheet_track* t;
+    std::vector<image_point> points;
+};
+
+// The tracks the form holds, each index point where the evidence puts it
+// but the first, which is written at block 0 where the image begins; and on
+// `notes` a line for each thing the form cannot say, in the order of the
+// tracks: track numbers not seen, a track left out, a data track's mode not
+// known, a pregap no frame shows, an index point not exact or moved. Empty,
+// with no notes, when it can hold no track.
+std::vector<image_track> image_tracks(const sheet* s, const image_form* form, std::string* notes);
+
+// A track's mode as the form names it.
+const char* image_track_mode(const image_form* form, const sheet_track* t);
+
+// The catalogue number and a track's ISRC as a copy burnt from the image
+// would carry them: the Q frames' (or the drive's report of them), well
+// formed; NULL for none.
+const sheet_code* image_mcn(const sheet* s);
+const sheet_code* image_isrc(const sheet_track* t);
+
+// A point on the disc as the notes name it, in one unit: "disc time
+// 01:29.01 (block 6526)".
+std::string disc_point(uint32_t block);
 
 // One JSON object.
 void write_json(const disc_sheet* d, std::string* out);

@@ -1,9 +1,10 @@
 // Fuzz target: any bytes as qscan's report, through the sheet's reader, the
-// sheet and its four writers. Checks that every block up to the scan's end
+// sheet and its five writers. Checks that every block up to the scan's end
 // is a line or missing,
 // that the sheet's counts agree with each other, that the picture has no
-// negative width or height and that the cue sheet's INDEX times rise; the
-// sheet's records are fixed in size, so memory is bounded whatever the input.
+// negative width or height, that the cue sheet's INDEX times rise and that
+// the TOC file's stretches tile the image; the sheet's records are fixed in
+// size, so memory is bounded whatever the input.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -38,6 +39,30 @@ bool index_times_rise(const std::string& cue) {
     return true;
 }
 
+// The TOC file's stretches of the image follow one another from its first
+// byte, each a block or more, each pregap (START) shorter than its stretch.
+bool toc_stretches_tile(const std::string& toc) {
+    unsigned long long next = 0, length = 0;
+    for (size_t at = 0; at < toc.size();) {
+        size_t end = toc.find('\n', at);
+        std::string line = toc.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? toc.size() : end + 1;
+        unsigned long long offset;
+        unsigned m, s, f;
+        if (sscanf(line.c_str(), "FILE \"disc.bin\" SWAP #%llu 0 %u:%u:%u", &offset, &m, &s, &f) == 4 ||
+            sscanf(line.c_str(), "DATAFILE \"disc.bin\" #%llu %u:%u:%u", &offset, &m, &s, &f) == 4) {
+            length = (unsigned long long)(m * 60 + s) * 75 + f;
+            if (offset != next || length == 0 || s >= 60 || f >= 75)
+                return false;
+            next = offset + length * 2352;
+        } else if (sscanf(line.c_str(), "START %u:%u:%u", &m, &s, &f) == 3 &&
+                   (unsigned long long)(m * 60 + s) * 75 + f >= length) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -65,12 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         track_errors += s.track[n].crc_errors;
     if (track_errors > s.crc_errors || s.crc_errors > s.sectors || s.out_of_place > s.sectors)
         __builtin_trap();
-    std::string text, cue, notes, json, svg;
+    std::string text, cue, notes, json, svg, toc, why;
     write_text(&d, &text);
     write_cue(&d, "disc.bin", &cue, &notes);
     write_json(&d, &json);
     write_svg(&d, &svg);
-    if (has_negative_size(svg) || !index_times_rise(cue))
+    write_toc_file(&d, "disc.bin", &toc, &notes, &why);
+    if (has_negative_size(svg) || !index_times_rise(cue) || !toc_stretches_tile(toc))
         __builtin_trap();
     return 0;
 }
