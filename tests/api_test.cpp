@@ -112,7 +112,8 @@ TEST_F(ApiTest, ThreeSourcesOneSheet) {
     const struct {
         const char* option;
         int form;
-    } forms[] = {{"--json", QSCAN_FORM_JSON}, {"--cue", QSCAN_FORM_CUE}, {"--svg", QSCAN_FORM_SVG}, {"", QSCAN_FORM_TEXT}};
+    } forms[] = {{"--json", QSCAN_FORM_JSON}, {"--cue", QSCAN_FORM_CUE}, {"--svg", QSCAN_FORM_SVG}, {"--toc", QSCAN_FORM_TOC},
+                  {"", QSCAN_FORM_TEXT}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string report = report_of(c.disc);
@@ -315,6 +316,8 @@ TEST_F(ApiTest, FailuresSayWhy) {
          QSCAN_ERROR_OPEN, -1, -1, -1, EINVAL, "failed to open device: Invalid argument"},
         {"an empty drive", drive([] { emulated_eject(); }, 0), QSCAN_ERROR_READ, 0x023a00, -1, -1, 0,
          "failed to read device: Input/output error"},
+        {"a disc that ends before its first block", drive([] { emulated_insert_image({}); }, 0), QSCAN_ERROR_READ,
+         0x052100, -1, -1, 0, "failed to read device: Input/output error"},
         {"a disc taken out in the middle", drive([] { emulated_inject_fault(3000, FAULT_NOT_READY); }, QSCAN_READ_FULL),
          QSCAN_ERROR_DISC_GONE, 0x023a00, 3000, -1, 0, "the drive says at block 3000 that it has no disc ready"},
         {"a disc changed in the middle",

@@ -510,6 +510,8 @@ private:
             return true;
         }
         if (ends_at(b, rc)) {
+            if (!any_read_ && !read_began && failure_.kind == READ_OK)
+                failure_ = *f;  // why nothing could be read: a disc that ends before its first block
             past_end_refused_ = b >= end_;
             stopped_ = stopped_ || !end_known_ || streaming_;
             return true;
@@ -801,8 +803,8 @@ int sheet_read_drive(drive_handle handle, bool full, disc_sheet* d, const read_l
     disc_reading* r = &d->reading;
     r->method = full ? SHEET_FULL : SHEET_TARGETED;  // a drive's read, whole or not as it turns out
     read_identity(handle, r, l);
-    if (l->progress != NULL)
-        l->progress(l->context, "reading the table of contents", 0, 0);
+    if (l->progress != NULL && l->progress(l->context, "reading the table of contents", 0, 0))
+        return READ_STOPPED;
     read_failure toc_failure;
     toc_notes toc_lines = {};
     disc_toc toc;
