@@ -98,6 +98,26 @@ TEST_F(ApiTest, VersionsAreTheHeadersAndTheProjects) {
     EXPECT_STREQ(QSCAN_PROJECT_VERSION, qscan_version());
 }
 
+// What a program asks before it reads: whether its argument is a drive,
+// and whether an image name can stand in a cue sheet.
+TEST_F(ApiTest, NamesOfDrivesAndImages) {
+    const struct {
+        const char* name;
+        bool drive, image;
+    } cases[] = {
+        {"D:", true, true},       {"d:", true, true},           {"D", false, true},
+        {"album.q", false, true}, {"a\"b.bin", false, false}, {"", false, false},
+        {"tab\there", false, false}, {"/dev/null", false, true},  // the emulated drive has no node
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.drive, (bool)qscan_names_drive(c.name));
+        EXPECT_EQ(c.image, (bool)qscan_image_name_usable(c.name));
+    }
+    EXPECT_FALSE(qscan_names_drive(NULL));
+    EXPECT_FALSE(qscan_image_name_usable(NULL));
+}
+
 // A file, a stream and bytes in memory give one sheet, and it is the one
 // qscan-sheet prints for the file, in every form.
 TEST_F(ApiTest, ThreeSourcesOneSheet) {

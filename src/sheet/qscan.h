@@ -100,6 +100,10 @@ enum qscan_read_flags {
 QSCAN_API int qscan_read_drive(const char* device, unsigned flags, qscan_progress_fn progress, qscan_note_fn note,
                                void* context, qscan_disc** disc, qscan_error* error);
 
+/* Whether `name` names a drive qscan_read_drive reads ("D:", or on Linux a
+ * block or character device such as "/dev/sr0"), not a file (from version 2). */
+QSCAN_API int qscan_names_drive(const char* name);
+
 /* Reads a saved scan (qscan -r's report): from a file, a stream open for
  * reading in binary, or bytes in memory. As qscan_read_drive for the rest. */
 QSCAN_API int qscan_read_scan_file(const char* path, qscan_disc** disc, qscan_error* error);
@@ -133,6 +137,10 @@ enum qscan_form {
  * '\n', freed with qscan_free. A cue sheet or TOC file of a disc with no
  * track whose index 01 was seen fails with QSCAN_ERROR_NO_TRACK; a TOC file
  * of a disc with data tracks for a WAVE image with QSCAN_ERROR_ARGUMENT. */
+/* Whether `image` may be named in a cue sheet or TOC file: not empty, no
+ * quote, no control character (from version 2). */
+QSCAN_API int qscan_image_name_usable(const char* image);
+
 QSCAN_API int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** text, size_t* length,
                               char** notes, qscan_error* error);
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "drive/drive.h"
+#include "platform/platform.h"
 #include "report_lines.h"
 #include "sheet/disc_ids.h"
 #include "sheet/read_drive.h"
@@ -287,6 +288,10 @@ int qscan_read_drive(const char* device, unsigned flags, qscan_progress_fn progr
     return guarded(p.e, [&] { return read_drive(device, flags, progress, note, context, disc, p.e); });
 }
 
+int qscan_names_drive(const char* name) {
+    return name != NULL && (is_drive_name(name) || platform_is_device(name));
+}
+
 int qscan_read_scan_file(const char* path, qscan_disc** disc, qscan_error* error) {
     error_place p(error);
     if (disc != NULL)
@@ -343,6 +348,10 @@ const char* qscan_disc_notes(const qscan_disc* disc) {
 
 int qscan_disc_unreadable(const qscan_disc* disc) {
     return disc != NULL && disc->unreadable;
+}
+
+int qscan_image_name_usable(const char* image) {
+    return image != NULL && usable_image_name(image);
 }
 
 int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** text, size_t* length, char** notes,

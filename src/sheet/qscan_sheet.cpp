@@ -10,13 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "drive/drive.h"
 #include "platform/binary_input.h"
 #include "platform/terminal.h"
 #include "progress.h"
 #include "sheet/qscan.h"
 #include "sheet/qscan_sheet.h"
-#include "sheet/sheet_writers.h"  // usable_image_name
 
 namespace {
 
@@ -60,12 +58,6 @@ int usage_error(const char* what, const char* argument) {
     return STATUS_USAGE;
 }
 
-// Whether the input names a drive: a letter and a colon, or where the
-// platform takes paths to drives (Linux), a block or character device.
-bool names_a_drive(const char* file) {
-    return is_drive_name(file) || platform_is_device(file);
-}
-
 // The form an option asks for; FORM_TEXT for an option that is none.
 int form_of(const char* option) {
     for (const auto& f : FORMS)
@@ -99,7 +91,7 @@ int parse_command_line(int argc, char** argv, command_line* c) {
             if (i + 1 == argc)
                 return usage_error("--image needs a name", NULL);
             c->image = argv[++i];
-            if (!usable_image_name(c->image))
+            if (!qscan_image_name_usable(c->image))
                 return usage_error("an image name must not be empty or hold a quote or a control character:",
                                    c->image);
         } else {
@@ -108,7 +100,7 @@ int parse_command_line(int argc, char** argv, command_line* c) {
     }
     if (c->image != NULL && c->form != FORM_CUE && c->form != FORM_TOC)
         return usage_error("--image goes with --cue or --toc", NULL);
-    if (c->full && (c->file == NULL || !names_a_drive(c->file)))
+    if (c->full && (c->file == NULL || !qscan_names_drive(c->file)))
         return usage_error("--full goes with a drive", NULL);
     return 0;
 }
@@ -225,7 +217,7 @@ int qscan_sheet_main(int argc, char** argv) {
         return fflush(stdout) == 0 && !ferror(stdout) ? 0 : STATUS_FAILED;
     }
 
-    bool drive = c.file != NULL && names_a_drive(c.file);
+    bool drive = c.file != NULL && qscan_names_drive(c.file);
     std::unique_ptr<qscan_disc, void (*)(qscan_disc*)> disc(drive ? read_drive(c.file, c.full) : read_report(c.file),
                                                           qscan_disc_free);
     if (disc == nullptr)
