@@ -30,6 +30,8 @@ else()
   install(FILES doc/qscan.1 doc/qscan-sheet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES doc/qscan.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
   install(FILES doc/example.c DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The Python module where Debian's python3 looks for packages of the system.
+  install(FILES python/qscan/__init__.py python/qscan/_native.py DESTINATION lib/python3/dist-packages/qscan)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
