@@ -201,12 +201,16 @@ synth_disc shifted_stretch() {
 
 // Each disc through qscan-emu -r and qscan-sheet --json: its index points
 // as worked out by hand, and its codes, CRC errors and frames out of place
-// as its description implies.
+// as its description implies. A stretch of blocks that carry the Q of the
+// block before each shows in a saved scan as a line repeated at its start
+// and one lost at its end, and is placed by its frames' disc times: its
+// frames are then in place, and the pregap it holds exact.
 TEST_F(SheetTest, DiscsThroughThePipeline) {
     struct {
         const char* name;
         synth_disc disc;
         const char* indexes;
+        uint32_t repeated = 0;  // lines left out as repeats, and as many blocks missing
     } cases[] = {
         {"pregaps of 150, 1, 87 and 165 counting down to 0", pregaps_and_indexes(false),
          "1.01@0 2.00@1000 2.01@1150 2.02@1450 2.03@1850 3.00@2350 3.01@2351 4.00@2851 4.01@2938 5.00@3338 5.01@3503"},
@@ -217,16 +221,22 @@ TEST_F(SheetTest, DiscsThroughThePipeline) {
         {"flags and damage", flags_and_damage(),
          "1.01@0 2.00@300 2.01@450 3.00@750 3.01@900 4.00@1200 4.01@1350 5.00@1650 5.01@1800 6.00@2100 "
          "6.01@2250 7.00@2550 7.01@2700 8.00@3000 8.01@3150"},
-        {"a shifted stretch", shifted_stretch(), "1.01@0 2.00@3001~ 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325"},
+        {"a shifted stretch", shifted_stretch(), "1.01@0 2.00@3000 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325",
+         1},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
-        json s = sheet_json(scan(c.disc));
+        run_result r = sheet("--json '" + scan(c.disc) + "'");
+        ASSERT_EQ(0, r.status) << r.err;
+        json s = json::parse(r.out);
         disc_model m = model_of(c.disc, s);
         EXPECT_EQ(c.indexes, index_points(s));
-        EXPECT_EQ(synth_sector_count(c.disc), s["sectors"]);
+        EXPECT_EQ(synth_sector_count(c.disc) - c.repeated, s["sectors"]);
+        EXPECT_EQ(c.repeated, s["read"]["repeated_lines"]["count"]);
+        EXPECT_EQ(c.repeated, s["read"]["missing_blocks"]);
+        EXPECT_EQ(c.repeated > 0, r.err.find(" repeat") != std::string::npos) << r.err;
         EXPECT_EQ(c.disc.damaged.size(), s["crc_errors"]);
-        EXPECT_EQ(m.out_of_place, s["frames_out_of_place"]);
+        EXPECT_EQ(c.repeated > 0 ? 0 : m.out_of_place, s["frames_out_of_place"]);
         if (c.disc.lead_out)
             EXPECT_EQ(synth_sector_count(c.disc) - c.disc.lead_out, s["lead_out"]);
         else
@@ -955,6 +965,76 @@ TEST_F(SheetTest, ScansGoneWrong) {
              EXPECT_TRUE(pregap["may_not_exist"]);
              EXPECT_NE(std::string::npos, text.find("Track 2 may have a pregap from as early as block 3000"));
              EXPECT_EQ(std::string::npos, cue.find("TRACK 02 AUDIO\n    ISRC ZZQSC2600002\n    INDEX 00")) << cue;
+         }},
+        {"1 line lost in a track", without_lines(clean, 5000, 5001), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"([{"first_block": 5000, "last_block": 5000, "after_line": 5000}])"),
+                       s["read"]["missing"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+             EXPECT_NE(std::string::npos, text.find("Missing from the scan: block 5000 (after line 5000)")) << text;
+         }},
+        {"2 lines lost where a pregap begins: its start is not exact", without_lines(clean, 2999, 3001), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ("1.01@0 2.00@3001~ 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325", index_points(s));
+             EXPECT_EQ(2999, s["tracks"][1]["indexes"][0]["earliest_block"]);
+             EXPECT_NE(std::string::npos, text.find("Missing from the scan: blocks 2999 to 3000 (after line 2999)"))
+                 << text;
+             EXPECT_NE(std::string::npos, text.find("* Track 2 index 00 may begin as early as block 2999")) << text;
+         }},
+        {"5 lines lost before a catalogue-number frame, which stays after the hole", without_lines(clean, 5020, 5025),
+         0, "",
+         [](const json& s, const std::string&, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"([{"first_block": 5020, "last_block": 5024, "after_line": 5020}])"),
+                       s["read"]["missing"]);
+             EXPECT_EQ(8920, s["sectors"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+         }},
+        {"1 line repeated", clean.substr(0, 5000 * 37) + clean.substr(4999 * 37), 0,
+         "qscan-sheet: 1 line repeats a block the scan holds already, line 5001 (disc time 01:08.49): left out",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"({"count": 1, "first_line": 5001})"), s["read"]["repeated_lines"]);
+             EXPECT_EQ(8925, s["sectors"]);
+             EXPECT_EQ(json::array(), s["read"]["missing"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+             EXPECT_NE(std::string::npos,
+                       text.find("\n1 line repeats a block the scan holds already, line 5001 (disc time 01:08.49): "
+                                 "left out.\n"))
+                 << text;
+         }},
+        {"3 lines repeated across a pregap's start", clean.substr(0, 3001 * 37) + clean.substr(2998 * 37), 0,
+         "qscan-sheet: 3 lines repeat blocks the scan holds already, the first at line 3002 (disc time 00:41.73): left "
+         "out",
+         [](const json& s, const std::string&, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"({"count": 3, "first_line": 3002})"), s["read"]["repeated_lines"]);
+             EXPECT_EQ(8925, s["sectors"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+         }},
+        {"the first 2 lines lost, as a drive whose Q leads by 2 shows", clean.substr(2 * 37), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(2, s["q_offset"]);
+             EXPECT_NE(std::string::npos,
+                       text.find("This drive's Q leads the block by 2 (or the scan's first 2 lines are lost): "))
+                 << text;
+         }},
+        {"one frame with a good CRC and a wrong time, ahead and behind, moves nothing",
+         [&] {
+             std::string r = clean;
+             r.replace(5000 * 37, 37, raw_line(synth_with_crc(position_q(0x02, 0x01, 1850 + 3, 5150 + 3))));
+             r.replace(6000 * 37, 37, raw_line(synth_with_crc(position_q(0x02, 0x01, 2850 - 2, 6150 - 2))));
+             return r;
+         }(),
+         0, "",
+         [](const json& s, const std::string&, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(8925, s["sectors"]);
+             EXPECT_EQ(json::array(), s["read"]["missing"]);
+             EXPECT_EQ(0, s["read"]["repeated_lines"]["count"]);
+             EXPECT_EQ(2, s["frames_out_of_place"]);
          }},
         {"de-interleaved subchannel, not raw P-W", deinterleaved, 1, std::string("qscan-sheet: ") + NO_GOOD_Q_FRAME,
          NULL},

@@ -183,6 +183,14 @@ int read_scan(Read read, const char* name, qscan_disc** disc, qscan_error* e) {
     int why = errno != 0 ? errno : EIO;
     if (outcome != SCAN_READ && outcome != SCAN_CUT && outcome != SCAN_FAILED && outcome != SCAN_EMPTY)
         e->line = (long long)r.line;
+    disc_reading* reading = &out->d.reading;
+    reading->repeated_lines = r.repeated_lines;
+    reading->repeated_first_line = r.repeated_first_line;
+    reading->repeated_first_at = r.repeated_first_at;
+    reading->start_offset_known = r.start_offset_known;
+    reading->start_offset = r.start_offset;
+    if (r.repeated_lines > 0 && (outcome == SCAN_READ || outcome == SCAN_CUT))
+        out->notes += repeated_lines_text(reading) + "\n";
     switch (outcome) {
     case SCAN_READ:
         break;

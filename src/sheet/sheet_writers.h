@@ -36,6 +36,11 @@ void write_svg(const disc_sheet* d, std::string* out);
 // seen, as a sentence ("Tracks 3 to 9 were not seen."); empty for none.
 std::string missing_tracks_text(const sheet* s);
 
+// A saved scan's repeated lines, as a sentence without its full stop:
+// "3 lines repeat blocks the scan holds already, the first at line 5001
+// (disc time 01:08.49): left out"; empty for none.
+std::string repeated_lines_text(const disc_reading* r);
+
 // The CD-Text block the cue sheet and the picture take their texts from:
 // the first one not in double-byte characters; NULL for none.
 const cd_text_block* first_readable_block(const cd_text* text);

@@ -205,7 +205,11 @@ json reading_object(const disc_sheet* d) {
             {"unreadable_stretches", s->unreadable_count},
             {"missing", missing},
             {"missing_blocks", s->missing_blocks},
-            {"missing_stretches", s->missing_count}};
+            {"missing_stretches", s->missing_count},
+            {"repeated_lines", from_drive ? json(nullptr)
+                                          : json{{"count", r->repeated_lines},
+                                                 {"first_line", r->repeated_lines > 0 ? json(r->repeated_first_line)
+                                                                                      : json(nullptr)}}}};
 }
 
 json toc_object(const sheet* s) {

@@ -373,6 +373,8 @@ void write_reading(const disc_sheet* d, std::string* out) {
             write_stretches(s->missing, s->missing_count, true, out);
             put(out, "; lines were lost there, and the sheet lacks what they held.\n");
         }
+        if (r->repeated_lines > 0)
+            put(out, "%s.\n", repeated_lines_text(r).c_str());
         return;
     }
     if (r->subchannel == SHEET_Q_NONE)
@@ -505,6 +507,19 @@ std::string missing_tracks_text(const sheet* s) {
     if (count == 0)
         return "";
     return (count == 1 ? "Track " : "Tracks ") + numbers + (count == 1 ? " was" : " were") + " not seen.";
+}
+
+std::string repeated_lines_text(const disc_reading* r) {
+    if (r->repeated_lines == 0)
+        return "";
+    char time[TIME_TEXT_SIZE];
+    format_frames(time, (uint64_t)(r->repeated_first_at < 0 ? 0 : r->repeated_first_at), '.');
+    std::string text = with_commas(r->repeated_lines);
+    if (r->repeated_lines == 1)
+        return text + " line repeats a block the scan holds already, line " + std::to_string(r->repeated_first_line) +
+               " (disc time " + time + "): left out";
+    return text + " lines repeat blocks the scan holds already, the first at line " +
+           std::to_string(r->repeated_first_line) + " (disc time " + time + "): left out";
 }
 
 // A text of a track (0: the disc) as a line shows it, `quoted` or not; one a
@@ -663,9 +678,16 @@ void write_text(const disc_sheet* d, std::string* out) {
         put(out, "\n");
     }
 
+    // A scan whose first lines are lost starts ahead of its lines just as a
+    // drive whose Q leads does: a saved scan cannot tell the two apart.
+    const disc_reading* r = &d->reading;
+    bool or_lost = r->method == SHEET_FROM_REPORT && s->q_offset > 0 && r->start_offset_known &&
+                   r->start_offset == s->q_offset;
     if (s->q_offset != 0)
-        put(out, "This drive's Q %s the block by %d: index points and counts are placed on the disc's own "
-                     "time.\n", s->q_offset < 0 ? "lags" : "leads", s->q_offset < 0 ? -s->q_offset : s->q_offset);
+        put(out, "This drive's Q %s the block by %d%s%s%s: index points and counts are placed on the disc's own "
+                     "time.\n", s->q_offset < 0 ? "lags" : "leads", s->q_offset < 0 ? -s->q_offset : s->q_offset,
+                or_lost ? " (or the scan's first " : "", or_lost ? std::to_string(s->q_offset).c_str() : "",
+                or_lost ? (s->q_offset == 1 ? " line is lost)" : " lines are lost)") : "");
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
         put(out, "%s\n", missing.c_str());
