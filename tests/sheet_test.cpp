@@ -1067,11 +1067,43 @@ TEST_F(SheetTest, ScansGoneWrong) {
 // Codes as real discs are mastered, and as their CD-Text gives them: the
 // sheet reports what the disc carries and says where it looks wrong.
 TEST_F(SheetTest, CodesAsMastered) {
+    // CD-Text's codes as the sample disc gives them: its UPC and every ISRC.
+    auto with_text_codes = [](synth_disc* d) {
+        d->text[0].upc = d->mcn;
+        for (const synth_track& t : d->tracks)
+            d->text[0].isrcs.push_back(t.isrc);
+    };
     struct {
         const char* name;
         std::function<void(synth_disc*)> change;  // of the sample disc, with a lead-out
         std::function<void(const json&, const std::string& text, const std::string& cue)> check;
+        int spoiled_code = -1;  // the track (0: the disc) whose CD-Text code's first pack fails its CRC
     } cases[] = {
+        {"CD-Text's UPC lost with a damaged pack", with_text_codes,
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(json::parse(R"([{"track": 0, "cd_text": null, "q": "1234567890128", "lost": true}])"),
+                       s["cd_text"]["codes_against_q"]);
+             EXPECT_NE(std::string::npos, text.find("The disc: CD-Text's UPC/EAN is lost (a damaged pack), so it is "
+                                                    "not set against the Q frames' catalogue number.\n"))
+                 << text;
+             EXPECT_EQ(std::string::npos, text.find("UPC/EAN and ISRCs agree")) << text;
+             EXPECT_EQ(std::string::npos, text.find("\"\"")) << text;
+         },
+         0},
+        {"CD-Text's ISRC of track 3 lost with a damaged pack", with_text_codes,
+         [](const json& s, const std::string& text, const std::string&) {
+             bool track_3_lost = false;
+             for (const json& d : s["cd_text"]["codes_against_q"]) {
+                 EXPECT_TRUE(d["lost"]) << d;  // the other codes agree
+                 EXPECT_TRUE(d["cd_text"].is_null()) << d;
+                 track_3_lost = track_3_lost || d["track"] == 3;
+             }
+             EXPECT_TRUE(track_3_lost) << s["cd_text"];
+             EXPECT_NE(std::string::npos, text.find("Track 3: CD-Text's ISRC is lost (a damaged pack)")) << text;
+             EXPECT_NE(std::string::npos, text.find("CD-Text's other codes agree with the Q frames'.\n")) << text;
+             EXPECT_EQ(std::string::npos, text.find("CD-Text gives ISRC \"\"")) << text;
+         },
+         3},
         {"a track whose own code fills its first second, the next track's the rest",
          [](synth_disc* d) {
              d->tracks[2].second_isrc = d->tracks[3].isrc;
@@ -1148,9 +1180,19 @@ TEST_F(SheetTest, CodesAsMastered) {
         c.change(&d);
         std::string forms[3];
         const std::vector<std::string> args[3] = {{"D:"}, {"--json", "D:"}, {"--cue", "D:"}};
+        std::vector<std::array<uint8_t, 16>> packs = synth_cd_text(d);
+        size_t spoiled = 0;
+        while (c.spoiled_code >= 0 && spoiled < packs.size() &&
+               !(packs[spoiled][0] == 0x8E && packs[spoiled][1] == c.spoiled_code))
+            ++spoiled;
+        if (c.spoiled_code >= 0) {
+            ASSERT_LT(spoiled, packs.size());
+        }
         for (int i = 0; i < 3; ++i) {
             emulated_reset();
             emulated_insert_synth_disc(d);
+            if (c.spoiled_code >= 0)
+                emulated_inject_fault((uint32_t)spoiled, FAULT_CD_TEXT_CRC);
             run_result r = sheet_here(args[i]);
             ASSERT_EQ(0, r.status) << r.err;
             forms[i] = r.out;

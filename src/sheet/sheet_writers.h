@@ -70,10 +70,12 @@ void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator);
 
 
 // Where the CD-Text's UPC/EAN (track 0) and ISRCs differ from the codes the
-// Q frames carry (empty where one of them has none).
+// Q frames carry (empty where one of them has none), or cannot be set
+// against them: the CD-Text's code was lost with a damaged pack.
 struct code_difference {
     unsigned track;
     std::string cd_text, q;
+    bool lost;  // cd_text is not known, not empty
 };
 std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* text);
 

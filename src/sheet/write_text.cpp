@@ -584,13 +584,23 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, std::string* out) 
         for (unsigned t = 0; t <= DISC_TRACKS; ++t)
             codes = codes || !b.text[t][TEXT_CODE].empty();
     std::vector<code_difference> differences = cd_text_against_q(s, text);
+    bool only_lost = true;
+    for (const code_difference& d : differences)
+        only_lost = only_lost && d.lost;
     if (codes && differences.empty())
         put(out, "CD-Text's UPC/EAN and ISRCs agree with the Q frames' codes.\n");
-    for (const code_difference& d : differences)
-        put(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n",
-                d.track == 0 ? "The disc" : ("Track " + std::to_string(d.track)).c_str(),
-                d.track == 0 ? "UPC/EAN" : "ISRC", printable(d.cd_text).c_str(), d.q.empty() ? "none" : "\"",
-                d.q.c_str(), d.q.empty() ? "" : "\"");
+    else if (codes && only_lost)
+        put(out, "CD-Text's other codes agree with the Q frames'.\n");
+    for (const code_difference& d : differences) {
+        std::string whose = d.track == 0 ? "The disc" : "Track " + std::to_string(d.track);
+        const char* kind = d.track == 0 ? "UPC/EAN" : "ISRC";
+        if (d.lost)
+            put(out, "%s: CD-Text's %s is lost (a damaged pack), so it is not set against the Q frames' %s.\n",
+                    whose.c_str(), kind, d.track == 0 ? "catalogue number" : "code");
+        else
+            put(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n", whose.c_str(), kind,
+                    printable(d.cd_text).c_str(), d.q.empty() ? "none" : "\"", d.q.c_str(), d.q.empty() ? "" : "\"");
+    }
     if (text->bad_packs > 0)
         put(out, "CD-Text: %u of %u packs failed their CRC and are not used.\n", text->bad_packs, text->packs);
 }
