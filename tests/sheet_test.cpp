@@ -1124,6 +1124,22 @@ TEST_F(SheetTest, CodesAsMastered) {
              EXPECT_EQ(json::array(), s["tracks"][1]["isrc"]["also_on_tracks"]);
              EXPECT_NE(std::string::npos, text.find("(track 1's code)")) << text;
          }},
+        {"a track so short that the previous track's code, latched, fills most of its frames",
+         [](synth_disc* d) {
+             d->isrc_latch = 40;
+             d->isrc_period = 10;
+             d->isrc_phase = 5;
+             d->tracks[2].length = 60;
+         },
+         [](const json& s, const std::string& text, const std::string&) {
+             ASSERT_FALSE(s["tracks"][2]["isrc"].is_null()) << text;
+             EXPECT_EQ("ZZQSC2600002", s["tracks"][2]["isrc"]["code"]);  // the majority, as the frames carry it
+             EXPECT_EQ(json::parse("[2]"), s["tracks"][2]["isrc"]["also_on_tracks"]);
+             EXPECT_NE(std::string::npos,
+                       text.find("Tracks 2 and 3 carry the same ISRC ZZ-QSC-26-00002; track 3 also carries "
+                                 "ZZ-QSC-26-00003 in blocks"))
+                 << text;
+         }},
         {"a catalogue number whose check digit is wrong", [](synth_disc* d) { d->mcn = "1234567890123"; },
          [](const json& s, const std::string& text, const std::string& cue) {
              EXPECT_FALSE(s["mcn"]["well_formed"]);
