@@ -963,7 +963,12 @@ TEST_F(SheetTest, ScansGoneWrong) {
              EXPECT_EQ(3000, pregap["earliest_block"]);
              EXPECT_FALSE(pregap["exact"]);
              EXPECT_TRUE(pregap["may_not_exist"]);
-             EXPECT_NE(std::string::npos, text.find("Track 2 may have a pregap from as early as block 3000"));
+             EXPECT_NE(std::string::npos,
+                       text.find("* Track 2 may have a pregap from as early as block 3000 to block 3150, where no "
+                                 "good position frame shows what the disc holds; it may not exist, so track 1's "
+                                 "length is 00:40.00 at least and 00:42.00 (its row) at most.\n"))
+                 << text;
+             EXPECT_EQ(3150, s["tracks"][0]["length"]);
              EXPECT_EQ(std::string::npos, cue.find("TRACK 02 AUDIO\n    ISRC ZZQSC2600002\n    INDEX 00")) << cue;
          }},
         {"1 line lost in a track", without_lines(clean, 5000, 5001), 0, "",

@@ -151,8 +151,21 @@ void write_inexact_note(const disc_sheet* d, int n, int i, const sheet_index* in
                     read_word(d), (int64_t)index->seen_at + s->q_offset);
     } else if (index->may_not_exist) {
         put(out, "%c Track %d may have a pregap from as early as block %" PRIu32 " to block %" PRIu32 ", where "
-                     "no good position frame shows what the disc holds; it may not exist, and the track before may "
-                     "end as early as it.\n", NOT_EXACT, n, index->earliest, index->block);
+                     "no good position frame shows what the disc holds; it may not exist", NOT_EXACT, n,
+                index->earliest, index->block);
+        // The row of the track before runs to index 01, the most the evidence allows it.
+        int before = n - 1;
+        while (before >= s->first_track && !s->track[before].seen)
+            --before;
+        uint32_t most;
+        if (before >= s->first_track && track_length(&s->track[before], &most) &&
+            s->track[before].index[1].block <= index->earliest) {
+            char shortest[TIME_TEXT_SIZE], longest[TIME_TEXT_SIZE];
+            format_frames(shortest, index->earliest - s->track[before].index[1].block, '.');
+            format_frames(longest, most, '.');
+            put(out, ", so track %d's length is %s at least and %s (its row) at most", before, shortest, longest);
+        }
+        put(out, ".\n");
     } else if (index->filled_in) {
         put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
                      "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT, n, i,
