@@ -732,6 +732,12 @@ TEST_F(SheetTest, EveryKindOfDrive) {
             json got = json::parse(r.out);
             EXPECT_EQ(k.subchannel, got["read"]["subchannel"]);
             EXPECT_LE(emulated_stats()->read_cd_commands, strict_commands + k.more_commands);
+            emulated_reset();
+            emulated_insert_synth_disc(d.disc);
+            emulated_set_drive_kind(k.kind);
+            // Said of the drive that fills its code frames in alone.
+            EXPECT_EQ(k.kind == DRIVE_NO_CODES,
+                      sheet_here({"D:"}).out.find("fills code frames in") != std::string::npos);
             if (k.kind == DRIVE_NO_SUBCHANNEL) {
                 std::string toc_points;  // audio before track 1's index 01 is its index 00, from block 0
                 for (const json& t : strict["toc"]["tracks"])
