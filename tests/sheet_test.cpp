@@ -352,7 +352,9 @@ TEST_F(SheetTest, WhatRealDrivesDeliver) {
              EXPECT_NE(std::string::npos, f.text.out.find("\nTrack 3 was not seen.\n"));
              EXPECT_NE(std::string::npos, f.cue.out.find("TRACK 02 AUDIO\n    ISRC ZZQSC2600002\n    INDEX 00 00:40:00\n"
                                                          "    INDEX 01 00:42:00\n  TRACK 04"));
-             EXPECT_EQ(0u, f.cue.err.find("qscan-sheet: Track 3 was not seen.")) << f.cue.err;
+             EXPECT_EQ(0u, f.cue.err.find("qscan-sheet: track 3 was not seen; the cue sheet numbers its tracks as the "
+                                          "disc does\n"))
+                 << f.cue.err;
          }},
         {"codes of zeros and of characters no code has",
          sample_with([](synth_disc* d) {
@@ -413,8 +415,10 @@ TEST_F(SheetTest, WhatRealDrivesDeliver) {
         run_result j = sheet("--json '" + path + "'");
         ASSERT_EQ(0, j.status) << j.err;
         f.sheet = json::parse(j.out);
-        for (const std::string& line : split_lines(f.cue.err))
+        for (const std::string& line : split_lines(f.cue.err)) {
             EXPECT_EQ(0u, line.find("qscan-sheet: ")) << line;
+            EXPECT_FALSE(isupper((unsigned char)line[strlen("qscan-sheet: ")])) << line;  // a note begins in lower case
+        }
         c.check(f);
     }
 }

@@ -52,9 +52,13 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
         any = any || cue_can_hold(&s->track[n]);
     if (!any)
         return false;
+    // A note, as every other, begins in lower case and has no full stop.
     std::string missing = missing_tracks_text(s);
-    if (!missing.empty())
-        put(notes, "%s The cue sheet numbers its tracks as the disc does.\n", missing.c_str());
+    if (!missing.empty()) {
+        missing[0] = (char)(missing[0] - 'A' + 'a');
+        missing.pop_back();
+        put(notes, "%s; the cue sheet numbers its tracks as the disc does\n", missing.c_str());
+    }
     disc_ids ids;
     std::string why;
     if (sheet_ids(d, &ids, &why))
