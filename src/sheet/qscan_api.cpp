@@ -200,6 +200,9 @@ int read_scan(Read read, const char* name, qscan_disc** disc, qscan_error* e) {
     case SCAN_EMPTY:
         return fail(e, QSCAN_ERROR_SCAN, "no sectors in the input");
     case SCAN_NOT_REPORT:
+        if (r.refused[0] == '\0')  // only a blank line is refused with nothing shown
+            return fail(e, QSCAN_ERROR_SCAN, "line %llu is empty: a saved scan has blank lines at its end alone",
+                        (unsigned long long)r.line);
         return fail(e, QSCAN_ERROR_SCAN, "line %llu: not a line of qscan's report: \"%s%s\"", (unsigned long long)r.line,
                     r.refused, r.refused_cut ? "..." : "");
     case SCAN_TOO_LONG:
