@@ -1293,6 +1293,14 @@ TEST_F(SheetTest, CueSheet) {
     // An image of audio in a WAVE file is named so.
     r = sheet("--cue --image 'Album.WAV' " + scan(d));
     EXPECT_NE(std::string::npos, r.out.find("FILE \"Album.WAV\" WAVE\n")) << r.out;
+    EXPECT_EQ(std::string::npos, r.err.find("WAVE file")) << r.err;
+    // One with a data track, which no WAVE file holds, is said to be wrong.
+    d.tracks[1].control = 0x4;
+    r = sheet("--cue --image album.wav " + scan(d));
+    EXPECT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("qscan-sheet: track 2 is a data track, which a WAVE file cannot hold: "
+                                            "name an image of raw sectors (.bin) for this disc\n"))
+        << r.err;
 }
 
 TEST_F(SheetTest, TextForAPerson) {

@@ -88,6 +88,9 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
         put(out, "  TRACK %02d %s\n", n, !data ? "AUDIO" : t->mode == 2 ? "MODE2/2352" : "MODE1/2352");
         if (data && t->mode == 0)
             put(notes, "track %d written as MODE1/2352: no sector of it read shows its mode\n", n);
+        if (data && wave)
+            put(notes, "track %d is a data track, which a WAVE file cannot hold: name an image of raw sectors "
+                           "(.bin) for this disc\n", n);
         write_cd_texts(texts, (unsigned)n, "    ", out);
         const char* flags[3];
         int count = track_flags(t, flags);
