@@ -1035,6 +1035,10 @@ TEST_F(SheetTest, ScansGoneWrong) {
              EXPECT_NE(std::string::npos,
                        text.find("This drive's Q leads the block by 2 (or the scan's first 2 lines are lost): "))
                  << text;
+             // Where the last track's length ends, on the disc's time.
+             EXPECT_EQ(8325 + 600, s["tracks"][3]["indexes"][1]["block"].get<int>() + s["tracks"][3]["length"].get<int>());
+             EXPECT_NE(std::string::npos, text.find("the last track ends where the scan did, after block 8924 (02:00.74)"))
+                 << text;
          }},
         {"one frame with a good CRC and a wrong time, ahead and behind, moves nothing",
          [&] {

@@ -675,9 +675,11 @@ void write_text(const disc_sheet* d, std::string* out) {
         put(out, "Lead-out: %s, block %" PRIu32 ", from the table of contents (its frames were not read)\n", time,
                 s->lead_out);
     } else {
-        format_frames(time, (uint64_t)disc_frames_of_block(s->end - 1), '.');
+        // The disc's block, as the rows' lengths count it: the scan's end moved by the Q offset.
+        uint32_t last = s->lead_out > 0 ? s->lead_out - 1 : 0;
+        format_frames(time, (uint64_t)disc_frames_of_block(last), '.');
         put(out, "Lead-out: not seen; the last track ends where the %s did, after block %" PRIu32 " (%s)\n",
-                read_word(d), s->end - 1, time);
+                read_word(d), last, time);
         if (d->reading.method == SHEET_FROM_REPORT)
             put(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
                          "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
