@@ -1294,6 +1294,13 @@ TEST_F(SheetTest, CueSheet) {
               "block 0, where the read of the disc starts\nqscan-sheet: track 2 left out of the cue sheet: its index 01 was not "
               "seen\n",
               r.err);
+    // A scan that ends in track 1's pregap has a track, but none a cue sheet can hold.
+    r = sh("head -n 200 '" + scan(codes_on_first_blocks()) + "' | '" QSCAN_SHEET "' --cue");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("qscan-sheet: no track's index 01 was reached (track 1 is seen in its pregap alone), so no cue sheet: "
+              "every TRACK needs its INDEX 01\n",
+              r.err);
     // An image of audio in a WAVE file is named so.
     r = sheet("--cue --image 'Album.WAV' " + scan(d));
     EXPECT_NE(std::string::npos, r.out.find("FILE \"Album.WAV\" WAVE\n")) << r.out;

@@ -370,10 +370,14 @@ int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** 
         std::string out, said;
         switch (form) {
         case QSCAN_FORM_CUE:
-            if (!write_cue(&disc->d, image, &out, &said))
-                return fail(p.e, QSCAN_ERROR_NO_TRACK, "no track in the input (no good position frame of index 01 or "
-                                                       "above carries a track number), so no cue sheet");
-            break;
+            if (write_cue(&disc->d, image, &out, &said))
+                break;
+            if (disc->d.s.first_track != 0)  // a track seen in its pregap alone
+                return fail(p.e, QSCAN_ERROR_NO_TRACK, "no track's index 01 was reached (track %d is seen in its "
+                                                       "pregap alone), so no cue sheet: every TRACK needs its INDEX 01",
+                            disc->d.s.first_track);
+            return fail(p.e, QSCAN_ERROR_NO_TRACK, "no track in the input (no good position frame of index 01 or "
+                                                   "above carries a track number), so no cue sheet");
         case QSCAN_FORM_JSON:
             write_json(&disc->d, &out);
             break;
