@@ -368,8 +368,31 @@ TEST_F(SheetTest, WhatRealDrivesDeliver) {
                  well_formed.push_back(t["isrc"]["well_formed"]);
              EXPECT_EQ((std::vector<bool>{true, false, false, true}), well_formed);
              EXPECT_EQ(std::string::npos, f.cue.out.find("ISRC 000000000000"));
+             EXPECT_NE(std::string::npos,
+                       f.cue.err.find("qscan-sheet: track 2: no ISRC written: 000000000000 is twelve zeros, which is "
+                                      "no code\n"))
+                 << f.cue.err;
+             EXPECT_NE(std::string::npos,
+                       f.cue.err.find("qscan-sheet: track 3: no ISRC written: OeBhm5200000 is not a well-formed code\n"))
+                 << f.cue.err;
              EXPECT_EQ(std::string::npos, f.cue.out.find("OeBhm"));
              EXPECT_NE(std::string::npos, f.text.out.find("Track 2: its ISRC is twelve zeros"));
+         }},
+        {"a catalogue number whose check digit is wrong, and one ISRC on two tracks",
+         sample_with([](synth_disc* d) {
+             d->mcn = "1234567890123";
+             d->tracks[2].isrc = d->tracks[1].isrc;
+         }),
+         NULL,
+         [](const sheet_forms& f) {
+             EXPECT_EQ(std::string::npos, f.cue.out.find("CATALOG")) << f.cue.out;
+             EXPECT_NE(std::string::npos, f.cue.err.find("qscan-sheet: no CATALOG written: the catalogue number "
+                                                         "1234567890123 is no EAN-13 (not thirteen digits, or its "
+                                                         "check digit is wrong)\n"))
+                 << f.cue.err;
+             EXPECT_NE(std::string::npos, f.cue.err.find("qscan-sheet: track 2's ISRC ZZQSC2600002 is written for "
+                                                         "track 3 too: the disc carries one code on both\n"))
+                 << f.cue.err;
          }},
         {"an ISRC frame before any position frame",
          sample_with([](synth_disc* d) { d->raw_q[0] = {0x03, 0xE9, 0x04, 0x3C, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00}; }), NULL,

@@ -65,6 +65,10 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
         put(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
     if (s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]))
         put(out, "CATALOG %.13s\n", s->mcns.code[s->mcn].code);
+    else if (s->mcn >= 0)
+        put(notes, "no CATALOG written: the catalogue number %.13s is %s\n", s->mcns.code[s->mcn].code,
+                code_is_zero(&s->mcns.code[s->mcn], MCN_LENGTH) ? "thirteen zeros, which is no number"
+                                                                 : "no EAN-13 (not thirteen digits, or its check digit is wrong)");
     cd_text text;
     std::string none;
     const cd_text_block* texts = sheet_cd_text(d, &text, &none) ? first_readable_block(&text) : NULL;
@@ -104,8 +108,16 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
         // codes are those the Q subchannel carries, which a copy burnt from
         // the cue sheet carries too: not CD-Text's.
         const sheet_code* isrc = track_isrc(t);
-        if (isrc != NULL && isrc->source != SOURCE_CD_TEXT && isrc_well_formed(isrc))
+        int before;
+        if (isrc != NULL && isrc->source != SOURCE_CD_TEXT && isrc_well_formed(isrc)) {
             put(out, "    ISRC %.12s\n", isrc->code);
+            if (tracks_carrying(s, isrc->code, n, &before, 1) > 0 && before < n)
+                put(notes, "track %d's ISRC %.12s is written for track %d too: the disc carries one code on both\n",
+                        before, isrc->code, n);
+        } else if (isrc != NULL && isrc->source != SOURCE_CD_TEXT) {
+            put(notes, "track %d: no ISRC written: %.12s is %s\n", n, isrc->code,
+                    code_is_zero(isrc, ISRC_LENGTH) ? "twelve zeros, which is no code" : "not a well-formed code");
+        }
         for (int i = 0; i < SHEET_INDEXES; ++i) {
             const sheet_index* index = &t->index[i];
             if (!index->seen)
