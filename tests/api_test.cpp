@@ -363,7 +363,8 @@ TEST_F(ApiTest, FailuresSayWhy) {
              *d = NULL;
              return rc;
          },
-         QSCAN_ERROR_NO_TRACK, -1, -1, -1, 0, "no track in the input"},
+         QSCAN_ERROR_NO_TRACK, -1, -1, -1, 0,
+         "no track's index 01 was reached (track 1 is seen in its pregap alone), so no cue sheet"},
         {"a form the library does not know",
          [report](qscan_disc** d, qscan_error* e) {
              qscan_disc* disc = NULL;

@@ -201,12 +201,16 @@ synth_disc shifted_stretch() {
 
 // Each disc through qscan-emu -r and qscan-sheet --json: its index points
 // as worked out by hand, and its codes, CRC errors and frames out of place
-// as its description implies.
+// as its description implies. A stretch of blocks that carry the Q of the
+// block before each shows in a saved scan as a line repeated at its start
+// and one lost at its end, and is placed by its frames' disc times: its
+// frames are then in place, and the pregap it holds exact.
 TEST_F(SheetTest, DiscsThroughThePipeline) {
     struct {
         const char* name;
         synth_disc disc;
         const char* indexes;
+        uint32_t repeated = 0;  // lines left out as repeats, and as many blocks missing
     } cases[] = {
         {"pregaps of 150, 1, 87 and 165 counting down to 0", pregaps_and_indexes(false),
          "1.01@0 2.00@1000 2.01@1150 2.02@1450 2.03@1850 3.00@2350 3.01@2351 4.00@2851 4.01@2938 5.00@3338 5.01@3503"},
@@ -217,16 +221,22 @@ TEST_F(SheetTest, DiscsThroughThePipeline) {
         {"flags and damage", flags_and_damage(),
          "1.01@0 2.00@300 2.01@450 3.00@750 3.01@900 4.00@1200 4.01@1350 5.00@1650 5.01@1800 6.00@2100 "
          "6.01@2250 7.00@2550 7.01@2700 8.00@3000 8.01@3150"},
-        {"a shifted stretch", shifted_stretch(), "1.01@0 2.00@3001~ 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325"},
+        {"a shifted stretch", shifted_stretch(), "1.01@0 2.00@3000 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325",
+         1},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
-        json s = sheet_json(scan(c.disc));
+        run_result r = sheet("--json '" + scan(c.disc) + "'");
+        ASSERT_EQ(0, r.status) << r.err;
+        json s = json::parse(r.out);
         disc_model m = model_of(c.disc, s);
         EXPECT_EQ(c.indexes, index_points(s));
-        EXPECT_EQ(synth_sector_count(c.disc), s["sectors"]);
+        EXPECT_EQ(synth_sector_count(c.disc) - c.repeated, s["sectors"]);
+        EXPECT_EQ(c.repeated, s["read"]["repeated_lines"]["count"]);
+        EXPECT_EQ(c.repeated, s["read"]["missing_blocks"]);
+        EXPECT_EQ(c.repeated > 0, r.err.find(" repeat") != std::string::npos) << r.err;
         EXPECT_EQ(c.disc.damaged.size(), s["crc_errors"]);
-        EXPECT_EQ(m.out_of_place, s["frames_out_of_place"]);
+        EXPECT_EQ(c.repeated > 0 ? 0 : m.out_of_place, s["frames_out_of_place"]);
         if (c.disc.lead_out)
             EXPECT_EQ(synth_sector_count(c.disc) - c.disc.lead_out, s["lead_out"]);
         else
@@ -342,7 +352,9 @@ TEST_F(SheetTest, WhatRealDrivesDeliver) {
              EXPECT_NE(std::string::npos, f.text.out.find("\nTrack 3 was not seen.\n"));
              EXPECT_NE(std::string::npos, f.cue.out.find("TRACK 02 AUDIO\n    ISRC ZZQSC2600002\n    INDEX 00 00:40:00\n"
                                                          "    INDEX 01 00:42:00\n  TRACK 04"));
-             EXPECT_EQ(0u, f.cue.err.find("qscan-sheet: Track 3 was not seen.")) << f.cue.err;
+             EXPECT_EQ(0u, f.cue.err.find("qscan-sheet: track 3 was not seen; the cue sheet numbers its tracks as the "
+                                          "disc does\n"))
+                 << f.cue.err;
          }},
         {"codes of zeros and of characters no code has",
          sample_with([](synth_disc* d) {
@@ -356,8 +368,31 @@ TEST_F(SheetTest, WhatRealDrivesDeliver) {
                  well_formed.push_back(t["isrc"]["well_formed"]);
              EXPECT_EQ((std::vector<bool>{true, false, false, true}), well_formed);
              EXPECT_EQ(std::string::npos, f.cue.out.find("ISRC 000000000000"));
+             EXPECT_NE(std::string::npos,
+                       f.cue.err.find("qscan-sheet: track 2: no ISRC written: 000000000000 is twelve zeros, which is "
+                                      "no code\n"))
+                 << f.cue.err;
+             EXPECT_NE(std::string::npos,
+                       f.cue.err.find("qscan-sheet: track 3: no ISRC written: OeBhm5200000 is not a well-formed code\n"))
+                 << f.cue.err;
              EXPECT_EQ(std::string::npos, f.cue.out.find("OeBhm"));
              EXPECT_NE(std::string::npos, f.text.out.find("Track 2: its ISRC is twelve zeros"));
+         }},
+        {"a catalogue number whose check digit is wrong, and one ISRC on two tracks",
+         sample_with([](synth_disc* d) {
+             d->mcn = "1234567890123";
+             d->tracks[2].isrc = d->tracks[1].isrc;
+         }),
+         NULL,
+         [](const sheet_forms& f) {
+             EXPECT_EQ(std::string::npos, f.cue.out.find("CATALOG")) << f.cue.out;
+             EXPECT_NE(std::string::npos, f.cue.err.find("qscan-sheet: no catalogue number written: "
+                                                         "1234567890123 is no EAN-13 (not thirteen digits, or its "
+                                                         "check digit is wrong)\n"))
+                 << f.cue.err;
+             EXPECT_NE(std::string::npos, f.cue.err.find("qscan-sheet: track 2's ISRC ZZQSC2600002 is written for "
+                                                         "track 3 too: the disc carries one code on both\n"))
+                 << f.cue.err;
          }},
         {"an ISRC frame before any position frame",
          sample_with([](synth_disc* d) { d->raw_q[0] = {0x03, 0xE9, 0x04, 0x3C, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00}; }), NULL,
@@ -403,8 +438,10 @@ TEST_F(SheetTest, WhatRealDrivesDeliver) {
         run_result j = sheet("--json '" + path + "'");
         ASSERT_EQ(0, j.status) << j.err;
         f.sheet = json::parse(j.out);
-        for (const std::string& line : split_lines(f.cue.err))
+        for (const std::string& line : split_lines(f.cue.err)) {
             EXPECT_EQ(0u, line.find("qscan-sheet: ")) << line;
+            EXPECT_FALSE(isupper((unsigned char)line[strlen("qscan-sheet: ")])) << line;  // a note begins in lower case
+        }
         c.check(f);
     }
 }
@@ -722,6 +759,12 @@ TEST_F(SheetTest, EveryKindOfDrive) {
             json got = json::parse(r.out);
             EXPECT_EQ(k.subchannel, got["read"]["subchannel"]);
             EXPECT_LE(emulated_stats()->read_cd_commands, strict_commands + k.more_commands);
+            emulated_reset();
+            emulated_insert_synth_disc(d.disc);
+            emulated_set_drive_kind(k.kind);
+            // Said of the drive that fills its code frames in alone.
+            EXPECT_EQ(k.kind == DRIVE_NO_CODES,
+                      sheet_here({"D:"}).out.find("fills code frames in") != std::string::npos);
             if (k.kind == DRIVE_NO_SUBCHANNEL) {
                 std::string toc_points;  // audio before track 1's index 01 is its index 00, from block 0
                 for (const json& t : strict["toc"]["tracks"])
@@ -953,8 +996,87 @@ TEST_F(SheetTest, ScansGoneWrong) {
              EXPECT_EQ(3000, pregap["earliest_block"]);
              EXPECT_FALSE(pregap["exact"]);
              EXPECT_TRUE(pregap["may_not_exist"]);
-             EXPECT_NE(std::string::npos, text.find("Track 2 may have a pregap from as early as block 3000"));
+             EXPECT_NE(std::string::npos,
+                       text.find("* Track 2 may have a pregap from as early as block 3000 to block 3150, where no "
+                                 "good position frame shows what the disc holds; it may not exist, so track 1's "
+                                 "length is 00:40.00 at least and 00:42.00 (its row) at most.\n"))
+                 << text;
+             EXPECT_EQ(3150, s["tracks"][0]["length"]);
              EXPECT_EQ(std::string::npos, cue.find("TRACK 02 AUDIO\n    ISRC ZZQSC2600002\n    INDEX 00")) << cue;
+         }},
+        {"1 line lost in a track", without_lines(clean, 5000, 5001), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"([{"first_block": 5000, "last_block": 5000, "after_line": 5000}])"),
+                       s["read"]["missing"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+             EXPECT_NE(std::string::npos, text.find("Missing from the scan: block 5000 (after line 5000)")) << text;
+         }},
+        {"2 lines lost where a pregap begins: its start is not exact", without_lines(clean, 2999, 3001), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ("1.01@0 2.00@3001~ 2.01@3150 3.00@6526~ 3.01@6675 4.00@8175 4.01@8325", index_points(s));
+             EXPECT_EQ(2999, s["tracks"][1]["indexes"][0]["earliest_block"]);
+             EXPECT_NE(std::string::npos, text.find("Missing from the scan: blocks 2999 to 3000 (after line 2999)"))
+                 << text;
+             EXPECT_NE(std::string::npos, text.find("* Track 2 index 00 may begin as early as block 2999")) << text;
+         }},
+        {"5 lines lost before a catalogue-number frame, which stays after the hole", without_lines(clean, 5020, 5025),
+         0, "",
+         [](const json& s, const std::string&, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"([{"first_block": 5020, "last_block": 5024, "after_line": 5020}])"),
+                       s["read"]["missing"]);
+             EXPECT_EQ(8920, s["sectors"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+         }},
+        {"1 line repeated", clean.substr(0, 5000 * 37) + clean.substr(4999 * 37), 0,
+         "qscan-sheet: 1 line repeats a block the scan holds already, line 5001 (disc time 01:08.49): left out",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"({"count": 1, "first_line": 5001})"), s["read"]["repeated_lines"]);
+             EXPECT_EQ(8925, s["sectors"]);
+             EXPECT_EQ(json::array(), s["read"]["missing"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+             EXPECT_NE(std::string::npos,
+                       text.find("\n1 line repeats a block the scan holds already, line 5001 (disc time 01:08.49): "
+                                 "left out.\n"))
+                 << text;
+         }},
+        {"3 lines repeated across a pregap's start", clean.substr(0, 3001 * 37) + clean.substr(2998 * 37), 0,
+         "qscan-sheet: 3 lines repeat blocks the scan holds already, the first at line 3002 (disc time 00:41.73): left "
+         "out",
+         [](const json& s, const std::string&, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(json::parse(R"({"count": 3, "first_line": 3002})"), s["read"]["repeated_lines"]);
+             EXPECT_EQ(8925, s["sectors"]);
+             EXPECT_EQ(0, s["frames_out_of_place"]);
+         }},
+        {"the first 2 lines lost, as a drive whose Q leads by 2 shows", clean.substr(2 * 37), 0, "",
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(2, s["q_offset"]);
+             EXPECT_NE(std::string::npos,
+                       text.find("This drive's Q leads the block by 2 (or the scan's first 2 lines are lost): "))
+                 << text;
+             // Where the last track's length ends, on the disc's time.
+             EXPECT_EQ(8325 + 600, s["tracks"][3]["indexes"][1]["block"].get<int>() + s["tracks"][3]["length"].get<int>());
+             EXPECT_NE(std::string::npos, text.find("the last track ends where the scan did, after block 8924 (02:00.74)"))
+                 << text;
+         }},
+        {"one frame with a good CRC and a wrong time, ahead and behind, moves nothing",
+         [&] {
+             std::string r = clean;
+             r.replace(5000 * 37, 37, raw_line(synth_with_crc(position_q(0x02, 0x01, 1850 + 3, 5150 + 3))));
+             r.replace(6000 * 37, 37, raw_line(synth_with_crc(position_q(0x02, 0x01, 2850 - 2, 6150 - 2))));
+             return r;
+         }(),
+         0, "",
+         [](const json& s, const std::string&, const std::string&) {
+             EXPECT_EQ(SAMPLE_POINTS, index_points(s));
+             EXPECT_EQ(8925, s["sectors"]);
+             EXPECT_EQ(json::array(), s["read"]["missing"]);
+             EXPECT_EQ(0, s["read"]["repeated_lines"]["count"]);
+             EXPECT_EQ(2, s["frames_out_of_place"]);
          }},
         {"de-interleaved subchannel, not raw P-W", deinterleaved, 1, std::string("qscan-sheet: ") + NO_GOOD_Q_FRAME,
          NULL},
@@ -987,11 +1109,43 @@ TEST_F(SheetTest, ScansGoneWrong) {
 // Codes as real discs are mastered, and as their CD-Text gives them: the
 // sheet reports what the disc carries and says where it looks wrong.
 TEST_F(SheetTest, CodesAsMastered) {
+    // CD-Text's codes as the sample disc gives them: its UPC and every ISRC.
+    auto with_text_codes = [](synth_disc* d) {
+        d->text[0].upc = d->mcn;
+        for (const synth_track& t : d->tracks)
+            d->text[0].isrcs.push_back(t.isrc);
+    };
     struct {
         const char* name;
         std::function<void(synth_disc*)> change;  // of the sample disc, with a lead-out
         std::function<void(const json&, const std::string& text, const std::string& cue)> check;
+        int spoiled_code = -1;  // the track (0: the disc) whose CD-Text code's first pack fails its CRC
     } cases[] = {
+        {"CD-Text's UPC lost with a damaged pack", with_text_codes,
+         [](const json& s, const std::string& text, const std::string&) {
+             EXPECT_EQ(json::parse(R"([{"track": 0, "cd_text": null, "q": "1234567890128", "lost": true}])"),
+                       s["cd_text"]["codes_against_q"]);
+             EXPECT_NE(std::string::npos, text.find("The disc: CD-Text's UPC/EAN is lost (a damaged pack), so it is "
+                                                    "not set against the Q frames' catalogue number.\n"))
+                 << text;
+             EXPECT_EQ(std::string::npos, text.find("UPC/EAN and ISRCs agree")) << text;
+             EXPECT_EQ(std::string::npos, text.find("\"\"")) << text;
+         },
+         0},
+        {"CD-Text's ISRC of track 3 lost with a damaged pack", with_text_codes,
+         [](const json& s, const std::string& text, const std::string&) {
+             bool track_3_lost = false;
+             for (const json& d : s["cd_text"]["codes_against_q"]) {
+                 EXPECT_TRUE(d["lost"]) << d;  // the other codes agree
+                 EXPECT_TRUE(d["cd_text"].is_null()) << d;
+                 track_3_lost = track_3_lost || d["track"] == 3;
+             }
+             EXPECT_TRUE(track_3_lost) << s["cd_text"];
+             EXPECT_NE(std::string::npos, text.find("Track 3: CD-Text's ISRC is lost (a damaged pack)")) << text;
+             EXPECT_NE(std::string::npos, text.find("CD-Text's other codes agree with the Q frames'.\n")) << text;
+             EXPECT_EQ(std::string::npos, text.find("CD-Text gives ISRC \"\"")) << text;
+         },
+         3},
         {"a track whose own code fills its first second, the next track's the rest",
          [](synth_disc* d) {
              d->tracks[2].second_isrc = d->tracks[3].isrc;
@@ -1011,6 +1165,22 @@ TEST_F(SheetTest, CodesAsMastered) {
              EXPECT_EQ(1, s["tracks"][1]["other_isrcs"][0]["also_track"]);
              EXPECT_EQ(json::array(), s["tracks"][1]["isrc"]["also_on_tracks"]);
              EXPECT_NE(std::string::npos, text.find("(track 1's code)")) << text;
+         }},
+        {"a track so short that the previous track's code, latched, fills most of its frames",
+         [](synth_disc* d) {
+             d->isrc_latch = 40;
+             d->isrc_period = 10;
+             d->isrc_phase = 5;
+             d->tracks[2].length = 60;
+         },
+         [](const json& s, const std::string& text, const std::string&) {
+             ASSERT_FALSE(s["tracks"][2]["isrc"].is_null()) << text;
+             EXPECT_EQ("ZZQSC2600002", s["tracks"][2]["isrc"]["code"]);  // the majority, as the frames carry it
+             EXPECT_EQ(json::parse("[2]"), s["tracks"][2]["isrc"]["also_on_tracks"]);
+             EXPECT_NE(std::string::npos,
+                       text.find("Tracks 2 and 3 carry the same ISRC ZZ-QSC-26-00002; track 3 also carries "
+                                 "ZZ-QSC-26-00003 in blocks"))
+                 << text;
          }},
         {"a catalogue number whose check digit is wrong", [](synth_disc* d) { d->mcn = "1234567890123"; },
          [](const json& s, const std::string& text, const std::string& cue) {
@@ -1068,9 +1238,19 @@ TEST_F(SheetTest, CodesAsMastered) {
         c.change(&d);
         std::string forms[3];
         const std::vector<std::string> args[3] = {{"D:"}, {"--json", "D:"}, {"--cue", "D:"}};
+        std::vector<std::array<uint8_t, 16>> packs = synth_cd_text(d);
+        size_t spoiled = 0;
+        while (c.spoiled_code >= 0 && spoiled < packs.size() &&
+               !(packs[spoiled][0] == 0x8E && packs[spoiled][1] == c.spoiled_code))
+            ++spoiled;
+        if (c.spoiled_code >= 0) {
+            ASSERT_LT(spoiled, packs.size());
+        }
         for (int i = 0; i < 3; ++i) {
             emulated_reset();
             emulated_insert_synth_disc(d);
+            if (c.spoiled_code >= 0)
+                emulated_inject_fault((uint32_t)spoiled, FAULT_CD_TEXT_CRC);
             run_result r = sheet_here(args[i]);
             ASSERT_EQ(0, r.status) << r.err;
             forms[i] = r.out;
@@ -1148,6 +1328,22 @@ TEST_F(SheetTest, CueSheet) {
         r = sheet("--cue --image '" + std::string(image.name) + "' " + report);
         EXPECT_NE(std::string::npos, r.out.find("FILE \"" + std::string(image.name) + "\" " + image.type + "\n")) << r.out;
     }
+    // A scan that ends in track 1's pregap has a track, but none a cue sheet can hold.
+    r = sh("head -n 200 '" + scan(codes_on_first_blocks()) + "' | '" QSCAN_SHEET "' --cue");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("qscan-sheet: no track's index 01 was reached (track 1 is seen in its pregap alone), so no cue sheet: "
+              "every track needs its index 01\n",
+              r.err);
+    r = sheet("--cue --image 'Album.WAV' " + report);
+    EXPECT_EQ(std::string::npos, r.err.find("WAVE file")) << r.err;
+    // One with a data track, which no WAVE file holds, is said to be wrong.
+    d.tracks[1].control = 0x4;
+    r = sheet("--cue --image album.wav " + scan(d));
+    EXPECT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("qscan-sheet: track 2 is a data track, which a WAVE file cannot hold: "
+                                            "name an image of raw sectors (.bin) for this disc\n"))
+        << r.err;
 }
 
 TEST_F(SheetTest, TextForAPerson) {
@@ -1174,8 +1370,8 @@ TEST_F(SheetTest, Refusals) {
         {raw + "hello\n", "line 2: not a line of qscan's report: \"hello\""},
         {raw + " 1.01 00:00.00 00:02.0\n", "line 2: not a line of qscan's report: \" 1.01 00:00.00 00:02.0\""},
         {raw + "01.01 00:00.00 00:02.00\n", "line 2: not a line of qscan's report: \"01.01 00:00.00 00:02.00\""},
-        {raw + "\n" + raw, "line 2: not a line of qscan's report: \"\""},
-        {raw + " \t\r\n\n" + raw, "line 2: not a line of qscan's report: \"\""},
+        {raw + "\n" + raw, "line 2 is empty: a saved scan has blank lines at its end alone"},
+        {raw + " \t\r\n\n" + raw, "line 2 is empty: a saved scan has blank lines at its end alone"},
         {"00 00 00 00 00 00 00 00 00 00 00 00 \n", NO_GOOD_Q_FRAME},
         {"03 00 00 00 00 00 00 00 00 00 4e 30 \n", NO_GOOD_POSITION_FRAME},
         {std::string(100000, 'x'), "line 1: not a line of qscan's report: \"" + std::string(40, 'x') + "...\""},

@@ -155,7 +155,9 @@ TEST_F(TocFileTest, DiscsAsTocFiles) {
          {"CD_DA\nCD_TEXT {\n", "TRACK AUDIO\nISRC \"ZZQSC2600001\"\n", "TRACK AUDIO\nCOPY\nISRC \"ZZQSC2600004\"\n"},
          {"CATALOG", "ISRC \"Z9", "ISRC \"000"},
          "qscan-sheet: track 3 index 00 at disc time 01:29.01 (block 6526) is not exact: it may begin as early as disc "
-         "time 01:29.00 (block 6525)\n"},
+         "time 01:29.00 (block 6525)\nqscan-sheet: no catalogue number written: 1234567890123 is no EAN-13 (not thirteen "
+         "digits, or its check digit is wrong)\nqscan-sheet: track 2: no ISRC written: Z9QSC2600002 is not a well-formed "
+         "code\nqscan-sheet: track 3: no ISRC written: 000000000000 is twelve zeros, which is no code\n"},
         {"CD-Text of every kind, escaped; a double-byte block left out", cd_text_disc(), DRIVE, {}, 0,
          {"CD_DA\nCD_TEXT {\n  LANGUAGE_MAP {\n    0 : 9\n    1 : 8\n  }\n"
           "  LANGUAGE 0 {\n    TITLE \"Say \\\"Hi\\\" \\134 Caf\\351\"\n    PERFORMER \"P\"\n    COMPOSER \"\"\n"
@@ -182,8 +184,8 @@ TEST_F(TocFileTest, DiscsAsTocFiles) {
          {"// Track 2\nTRACK AUDIO\nISRC \"ZZQSC2600002\"\nFILE \"disc.bin\" SWAP #7056000 0 01:09:00\n"
           "START 00:02:00\n\n// Track 4\n"},
          {"// Track 3"},
-         "qscan-sheet: Track 3 was not seen. The TOC file numbers its tracks one after another from 1, as every TOC file "
-         "does.\nqscan-sheet: track 4 index 00 at disc time 01:51.00 (block 8175) is not exact: it may begin as early as "
+         "qscan-sheet: track 3 was not seen; the TOC file numbers its tracks one after another from 1, as every TOC file "
+         "does\nqscan-sheet: track 4 index 00 at disc time 01:51.00 (block 8175) is not exact: it may begin as early as "
          "disc time 01:29.00 (block 6525)\n"},
         {"an image name with a backslash and a letter beyond ASCII", synth_sample_disc(), DRIVE,
          {"--image", "C:\\discs\\caf\xC3\xA9.bin"}, 0,

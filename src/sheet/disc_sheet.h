@@ -43,6 +43,16 @@ struct disc_reading {
     char cd_text_malformed[ANSWER_WHY_SIZE];  // why the drive's answer could not be used ("" when it could)
     unsigned cd_text_packs;
     uint8_t cd_text[CD_TEXT_PACKS * CD_TEXT_PACK];
+    // A saved scan's lines that repeat blocks it holds already, left out:
+    // how many, the file's line of the first, the disc time (in frames) of
+    // the block it repeats.
+    uint64_t repeated_lines;
+    uint64_t repeated_first_line;
+    int64_t repeated_first_at;
+    // The Q offset a saved scan's first agreeing position frames show, which
+    // lines lost before them show alike.
+    bool start_offset_known;
+    int64_t start_offset;
 };
 
 struct disc_sheet {

@@ -298,7 +298,7 @@ void sheet_finish(sheet* s) {
     resolve_at_end(s);
     release_held(s, s->after_gap ? 0 : s->running_track);
     s->q_offset = measure_q_offset(s);
-    s->codes_filled_in = codes_filled_in(s);
+    s->codes_filled_in = !s->no_frames && codes_filled_in(s);  // no frame at all fills nothing in
 
     s->first_track = s->last_track = 0;
     for (int n = 1; n <= DISC_TRACKS; ++n) {

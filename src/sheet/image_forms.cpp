@@ -35,15 +35,34 @@ const char* image_track_mode(const image_form* form, const sheet_track* t) {
     return !(t->control & CONTROL_DATA) ? form->modes[0] : t->mode == 2 ? form->modes[2] : form->modes[1];
 }
 
-const sheet_code* image_mcn(const sheet* s) {
-    return s->mcn >= 0 && mcn_well_formed(&s->mcns.code[s->mcn]) ? &s->mcns.code[s->mcn] : NULL;
+const sheet_code* image_mcn(const sheet* s, std::string* notes) {
+    if (s->mcn < 0)
+        return NULL;
+    const sheet_code* mcn = &s->mcns.code[s->mcn];
+    if (mcn_well_formed(mcn))
+        return mcn;
+    put(notes, "no catalogue number written: %.13s is %s\n", mcn->code,
+        code_is_zero(mcn, MCN_LENGTH) ? "thirteen zeros, which is no number"
+                                      : "no EAN-13 (not thirteen digits, or its check digit is wrong)");
+    return NULL;
 }
 
-const sheet_code* image_isrc(const sheet_track* t) {
+const sheet_code* image_isrc(const sheet* s, int n, std::string* notes) {
     // The codes are those the Q subchannel carries, which a copy burnt from
-    // the image carries too: not CD-Text's.
-    const sheet_code* isrc = track_isrc(t);
-    return isrc != NULL && isrc->source != SOURCE_CD_TEXT && isrc_well_formed(isrc) ? isrc : NULL;
+    // the image carries too: not CD-Text's (the sheet shows those apart).
+    const sheet_code* isrc = track_isrc(&s->track[n]);
+    if (isrc == NULL || isrc->source == SOURCE_CD_TEXT)
+        return NULL;
+    if (!isrc_well_formed(isrc)) {
+        put(notes, "track %d: no ISRC written: %.12s is %s\n", n, isrc->code,
+            code_is_zero(isrc, ISRC_LENGTH) ? "twelve zeros, which is no code" : "not a well-formed code");
+        return NULL;
+    }
+    int before;
+    if (tracks_carrying(s, isrc->code, n, &before, 1) > 0 && before < n)
+        put(notes, "track %d's ISRC %.12s is written for track %d too: the disc carries one code on both\n", before,
+            isrc->code, n);
+    return isrc;
 }
 
 std::string disc_point(uint32_t block) {
@@ -59,9 +78,13 @@ std::vector<image_track> image_tracks(const sheet* s, const image_form* form, st
         any = any || image_can_hold(&s->track[n]);
     if (!any)
         return tracks;
+    // Notes begin in lower case and end without a full stop, as every other.
     std::string missing = missing_tracks_text(s);
-    if (!missing.empty())
-        put(notes, "%s %s\n", missing.c_str(), form->numbering);
+    if (!missing.empty()) {
+        missing[0] = (char)tolower((unsigned char)missing[0]);
+        missing.pop_back();
+        put(notes, "%s; %s\n", missing.c_str(), form->numbering);
+    }
     bool first_point = true;
     for (int n = s->first_track; n <= s->last_track; ++n) {
         const sheet_track* t = &s->track[n];

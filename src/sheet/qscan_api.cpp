@@ -56,7 +56,11 @@ int fail(qscan_error* e, int result, const char* format, ...) {
 }
 
 // A form for an image (a cue sheet, a TOC file) of a disc with no track it can hold.
-int no_track(qscan_error* e, const char* form) {
+// A form of an image whose tracks all lack their index 01: what the scan saw instead.
+int no_track(qscan_error* e, const sheet* s, const char* form) {
+    if (s->first_track != 0)  // a track seen in its pregap alone
+        return fail(e, QSCAN_ERROR_NO_TRACK, "no track's index 01 was reached (track %d is seen in its pregap alone), "
+                                             "so no %s: every track needs its index 01", s->first_track, form);
     return fail(e, QSCAN_ERROR_NO_TRACK, "no track in the input (no good position frame of index 01 or above carries "
                                          "a track number), so no %s", form);
 }
@@ -190,6 +194,14 @@ int read_scan(Read read, const char* name, qscan_disc** disc, qscan_error* e) {
     int why = errno != 0 ? errno : EIO;
     if (outcome != SCAN_READ && outcome != SCAN_CUT && outcome != SCAN_FAILED && outcome != SCAN_EMPTY)
         e->line = (long long)r.line;
+    disc_reading* reading = &out->d.reading;
+    reading->repeated_lines = r.repeated_lines;
+    reading->repeated_first_line = r.repeated_first_line;
+    reading->repeated_first_at = r.repeated_first_at;
+    reading->start_offset_known = r.start_offset_known;
+    reading->start_offset = r.start_offset;
+    if (r.repeated_lines > 0 && (outcome == SCAN_READ || outcome == SCAN_CUT))
+        out->notes += repeated_lines_text(reading) + "\n";
     switch (outcome) {
     case SCAN_READ:
         break;
@@ -199,6 +211,9 @@ int read_scan(Read read, const char* name, qscan_disc** disc, qscan_error* e) {
     case SCAN_EMPTY:
         return fail(e, QSCAN_ERROR_SCAN, "no sectors in the input");
     case SCAN_NOT_REPORT:
+        if (r.refused[0] == '\0')  // only a blank line is refused with nothing shown
+            return fail(e, QSCAN_ERROR_SCAN, "line %llu is empty: a saved scan has blank lines at its end alone",
+                        (unsigned long long)r.line);
         return fail(e, QSCAN_ERROR_SCAN, "line %llu: not a line of qscan's report: \"%s%s\"", (unsigned long long)r.line,
                     r.refused, r.refused_cut ? "..." : "");
     case SCAN_TOO_LONG:
@@ -375,12 +390,12 @@ int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** 
         switch (form) {
         case QSCAN_FORM_CUE:
             if (!write_cue(&disc->d, image, &out, &said))
-                return no_track(p.e, "cue sheet");
+                return no_track(p.e, &disc->d.s, "cue sheet");
             break;
         case QSCAN_FORM_TOC:
             switch (write_toc_file(&disc->d, image, &out, &said, &why)) {
             case TOC_NO_TRACK:
-                return no_track(p.e, "TOC file");
+                return no_track(p.e, &disc->d.s, "TOC file");
             case TOC_IMAGE_UNFIT:
                 return fail(p.e, QSCAN_ERROR_ARGUMENT, "%s", why.c_str());
             default:

@@ -1,8 +1,20 @@
-// Placing a saved scan's lines on the disc: line n is block n plus what the
-// lines lost before it add, as agreeing position frames show it. A position
-// frame far from where its line puts it waits for the next one: agreeing,
-// it moves the rest of the scan (forward: lines lost; back: the disc starts
-// again); not agreeing, it is a frame out of place like any other.
+// Placing a saved scan's lines on the disc. The scan's Q offset (a position
+// frame's disc time minus its line's block) is set by the first two
+// position frames that agree with each other; from then on every line is
+// block n plus what lost and repeated lines before it add. A position frame
+// at another offset waits for the next one: agreeing with it, the offset
+// has changed, and the lines are placed anew by disc time (ahead: the
+// blocks between are missing; behind by IN_PLACE blocks at most: the lines
+// that fall on blocks placed already are repeats, left out; further behind:
+// the disc starts again). Not agreeing, it is one frame out of place, and
+// one frame is no evidence: nothing moves.
+//
+// Worked example: lines 5000 to 5004 lost (sed '5000,5004d'), so that file
+// line 5000 holds block 5004. Its position frame shows disc time 5004 + 150,
+// four blocks ahead; the next position frame agrees, so blocks 4999 to 5003
+// are missing (after line 4999) and line 5000 goes to block 5004. Line 5000
+// repeated (sed '5000p'): the copy, at line 5001, shows block 4999 a block
+// behind; the next frame agrees, and the copy is left out as a repeat.
 #include "sheet/read_scan.h"
 
 #include <errno.h>
@@ -13,11 +25,12 @@
 
 namespace {
 
-// Blocks a position frame's disc time may lie from its line's block and
-// still place it: a drive's Q offset, frames out of place.
+// Blocks a scan's offset may go back and its lines still be one scan with
+// repeated lines; further back, the disc starts again.
 const int64_t IN_PLACE = SHEET_OFFSET_RANGE;
-// Lines held after a far frame, waiting for a position frame to agree with
-// it; a stretch longer than this without one leaves the frame unconfirmed.
+// Lines kept unplaced after the last position frame in place, waiting for
+// one to say where they lie; a stretch longer than this without one is
+// placed where the offset before it puts it.
 const size_t HELD_MOST = 1024;
 
 struct line {
@@ -26,23 +39,49 @@ struct line {
     uint8_t q[Q_SIZE];
 };
 
+// Whether a line is a good code frame whose disc-time frame number is
+// that of disc block `disc_block`: code frames carry no more of where they are.
+bool code_frame_fits(const uint8_t q[Q_SIZE], int64_t disc_block) {
+    q_frame f;
+    if (decode_q(q, &f) != 0)
+        return false;
+    int mode = f.adr_control >> 4;
+    return (mode == 2 && frame_number_within(f.mcn.abs_f, disc_block, 0)) ||
+           (mode == 3 && frame_number_within(f.isrc.abs_f, disc_block, 0));
+}
+
 struct placer {
     sheet* s;
     scan_result* r;
     int64_t shift = 0;          // block minus raw line index
-    int64_t offset = 0;         // the Q offset the last frame in place showed
+    bool established = false;   // two agreeing position frames have set the offset:
+    int64_t offset = 0;         // ... disc time minus block
+    bool have_previous = false; // before that, the last position frame
+    q_position previous = {};
+    uint64_t previous_index = 0;
     bool anchored = false;      // a frame in place has been seen
     int64_t anchor_disc = 0;    // ... its disc time, as a block
     uint64_t last_number = 0;   // the file's line of the last raw line placed
-    bool waiting = false;       // a far frame waits
-    line far;
-    int64_t far_disc = 0;
-    unsigned far_order = 0;
-    std::vector<line> held;     // the lines after it
+    std::vector<line> held;     // lines after the last frame in place, not yet placed
+    bool waiting = false;       // held[far_at] is a frame at another offset, waiting
+    size_t far_at = 0;
+    q_position far = {};
 
+    // Puts a line where the shift says: after the last block placed (lines
+    // lost before it: missing blocks), or on one placed already (a repeat).
     bool add(const line& l) {
         int64_t b = (int64_t)l.index + shift;
-        if (b < 0 || b >= (int64_t)UINT32_MAX || !sheet_add(s, (uint32_t)b, l.q)) {
+        int64_t next = s->fed ? (int64_t)s->end : 0;
+        if (b < next) {
+            if (r->repeated_lines++ == 0) {
+                r->repeated_first_line = l.number;
+                r->repeated_first_at = disc_frames_of_block(b + offset);
+            }
+            return true;
+        }
+        if (b >= (int64_t)UINT32_MAX || (b > next && !sheet_add_missing(s, (uint32_t)next, (uint32_t)(b - 1),
+                                                                       last_number)) ||
+            !sheet_add(s, (uint32_t)b, l.q)) {
             r->outcome = SCAN_TOO_LONG;
             r->line = l.number;
             return false;
@@ -51,65 +90,103 @@ struct placer {
         return true;
     }
 
-    // The far frame and those after it where their lines put them.
-    bool release() {
+    // The held lines from `from` on, placed.
+    bool place_held(size_t from) {
+        for (size_t i = from; i < held.size(); ++i)
+            if (!add(held[i]))
+                return false;
+        held.resize(from);
+        return true;
+    }
+
+    bool place_all_held() {
         waiting = false;
-        if (!add(far))
+        return place_held(0);
+    }
+
+    // Whether a later position frame `p` on raw line `index` is where a disc
+    // puts it after `before`, on raw line `before_index`.
+    static bool agree(const q_position& before, uint64_t before_index, const q_position& p, uint64_t index) {
+        return p.order >= before.order && p.disc - before.disc == (int64_t)(index - before_index);
+    }
+
+    // Until the offset is set, lines go where their index puts them.
+    bool establish(const line& l, bool position, const q_position& p) {
+        if (position) {
+            if (have_previous && agree(previous, previous_index, p, l.index)) {
+                established = true;
+                offset = p.disc - ((int64_t)l.index + shift);
+                r->start_offset = offset;
+                anchored = true;
+                anchor_disc = p.disc;
+            }
+            have_previous = true;
+            previous = p;
+            previous_index = l.index;
+        }
+        return add(l);
+    }
+
+    // The waiting frame, confirmed by `p`: the offset has changed, and the
+    // lines from the frame on are placed by it.
+    bool move(const line& l, const q_position& p) {
+        int64_t change = far.disc - ((int64_t)held[far_at].index + shift) - offset;
+        if (change < -IN_PLACE) {
+            r->outcome = SCAN_STARTS_AGAIN;
+            r->line = held[far_at].number;
+            r->again_at = disc_frames_of_block(far.disc);
+            r->again_after = anchored ? disc_frames_of_block(anchor_disc) : -1;
             return false;
-        for (const line& h : held)
-            if (!add(h))
+        }
+        waiting = false;
+        // Ahead, the lines before the frame stay before the hole, but for a
+        // code frame whose frame number puts it after the hole, and those
+        // after it; behind, the first of them are the repeats.
+        size_t from = change > 0 ? far_at : 0;
+        for (size_t i = 0; i < from; ++i) {
+            int64_t disc_block = (int64_t)held[i].index + shift + offset;
+            if (code_frame_fits(held[i].q, disc_block + change) && !code_frame_fits(held[i].q, disc_block)) {
+                from = i;
+                break;
+            }
+        }
+        for (size_t i = 0; i < from; ++i)
+            if (!add(held[i]))
+                return false;
+        shift += change;
+        for (size_t i = from; i < held.size(); ++i)
+            if (!add(held[i]))
                 return false;
         held.clear();
-        return true;
+        anchored = true;
+        anchor_disc = p.disc;
+        return add(l);
     }
 
     bool take(const line& l) {
         q_position p;
         bool position = q_position_of(l.q, &p);
-        int64_t disc = p.disc;
-        unsigned order = p.order;
+        if (!established)
+            return establish(l, position, p);
+        if (!position) {
+            held.push_back(l);
+            return held.size() < HELD_MOST || place_all_held();
+        }
         if (waiting) {
-            if (!position) {
-                held.push_back(l);
-                return held.size() < HELD_MOST || release();
-            }
-            bool agrees = order >= far_order && disc - far_disc == (int64_t)(l.index - far.index);
-            if (!agrees)
-                return release() && take(l);
-            int64_t moved = far_disc - (int64_t)far.index - offset;
-            if (moved < shift) {
-                r->outcome = SCAN_STARTS_AGAIN;
-                r->line = far.number;
-                r->again_at = disc_frames_of_block(far_disc);
-                r->again_after = anchored ? disc_frames_of_block(anchor_disc) : -1;
-                return false;
-            }
-            uint32_t first = (uint32_t)((int64_t)far.index + shift);
-            uint32_t last = (uint32_t)((int64_t)far.index + moved - 1);
-            if (!sheet_add_missing(s, first, last, last_number)) {
-                r->outcome = SCAN_TOO_LONG;
-                r->line = far.number;
-                return false;
-            }
-            shift = moved;
-            if (!release())
-                return false;
-        } else if (position && (disc - ((int64_t)l.index + shift) > offset + IN_PLACE ||
-                                disc - ((int64_t)l.index + shift) < offset - IN_PLACE)) {
-            waiting = true;
-            far = l;
-            far_disc = disc;
-            far_order = order;
-            return true;
+            if (agree(far, held[far_at].index, p, l.index))
+                return move(l, p);
+            waiting = false;  // one frame out of place: it stays among the held lines
         }
-        if (position) {
+        if (p.disc - ((int64_t)l.index + shift) == offset) {
             anchored = true;
-            anchor_disc = disc;
-            int64_t o = disc - ((int64_t)l.index + shift);
-            if (o >= -IN_PLACE && o <= IN_PLACE)
-                offset = o;
+            anchor_disc = p.disc;
+            return place_all_held() && add(l);
         }
-        return add(l);
+        waiting = true;
+        far_at = held.size();
+        far = p;
+        held.push_back(l);
+        return held.size() < HELD_MOST || place_all_held();
     }
 };
 
@@ -130,10 +207,11 @@ int read_lines(report_reader& reader, sheet* s, scan_result* r) {
             continue;
         case READER_CUT:
         case READER_END:
-            if (p.waiting && !p.release())
+            if (!p.place_all_held())
                 return r->outcome;
             r->line = reader.line;
             r->outcome = l.index == 0 ? SCAN_EMPTY : got == READER_CUT ? SCAN_CUT : SCAN_READ;
+            r->start_offset_known = p.established;
             return r->outcome;
         case READER_NOT_REPORT:
             r->outcome = SCAN_NOT_REPORT;

@@ -1,7 +1,8 @@
 // The sheet from a saved scan: qscan -r's raw lines, each a block while
 // the frames agree that it is; where agreeing position frames show lines
-// lost, the blocks they held are missing, and where they show the disc
-// start again, the input is two scans and makes no sheet.
+// lost, the blocks they held are missing, where they show lines repeated,
+// the repeats are left out, and where they show the disc start again, the
+// input is two scans and makes no sheet.
 #ifndef QSCAN_SHEET_READ_SCAN_H
 #define QSCAN_SHEET_READ_SCAN_H
 
@@ -27,6 +28,11 @@ struct scan_result {
     char refused[REFUSED_LINE_SHOWN + 1];
     bool refused_cut;
     int64_t again_at, again_after;  // SCAN_STARTS_AGAIN: the disc time there, and the last one before it
+    uint64_t repeated_lines;        // lines left out as repeats of blocks placed already
+    uint64_t repeated_first_line;   // ... the file's line of the first
+    int64_t repeated_first_at;      // ... and the disc time, in frames, of the block it repeats
+    bool start_offset_known;        // two agreeing position frames set the scan's Q offset:
+    int64_t start_offset;           // ... the offset they showed
 };
 
 // Reads the report on `in` into s (sheet_start'ed; the caller finishes it).

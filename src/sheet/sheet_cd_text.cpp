@@ -29,7 +29,7 @@ std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* te
     const cd_text_block* codes = NULL;
     for (const cd_text_block& b : text->blocks)
         for (unsigned t = 0; t <= DISC_TRACKS && codes == NULL; ++t)
-            if (!b.text[t][TEXT_CODE].empty())
+            if (!b.text[t][TEXT_CODE].empty() || b.lost[t][TEXT_CODE])
                 codes = &b;
     if (codes == NULL)
         return differences;
@@ -40,12 +40,17 @@ std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* te
         unsigned length = t == 0 ? MCN_LENGTH : ISRC_LENGTH;
         std::string q = c != NULL && c->source != SOURCE_CD_TEXT ? std::string(c->code, length) : "";
         const std::string& given = codes->text[t][TEXT_CODE];
+        if (codes->lost[t][TEXT_CODE]) {  // lost is neither empty nor agreeing
+            if (t == 0 || s->track[t].seen)
+                differences.push_back({t, "", q, true});
+            continue;
+        }
         if (given.empty() && (t == 0 || !s->track[t].seen))
             continue;
         char as_q[MCN_LENGTH];  // compared as the numbers they are, not by their separators
         if (cd_text_code_as_q(given, length, as_q) && q == std::string(as_q, length))
             continue;
-        differences.push_back({t, given, q});
+        differences.push_back({t, given, q, false});
     }
     return differences;
 }

@@ -50,7 +50,7 @@ bool image_can_hold(const sheet_track* t);
 // How a form names itself and what it writes, in its notes and lines.
 struct image_form {
     const char* name;       // "cue sheet"
-    const char* numbering;  // how it numbers its tracks, a sentence
+    const char* numbering;  // how it numbers its tracks, for a note
     const char* pregap;     // what it writes for an index 00: "INDEX 00"
     const char* modes[3];   // a track's mode: audio, data of mode 1 (or not known), of mode 2
 };
@@ -82,8 +82,8 @@ const char* image_track_mode(const image_form* form, const sheet_track* t);
 // The catalogue number and a track's ISRC as a copy burnt from the image
 // would carry them: the Q frames' (or the drive's report of them), well
 // formed; NULL for none.
-const sheet_code* image_mcn(const sheet* s);
-const sheet_code* image_isrc(const sheet_track* t);
+const sheet_code* image_mcn(const sheet* s, std::string* notes);
+const sheet_code* image_isrc(const sheet* s, int n, std::string* notes);
 
 // A point on the disc as the notes name it, in one unit: "disc time
 // 01:29.01 (block 6526)".
@@ -98,6 +98,11 @@ void write_svg(const disc_sheet* d, std::string* out);
 // The track numbers between the first track and the last that were not
 // seen, as a sentence ("Tracks 3 to 9 were not seen."); empty for none.
 std::string missing_tracks_text(const sheet* s);
+
+// A saved scan's repeated lines, as a sentence without its full stop:
+// "3 lines repeat blocks the scan holds already, the first at line 5001
+// (disc time 01:08.49): left out"; empty for none.
+std::string repeated_lines_text(const disc_reading* r);
 
 // The CD-Text block the cue sheet and the picture take their texts from:
 // the first one not in double-byte characters; NULL for none.
@@ -128,10 +133,12 @@ void format_frames(char text[TIME_TEXT_SIZE], uint64_t frames, char separator);
 
 
 // Where the CD-Text's UPC/EAN (track 0) and ISRCs differ from the codes the
-// Q frames carry (empty where one of them has none).
+// Q frames carry (empty where one of them has none), or cannot be set
+// against them: the CD-Text's code was lost with a damaged pack.
 struct code_difference {
     unsigned track;
     std::string cd_text, q;
+    bool lost;  // cd_text is not known, not empty
 };
 std::vector<code_difference> cd_text_against_q(const sheet* s, const cd_text* text);
 

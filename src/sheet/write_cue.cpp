@@ -19,7 +19,7 @@ void write_cd_texts(const cd_text_block* b, unsigned track, const char* indent, 
             put(out, "%s%s \"%s\"\n", indent, f.command, printable(b->text[track][f.kind], '"').c_str());
 }
 
-const image_form CUE_SHEET = {"cue sheet", "The cue sheet numbers its tracks as the disc does.", "INDEX 00",
+const image_form CUE_SHEET = {"cue sheet", "the cue sheet numbers its tracks as the disc does", "INDEX 00",
                               {"AUDIO", "MODE1/2352", "MODE2/2352"}};
 
 }  // namespace
@@ -33,17 +33,21 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
     std::string why;
     if (sheet_ids(d, &ids, &why))
         put(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
-    const sheet_code* mcn = image_mcn(s);
+    const sheet_code* mcn = image_mcn(s, notes);
     if (mcn != NULL)
         put(out, "CATALOG %.13s\n", mcn->code);
     cd_text text;
     std::string none;
     const cd_text_block* texts = sheet_cd_text(d, &text, &none) ? first_readable_block(&text) : NULL;
     write_cd_texts(texts, 0, "", out);
-    put(out, "FILE \"%s\" %s\n", image_name, image_is_wave(image_name) ? "WAVE" : "BINARY");
+    bool wave = image_is_wave(image_name);
+    put(out, "FILE \"%s\" %s\n", image_name, wave ? "WAVE" : "BINARY");
     for (const image_track& track : tracks) {
         const sheet_track* t = track.t;
         put(out, "  TRACK %02d %s\n", track.number, image_track_mode(&CUE_SHEET, t));
+        if (wave && (t->control & CONTROL_DATA))
+            put(notes, "track %d is a data track, which a WAVE file cannot hold: name an image of raw sectors "
+                       "(.bin) for this disc\n", track.number);
         write_cd_texts(texts, (unsigned)track.number, "    ", out);
         const char* flags[3];
         int count = track_flags(t, flags);
@@ -54,7 +58,7 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
             put(out, "\n");
         }
         // Unquoted: a quoted ISRC is taken for CD-TEXT by common readers.
-        const sheet_code* isrc = image_isrc(t);
+        const sheet_code* isrc = image_isrc(s, track.number, notes);
         if (isrc != NULL)
             put(out, "    ISRC %.12s\n", isrc->code);
         for (const image_point& p : track.points) {

@@ -160,7 +160,10 @@ void cd_text_objects(const disc_sheet* d, json* object, json* why) {
                                     {"kind", k != TEXT_CODE ? TEXT_KEYS[k] : t == 0 ? "upc_ean" : "isrc"}});
     json differences = json::array();
     for (const code_difference& d : cd_text_against_q(s, &text))
-        differences.push_back({{"track", d.track}, {"cd_text", d.cd_text}, {"q", d.q.empty() ? json(nullptr) : json(d.q)}});
+        differences.push_back({{"track", d.track},
+                               {"cd_text", d.lost ? json(nullptr) : json(d.cd_text)},
+                               {"q", d.q.empty() ? json(nullptr) : json(d.q)},
+                               {"lost", d.lost}});
     *object = {{"blocks", blocks},   {"packs", text.packs},           {"bad_packs", text.bad_packs},
                {"lost", lost}, {"codes_against_q", differences}};
     *why = nullptr;
@@ -205,7 +208,11 @@ json reading_object(const disc_sheet* d) {
             {"unreadable_stretches", s->unreadable_count},
             {"missing", missing},
             {"missing_blocks", s->missing_blocks},
-            {"missing_stretches", s->missing_count}};
+            {"missing_stretches", s->missing_count},
+            {"repeated_lines", from_drive ? json(nullptr)
+                                          : json{{"count", r->repeated_lines},
+                                                 {"first_line", r->repeated_lines > 0 ? json(r->repeated_first_line)
+                                                                                      : json(nullptr)}}}};
 }
 
 json toc_object(const sheet* s) {

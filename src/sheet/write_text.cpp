@@ -151,8 +151,21 @@ void write_inexact_note(const disc_sheet* d, int n, int i, const sheet_index* in
                     read_word(d), (int64_t)index->seen_at + s->q_offset);
     } else if (index->may_not_exist) {
         put(out, "%c Track %d may have a pregap from as early as block %" PRIu32 " to block %" PRIu32 ", where "
-                     "no good position frame shows what the disc holds; it may not exist, and the track before may "
-                     "end as early as it.\n", NOT_EXACT, n, index->earliest, index->block);
+                     "no good position frame shows what the disc holds; it may not exist", NOT_EXACT, n,
+                index->earliest, index->block);
+        // The row of the track before runs to index 01, the most the evidence allows it.
+        int before = n - 1;
+        while (before >= s->first_track && !s->track[before].seen)
+            --before;
+        uint32_t most;
+        if (before >= s->first_track && track_length(&s->track[before], &most) &&
+            s->track[before].index[1].block <= index->earliest) {
+            char shortest[TIME_TEXT_SIZE], longest[TIME_TEXT_SIZE];
+            format_frames(shortest, index->earliest - s->track[before].index[1].block, '.');
+            format_frames(longest, most, '.');
+            put(out, ", so track %d's length is %s at least and %s (its row) at most", before, shortest, longest);
+        }
+        put(out, ".\n");
     } else if (index->filled_in) {
         put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
                      "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT, n, i,
@@ -373,6 +386,8 @@ void write_reading(const disc_sheet* d, std::string* out) {
             write_stretches(s->missing, s->missing_count, true, out);
             put(out, "; lines were lost there, and the sheet lacks what they held.\n");
         }
+        if (r->repeated_lines > 0)
+            put(out, "%s.\n", repeated_lines_text(r).c_str());
         return;
     }
     if (r->subchannel == SHEET_Q_NONE)
@@ -507,6 +522,19 @@ std::string missing_tracks_text(const sheet* s) {
     return (count == 1 ? "Track " : "Tracks ") + numbers + (count == 1 ? " was" : " were") + " not seen.";
 }
 
+std::string repeated_lines_text(const disc_reading* r) {
+    if (r->repeated_lines == 0)
+        return "";
+    char time[TIME_TEXT_SIZE];
+    format_frames(time, (uint64_t)(r->repeated_first_at < 0 ? 0 : r->repeated_first_at), '.');
+    std::string text = with_commas(r->repeated_lines);
+    if (r->repeated_lines == 1)
+        return text + " line repeats a block the scan holds already, line " + std::to_string(r->repeated_first_line) +
+               " (disc time " + time + "): left out";
+    return text + " lines repeat blocks the scan holds already, the first at line " +
+           std::to_string(r->repeated_first_line) + " (disc time " + time + "): left out";
+}
+
 // A text of a track (0: the disc) as a line shows it, `quoted` or not; one a
 // damaged pack lost as lost, never as an empty text.
 std::string text_shown(const cd_text_block* b, unsigned track, int kind, bool quoted) {
@@ -569,13 +597,23 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, std::string* out) 
         for (unsigned t = 0; t <= DISC_TRACKS; ++t)
             codes = codes || !b.text[t][TEXT_CODE].empty();
     std::vector<code_difference> differences = cd_text_against_q(s, text);
+    bool only_lost = true;
+    for (const code_difference& d : differences)
+        only_lost = only_lost && d.lost;
     if (codes && differences.empty())
         put(out, "CD-Text's UPC/EAN and ISRCs agree with the Q frames' codes.\n");
-    for (const code_difference& d : differences)
-        put(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n",
-                d.track == 0 ? "The disc" : ("Track " + std::to_string(d.track)).c_str(),
-                d.track == 0 ? "UPC/EAN" : "ISRC", printable(d.cd_text).c_str(), d.q.empty() ? "none" : "\"",
-                d.q.c_str(), d.q.empty() ? "" : "\"");
+    else if (codes && only_lost)
+        put(out, "CD-Text's other codes agree with the Q frames'.\n");
+    for (const code_difference& d : differences) {
+        std::string whose = d.track == 0 ? "The disc" : "Track " + std::to_string(d.track);
+        const char* kind = d.track == 0 ? "UPC/EAN" : "ISRC";
+        if (d.lost)
+            put(out, "%s: CD-Text's %s is lost (a damaged pack), so it is not set against the Q frames' %s.\n",
+                    whose.c_str(), kind, d.track == 0 ? "catalogue number" : "code");
+        else
+            put(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n", whose.c_str(), kind,
+                    printable(d.cd_text).c_str(), d.q.empty() ? "none" : "\"", d.q.c_str(), d.q.empty() ? "" : "\"");
+    }
     if (text->bad_packs > 0)
         put(out, "CD-Text: %u of %u packs failed their CRC and are not used.\n", text->bad_packs, text->packs);
 }
@@ -637,9 +675,11 @@ void write_text(const disc_sheet* d, std::string* out) {
         put(out, "Lead-out: %s, block %" PRIu32 ", from the table of contents (its frames were not read)\n", time,
                 s->lead_out);
     } else {
-        format_frames(time, (uint64_t)disc_frames_of_block(s->end - 1), '.');
+        // The disc's block, as the rows' lengths count it: the scan's end moved by the Q offset.
+        uint32_t last = s->lead_out > 0 ? s->lead_out - 1 : 0;
+        format_frames(time, (uint64_t)disc_frames_of_block(last), '.');
         put(out, "Lead-out: not seen; the last track ends where the %s did, after block %" PRIu32 " (%s)\n",
-                read_word(d), s->end - 1, time);
+                read_word(d), last, time);
         if (d->reading.method == SHEET_FROM_REPORT)
             put(out, "The scan did not reach the lead-out: the last track may be cut short. A read error, an\n"
                          "interrupted scan and a drive that refuses the lead-out look the same in a saved scan.\n");
@@ -663,9 +703,16 @@ void write_text(const disc_sheet* d, std::string* out) {
         put(out, "\n");
     }
 
+    // A scan whose first lines are lost starts ahead of its lines just as a
+    // drive whose Q leads does: a saved scan cannot tell the two apart.
+    const disc_reading* r = &d->reading;
+    bool or_lost = r->method == SHEET_FROM_REPORT && s->q_offset > 0 && r->start_offset_known &&
+                   r->start_offset == s->q_offset;
     if (s->q_offset != 0)
-        put(out, "This drive's Q %s the block by %d: index points and counts are placed on the disc's own "
-                     "time.\n", s->q_offset < 0 ? "lags" : "leads", s->q_offset < 0 ? -s->q_offset : s->q_offset);
+        put(out, "This drive's Q %s the block by %d%s%s%s: index points and counts are placed on the disc's own "
+                     "time.\n", s->q_offset < 0 ? "lags" : "leads", s->q_offset < 0 ? -s->q_offset : s->q_offset,
+                or_lost ? " (or the scan's first " : "", or_lost ? std::to_string(s->q_offset).c_str() : "",
+                or_lost ? (s->q_offset == 1 ? " line is lost)" : " lines are lost)") : "");
     std::string missing = missing_tracks_text(s);
     if (!missing.empty())
         put(out, "%s\n", missing.c_str());

@@ -10,8 +10,8 @@
 
 namespace {
 
-const image_form TOC_FILE = {"TOC file", "The TOC file numbers its tracks one after another from 1, as every TOC "
-                                         "file does.",
+const image_form TOC_FILE = {"TOC file", "the TOC file numbers its tracks one after another from 1, as every TOC "
+                                         "file does",
                              "START", {"AUDIO", "MODE1_RAW", "MODE2_RAW"}};
 
 // A string of the TOC file, quoted: a quote as \", a backslash and every
@@ -152,7 +152,7 @@ int write_toc_file(const disc_sheet* d, const char* image_name, std::string* out
     }
     *notes += said;
     put(out, "%s\n", !data ? "CD_DA" : mode_2 ? "CD_ROM_XA" : "CD_ROM");
-    const sheet_code* mcn = image_mcn(s);
+    const sheet_code* mcn = image_mcn(s, notes);
     if (mcn != NULL)
         put(out, "CATALOG \"%.13s\"\n", mcn->code);
     cd_text text;
@@ -181,7 +181,7 @@ int write_toc_file(const disc_sheet* d, const char* image_name, std::string* out
             for (const auto& f : FLAG_STATEMENTS)
                 if (strcmp(flags[i], f.flag) == 0)
                     put(out, "%s\n", f.statement);
-        const sheet_code* isrc = image_isrc(t);
+        const sheet_code* isrc = image_isrc(s, track.number, notes);
         if (isrc != NULL && !(t->control & CONTROL_DATA))  // a data track has none
             put(out, "ISRC \"%.12s\"\n", isrc->code);
         write_cd_text(blocks, (unsigned)track.number, out);

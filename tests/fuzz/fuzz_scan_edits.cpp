@@ -1,8 +1,10 @@
 // Fuzz target: a disc's saved scan as users hand it over, edited as the
 // input draws it: lines lost, lines repeated, lines damaged, the disc
 // started again. Checks that a scan holding the disc twice gives no sheet,
-// and that no start is marked exact unless the line before it is the
-// block before it and a good position frame.
+// and that no start is marked exact unless the disc's index begins there
+// and the scan holds that block and, as a good position frame, the block
+// before it (lines placed by their disc times, lost and repeated ones
+// between them or not).
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -129,12 +131,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const sheet_index* index = &s.track[n].index[i];
             if (i == 1 || !index->seen || !index->exact)
                 continue;
-            // Exact: the line before the start's is the block before it, a good position frame.
-            bool shown = false;
-            for (size_t k = 1; k < lines.size() && !shown; ++k)
-                shown = lines[k].block == index->block && lines[k - 1].block + 1 == index->block &&
-                        lines[k - 1].good && is_good_position(lines[k - 1].block);
-            if (!shown)
+            // Exact: the index begins there on the disc, and the scan holds
+            // the block and the block before it, a good position frame.
+            uint32_t b = index->block;
+            synth_sector_info here = synth_describe(disc(), b);
+            bool begins = b > 0 && b < blocks && here.track == (unsigned)n && here.index == (unsigned)i;
+            if (begins) {
+                synth_sector_info before = synth_describe(disc(), b - 1);
+                begins = before.track != here.track || before.index != here.index;
+            }
+            bool held = false, before_held = false;
+            for (const line& l : lines) {
+                held = held || l.block == b;
+                before_held = before_held || (l.block + 1 == b && l.good && is_good_position(l.block));
+            }
+            if (!begins || !held || !before_held)
                 __builtin_trap();
         }
     return 0;
