@@ -7,14 +7,20 @@
 // blocks between are missing; behind by IN_PLACE blocks at most: the lines
 // that fall on blocks placed already are repeats, left out; further behind:
 // the disc starts again). Not agreeing, it is one frame out of place, and
-// one frame is no evidence: nothing moves.
+// one frame is no evidence: nothing moves. A change the frames undo within
+// HELD_MOST lines (back to the offset before it) was a stretch of frames out
+// of place, as drives give the Q of a neighbouring block, not lines lost and
+// repeated: those lines stay on their blocks.
 //
 // Worked example: lines 5000 to 5004 lost (sed '5000,5004d'), so that file
 // line 5000 holds block 5004. Its position frame shows disc time 5004 + 150,
 // four blocks ahead; the next position frame agrees, so blocks 4999 to 5003
 // are missing (after line 4999) and line 5000 goes to block 5004. Line 5000
 // repeated (sed '5000p'): the copy, at line 5001, shows block 4999 a block
-// behind; the next frame agrees, and the copy is left out as a repeat.
+// behind; the next frame agrees, and the copy is left out as a repeat. Lines
+// 2990 to 3009 each carrying the Q of the block before (a drive's stretch
+// out of place): the change back at line 3010 undoes the one at 2990, and
+// every line stays block n.
 #include "sheet/read_scan.h"
 
 #include <errno.h>
@@ -29,8 +35,9 @@ namespace {
 // repeated lines; further back, the disc starts again.
 const int64_t IN_PLACE = SHEET_OFFSET_RANGE;
 // Lines kept unplaced after the last position frame in place, waiting for
-// one to say where they lie; a stretch longer than this without one is
-// placed where the offset before it puts it.
+// one to say where they lie, or after a change of offset, for one to undo
+// it; a stretch longer than this without one is placed where the offset
+// before it puts it, and a change not undone by then is taken.
 const size_t HELD_MOST = 1024;
 
 struct line {
@@ -66,6 +73,12 @@ struct placer {
     bool waiting = false;       // held[far_at] is a frame at another offset, waiting
     size_t far_at = 0;
     q_position far = {};
+    bool tentative = false;     // a confirmed change of `shift` not yet taken, which later frames may undo:
+    size_t moved_at = 0;        // ... held[moved_at] is the first line it moves
+    int64_t change_held = 0;    // ... by so many blocks
+
+    // The shift the lines held are placed by when they are placed.
+    int64_t shift_now() const { return tentative ? shift + change_held : shift; }
 
     // Puts a line where the shift says: after the last block placed (lines
     // lost before it: missing blocks), or on one placed already (a repeat).
@@ -99,9 +112,16 @@ struct placer {
         return true;
     }
 
-    bool place_all_held() {
+    // Every line held placed, a tentative change taken.
+    bool settle() {
         waiting = false;
-        return place_held(0);
+        return (!tentative || take_change(held.size())) && place_held(0);
+    }
+
+    // Holds a line; too many held, places them.
+    bool hold(const line& l) {
+        held.push_back(l);
+        return held.size() < HELD_MOST || settle();
     }
 
     // Whether a later position frame `p` on raw line `index` is where a disc
@@ -127,25 +147,16 @@ struct placer {
         return add(l);
     }
 
-    // The waiting frame, confirmed by `p`: the offset has changed, and the
-    // lines from the frame on are placed by it.
-    bool move(const line& l, const q_position& p) {
-        int64_t change = far.disc - ((int64_t)held[far_at].index + shift) - offset;
-        if (change < -IN_PLACE) {
-            r->outcome = SCAN_STARTS_AGAIN;
-            r->line = held[far_at].number;
-            r->again_at = disc_frames_of_block(far.disc);
-            r->again_after = anchored ? disc_frames_of_block(anchor_disc) : -1;
-            return false;
-        }
-        waiting = false;
-        // Ahead, the lines before the frame stay before the hole, but for a
-        // code frame whose frame number puts it after the hole, and those
-        // after it; behind, the first of them are the repeats.
-        size_t from = change > 0 ? far_at : 0;
+    // Takes the tentative change: held[0, end) placed, those from moved_at
+    // on by the changed shift. Ahead, the lines before moved_at stay before
+    // the hole, but for a code frame whose frame number puts it after the
+    // hole, and those after it; behind, the first of them are the repeats.
+    bool take_change(size_t end) {
+        tentative = false;
+        size_t from = change_held > 0 ? moved_at : 0;
         for (size_t i = 0; i < from; ++i) {
             int64_t disc_block = (int64_t)held[i].index + shift + offset;
-            if (code_frame_fits(held[i].q, disc_block + change) && !code_frame_fits(held[i].q, disc_block)) {
+            if (code_frame_fits(held[i].q, disc_block + change_held) && !code_frame_fits(held[i].q, disc_block)) {
                 from = i;
                 break;
             }
@@ -153,14 +164,43 @@ struct placer {
         for (size_t i = 0; i < from; ++i)
             if (!add(held[i]))
                 return false;
-        shift += change;
-        for (size_t i = from; i < held.size(); ++i)
+        shift += change_held;
+        for (size_t i = from; i < end; ++i)
             if (!add(held[i]))
                 return false;
-        held.clear();
+        held.erase(held.begin(), held.begin() + (ptrdiff_t)end);
+        return true;
+    }
+
+    // The waiting frame, confirmed by `p` on line l: the offset has changed.
+    // Back to the shift the lines are placed by, the change before it is
+    // undone; else that one is taken, and this one waits to be.
+    bool move(const line& l, const q_position& p) {
+        waiting = false;
+        int64_t change = far.disc - ((int64_t)held[far_at].index + shift) - offset;
+        if (change - (shift_now() - shift) < -IN_PLACE) {
+            r->outcome = SCAN_STARTS_AGAIN;
+            r->line = held[far_at].number;
+            r->again_at = disc_frames_of_block(far.disc);
+            r->again_after = anchored ? disc_frames_of_block(anchor_disc) : -1;
+            return false;
+        }
         anchored = true;
         anchor_disc = p.disc;
-        return add(l);
+        if (tentative && change == 0) {  // frames out of place for a stretch: every line on its block
+            tentative = false;
+            return place_held(0) && add(l);
+        }
+        if (tentative) {
+            if (!take_change(far_at))
+                return false;
+            change -= change_held;
+            far_at = 0;
+        }
+        tentative = true;
+        moved_at = far_at;
+        change_held = change;
+        return hold(l);
     }
 
     bool take(const line& l) {
@@ -168,25 +208,22 @@ struct placer {
         bool position = q_position_of(l.q, &p);
         if (!established)
             return establish(l, position, p);
-        if (!position) {
-            held.push_back(l);
-            return held.size() < HELD_MOST || place_all_held();
-        }
+        if (!position)
+            return hold(l);
         if (waiting) {
             if (agree(far, held[far_at].index, p, l.index))
                 return move(l, p);
             waiting = false;  // one frame out of place: it stays among the held lines
         }
-        if (p.disc - ((int64_t)l.index + shift) == offset) {
+        if (p.disc - ((int64_t)l.index + shift_now()) == offset) {
             anchored = true;
             anchor_disc = p.disc;
-            return place_all_held() && add(l);
+            return tentative ? hold(l) : place_held(0) && add(l);
         }
         waiting = true;
         far_at = held.size();
         far = p;
-        held.push_back(l);
-        return held.size() < HELD_MOST || place_all_held();
+        return hold(l);
     }
 };
 
@@ -195,6 +232,7 @@ int read_lines(report_reader& reader, sheet* s, scan_result* r) {
     placer p;
     p.s = s;
     p.r = r;
+    p.held.reserve(HELD_MOST);  // nothing allocated a line
     line l = {};
     for (;;) {
         int got = reader_next(&reader, l.q);
@@ -207,7 +245,7 @@ int read_lines(report_reader& reader, sheet* s, scan_result* r) {
             continue;
         case READER_CUT:
         case READER_END:
-            if (!p.place_all_held())
+            if (!p.settle())
                 return r->outcome;
             r->line = reader.line;
             r->outcome = l.index == 0 ? SCAN_EMPTY : got == READER_CUT ? SCAN_CUT : SCAN_READ;
