@@ -297,6 +297,14 @@ def pictures(work):
     check_lacks(p)
     p.check(p.sheet["read"]["missing_blocks"] > 0, "no lines lost")
 
+    # A scan cut short of the lead-out says so in the title; a whole one does not.
+    for name, cut, said in (("cut-short", lines[:6000], True), ("whole", lines, False)):
+        p = from_scan(name, b"\n".join(cut))
+        check_common(p)
+        title = "".join(p.by_id["title"].itertext())
+        p.check(("no lead-out read" in title) == said and (p.sheet["lead_out"] is None) == said,
+                f"the title {title!r} of a scan {'without' if said else 'with'} its lead-out")
+
     # A targeted read: the stretches not read lack frames, and are drawn so,
     # as wide as the blocks not read (the drive may read up to all the
     # lead-out's blocks besides, past the axis; a column partly read is not
@@ -342,13 +350,22 @@ def pictures(work):
     env["QSCAN_EMULATED_DISC"] = stem + ".ccd"
     p = from_drive("long-title", [])
     check_common(p)
-    heading = " ".join(line for line, _, size in p.title_lines() if size == max(s for _, _, s in p.title_lines()))
-    whole = f"{LONG_TITLE} \u2014 {LONG_PERFORMER}"
-    p.check(heading.endswith("\u2026") and whole.startswith(heading[:-1]) and len(heading) > 100,
-            f"the heading {heading!r} is no shortened start of {whole!r}")
+    # A line each, shortened with an ellipsis: the performer is not the part cut off.
+    heading = [line for line, _, size in p.title_lines() if size == max(s for _, _, s in p.title_lines())]
+    p.check(len(heading) == 2, f"the heading is not the title's line and the performer's: {heading!r}")
+    for line, whole in zip(heading, (LONG_TITLE, LONG_PERFORMER)):
+        p.check(line.endswith("\u2026") and whole.startswith(line[:-1]) and len(line) > 50,
+                f"the heading's line {line!r} is no shortened start of {whole!r}")
     title = "".join(p.by_id["title"].itertext())
     p.check(p.sheet["mcn"]["code"] in title and f"{len(p.sheet['tracks'])} tracks" in title,
             f"the long title's figures are cut: {title!r}")
+
+    # The same disc with the title's first pack damaged: the title is lost, and said so, the performer still there.
+    p = from_drive("lost-title", [], {"QSCAN_EMULATED_FAULTS": "0:cd-text-crc"})
+    check_common(p)
+    heading = [line for line, _, size in p.title_lines() if size == max(s for _, _, s in p.title_lines())]
+    p.check(heading[0].startswith("(title lost: a damaged pack) \u2014 Wiener"),
+            f"the heading of a lost title is {heading!r}")
 
 
 if __name__ == "__main__":

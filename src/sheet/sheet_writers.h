@@ -121,6 +121,10 @@ std::string with_commas(uint64_t n);
 // control characters as '?', and `quote` (when not 0) as a single quote.
 std::string printable(const std::string& text, char quote = 0);
 
+// A CD-Text text of a track (0: the disc) as the text and the picture show
+// it, `quoted` or not; one a damaged pack lost as lost, never as empty.
+std::string text_shown(const cd_text_block* b, unsigned track, int kind, bool quoted);
+
 // A track's flags as the text shows them: "data" (with its mode when
 // known: "data, mode 2"), then DCP, 4CH, PRE.
 enum { FLAGS_TEXT_SIZE = 24 };  // "data, mode 2 DCP", "DCP 4CH PRE" and their terminator

@@ -593,6 +593,8 @@ std::string figures(const sheet* s, uint64_t end, bool with_mcn) {
     else
         f += with_commas(s->crc_errors) + (s->crc_errors == 1 ? " CRC error" : " CRC errors") + " in the " +
              with_commas(s->sectors) + (s->sectors == 1 ? " block read" : " blocks read");
+    if (!s->lead_out_seen && !s->lead_out_from_toc)
+        f += SEPARATOR + std::string("no lead-out read: the last track may be cut short");
     return f;
 }
 
@@ -623,16 +625,29 @@ void write_svg(const disc_sheet* d, std::string* out) {
     cd_text cd;
     std::string none;
     const cd_text_block* b = sheet_cd_text(d, &cd, &none) ? first_readable_block(&cd) : NULL;
-    if (b != NULL && !(b->text[0][TEXT_TITLE].empty() && b->text[0][TEXT_PERFORMER].empty())) {
-        std::string title = printable(b->text[0][TEXT_TITLE]), performer = printable(b->text[0][TEXT_PERFORMER]);
-        heading = title + (title.empty() || performer.empty() ? "" : " \xE2\x80\x94 ") + performer;
+    std::string disc_title, performer;
+    if (b != NULL) {
+        bool has_title = !b->text[0][TEXT_TITLE].empty() || b->lost[0][TEXT_TITLE];
+        bool has_performer = !b->text[0][TEXT_PERFORMER].empty() || b->lost[0][TEXT_PERFORMER];
+        disc_title = has_title ? text_shown(b, 0, TEXT_TITLE, false) : "";
+        performer = has_performer ? text_shown(b, 0, TEXT_PERFORMER, false) : "";
+        heading = disc_title + (disc_title.empty() || performer.empty() ? "" : " \xE2\x80\x94 ") + performer;
     }
     bool mcn_in_heading = heading.empty();
     if (mcn_in_heading)
         heading = mcn_words(s);
+    const double room = TEXT_RIGHT - PLOT_X;
+    std::vector<std::string> heading_lines = wrapped(heading, HEADING_SIZE, true, room, 0);
+    if ((int)heading_lines.size() > HEADING_LINES && !disc_title.empty() && !performer.empty()) {
+        // Too long for its lines: a line each, so that the performer is not the part cut off.
+        heading_lines = {wrapped(disc_title, HEADING_SIZE, true, room, 1)[0],
+                         wrapped(performer, HEADING_SIZE, true, room, 1)[0]};
+    } else {
+        heading_lines = wrapped(heading, HEADING_SIZE, true, room, HEADING_LINES);
+    }
     std::string title = "<text id=\"title\" " + std::string(TEXT_FONT) + ">";
     int y = TOP_MARGIN;
-    for (const std::string& line : wrapped(heading, HEADING_SIZE, true, TEXT_RIGHT - PLOT_X, HEADING_LINES)) {
+    for (const std::string& line : heading_lines) {
         y += HEADING_LINE;
         put(&title, "<tspan x=\"%d\" y=\"%d\" font-size=\"%d\" font-weight=\"bold\">%s</tspan>", PLOT_X, y,
             HEADING_SIZE, escaped(line).c_str());

@@ -535,8 +535,6 @@ std::string repeated_lines_text(const disc_reading* r) {
            std::to_string(r->repeated_first_line) + " (disc time " + time + "): left out";
 }
 
-// A text of a track (0: the disc) as a line shows it, `quoted` or not; one a
-// damaged pack lost as lost, never as an empty text.
 std::string text_shown(const cd_text_block* b, unsigned track, int kind, bool quoted) {
     static const char* const NAMES[CD_TEXT_KINDS] = {"title",   "performer", "songwriter", "composer", "arranger",
                                                      "message", "disc ID",   "genre",      "code"};
