@@ -1354,13 +1354,14 @@ TEST_F(SheetTest, CueSheet) {
               r.err);
     r = sheet("--cue --image 'Album.WAV' " + report);
     EXPECT_EQ(std::string::npos, r.err.find("WAVE file")) << r.err;
-    // One with a data track, which no WAVE file holds, is said to be wrong.
+    // One with a data track, which no WAVE file holds, is refused.
     d.tracks[1].control = 0x4;
     r = sheet("--cue --image album.wav " + scan(d));
-    EXPECT_EQ(0, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("qscan-sheet: track 2 is a data track, which a WAVE file cannot hold: "
-                                            "name an image of raw sectors (.bin) for this disc\n"))
-        << r.err;
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("qscan-sheet: track 2 is a data track, which an image of audio in a WAVE file cannot hold: name an image "
+              "of raw 2352-byte sectors\n",
+              r.err);
 }
 
 TEST_F(SheetTest, TextForAPerson) {

@@ -181,6 +181,7 @@ struct drive_state {
     std::chrono::steady_clock::time_point paced_from;
     uint64_t paced_sectors = 0;
     bool loaded = false;
+    std::string refused;  // why there is no drive D: (its settings were refused), or ""
     bool gone = false;  // a READ CD met FAULT_NOT_READY: the disc is gone for every other command
     emulated_disc disc;
     bool toc_looked_for = false;  // the disc's Q frames were searched for its table of contents
@@ -327,7 +328,7 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                    DWORD flags_and_attributes, HANDLE template_file) {
     one_call lock(calls);
     ++drive().counts.opens;
-    bool ok = is_drive_d(device_path_letter(file_name)) &&
+    bool ok = drive().refused.empty() && is_drive_d(device_path_letter(file_name)) &&
               is_drive_open(desired_access, share_mode, security_attributes, creation_disposition,
                             flags_and_attributes, template_file);
     return ok ? (HANDLE)&device_object : INVALID_HANDLE_VALUE;
@@ -963,6 +964,10 @@ void emulated_reset() {
     drive() = drive_state{};
 }
 
+void emulated_refuse_drive(const char* why) {
+    drive().refused = why;
+}
+
 void emulated_set_max_sectors(unsigned sectors) {
     drive().max_sectors = sectors;
 }
@@ -988,8 +993,12 @@ DWORD GetTickCount(void) {
     return (DWORD)(now + drive().slept_ms);
 }
 
-bool open_failure_reason(char*, unsigned) {
-    return false;  // the emulated drive opens whenever the name is D:
+bool open_failure_reason(char* text, unsigned size) {
+    one_call lock(calls);
+    if (drive().refused.empty())
+        return false;  // the emulated drive opens whenever the name is D:
+    snprintf(text, size, "%s", drive().refused.c_str());
+    return true;
 }
 
 bool platform_open_path(const char*, void**) {

@@ -210,6 +210,10 @@ const emulated_counters* emulated_counts();
 // Back to the start: empty strict drive, no faults, no calls seen, no limit.
 void emulated_reset();
 
+// No drive D: until the next reset: opening it fails, and the platform's
+// reason for the refused open is `why`.
+void emulated_refuse_drive(const char* why);
+
 // How far Sleep has moved the drive's clock, which GetTickCount reads: the
 // emulated platform waits for nothing, so that a drive becoming ready is
 // waited for at once.

@@ -6,10 +6,14 @@
 #include "sheet/qscan.h"
 
 // Empties the drive, then loads it anew; 0, or 1 after a message on
-// standard error.
+// standard error, and then there is no drive D: to read (a test whose
+// settings are wrong must not read the sample disc in their place).
 extern "C" QSCAN_API int qscan_emulated_reload(void) {
     emulated_reset();
-    return emulated_environment("libqscan-emu");
+    if (emulated_environment("libqscan-emu") == 0)
+        return 0;
+    emulated_refuse_drive("libqscan-emu: the QSCAN_EMULATED_* variables were refused (standard error says why)");
+    return 1;
 }
 
 namespace {

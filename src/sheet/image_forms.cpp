@@ -71,6 +71,18 @@ std::string disc_point(uint32_t block) {
     return "disc time " + std::string(time) + " (block " + std::to_string(block) + ")";
 }
 
+bool image_holds(const std::vector<image_track>& tracks, const char* image_name, std::string* why) {
+    if (!image_is_wave(image_name))
+        return true;
+    for (const image_track& t : tracks)
+        if (t.t->control & CONTROL_DATA) {
+            *why = "track " + std::to_string(t.number) + " is a data track, which an image of audio in a WAVE file "
+                   "cannot hold: name an image of raw 2352-byte sectors";
+            return false;
+        }
+    return true;
+}
+
 std::vector<image_track> image_tracks(const sheet* s, const image_form* form, std::string* notes) {
     std::vector<image_track> tracks;
     bool any = false;

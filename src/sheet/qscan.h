@@ -71,14 +71,17 @@ typedef struct qscan_error {
 
 typedef struct qscan_disc qscan_disc;
 
-/* Called as a drive's blocks are read: `done` blocks of some `total` (which
- * grows where the read needs more than it planned; the last call has done
- * equal to total, once every block is in), `what` the words for what is
- * read now ("reading track 3's codes", QSCAN_READING_WHOLE_DISC). The first
- * call, before the table of contents is read, has done and total 0. Return
- * nonzero to stop the read: it then fails with QSCAN_ERROR_STOPPED. While
- * the drive becomes ready, `what` is QSCAN_WAITING (done and total 0), and
- * the answer is not heard: the drive is given the time it takes. */
+/* Called as a drive's blocks are read: `done` blocks of some `total`, the
+ * blocks the read plans to need, which changes as it learns more (more
+ * where a start needs a longer look, fewer where it needs less); `what` the
+ * words for what is read now ("reading track 3's codes",
+ * QSCAN_READING_WHOLE_DISC). The first call, before the table of contents
+ * is read, has done and total 0; the last, once every block is in, has done
+ * equal to total. Return nonzero to stop the read: it then fails with
+ * QSCAN_ERROR_STOPPED; asked on the last call, when nothing is left to
+ * read, the stop is not heard. While the drive becomes ready, `what` is
+ * QSCAN_WAITING (done and total 0), and the answer is not heard either:
+ * the drive is given the time it takes. */
 #define QSCAN_READING_WHOLE_DISC "reading the whole disc"
 #define QSCAN_WAITING "waiting for the drive"
 typedef int (*qscan_progress_fn)(void* context, unsigned long long done, unsigned long long total, const char* what);

@@ -387,20 +387,16 @@ int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** 
                     "an image name must not be empty or hold a quote or a control character: %s", image);
     return guarded(p.e, [&] {
         std::string out, said, why;
+        int written = IMAGE_FORM_WRITTEN;
         switch (form) {
         case QSCAN_FORM_CUE:
-            if (!write_cue(&disc->d, image, &out, &said))
-                return no_track(p.e, &disc->d.s, "cue sheet");
-            break;
         case QSCAN_FORM_TOC:
-            switch (write_toc_file(&disc->d, image, &out, &said, &why)) {
-            case TOC_NO_TRACK:
-                return no_track(p.e, &disc->d.s, "TOC file");
-            case TOC_IMAGE_UNFIT:
+            written = form == QSCAN_FORM_CUE ? write_cue(&disc->d, image, &out, &said, &why)
+                                             : write_toc_file(&disc->d, image, &out, &said, &why);
+            if (written == IMAGE_FORM_NO_TRACK)
+                return no_track(p.e, &disc->d.s, form == QSCAN_FORM_CUE ? "cue sheet" : "TOC file");
+            if (written == IMAGE_FORM_UNFIT)
                 return fail(p.e, QSCAN_ERROR_ARGUMENT, "%s", why.c_str());
-            default:
-                break;
-            }
             break;
         case QSCAN_FORM_JSON:
             write_json(&disc->d, &out);

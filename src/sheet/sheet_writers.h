@@ -14,20 +14,21 @@
 // thing a person must not miss.
 void write_text(const disc_sheet* d, std::string* out);
 
-// A cue sheet for the image `image_name` holding the disc from block 0, of
-// the tracks it can hold, and on `notes` a line for each thing the cue sheet
-// cannot say: a track left out, track numbers not seen, an index point that
-// is not exact. Returns false, writing nothing, when there are none.
-bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes);
+// What writing a form of an image of the disc gives: IMAGE_FORM_WRITTEN;
+// IMAGE_FORM_NO_TRACK, writing nothing, when it can hold no track; or
+// IMAGE_FORM_UNFIT, writing nothing, with *why, when the image cannot hold
+// the disc (a WAVE file, audio alone, for a disc with a data track).
+enum { IMAGE_FORM_WRITTEN, IMAGE_FORM_NO_TRACK, IMAGE_FORM_UNFIT };
+
+// A cue sheet for the image `image_name` (raw sectors from block 0; audio
+// alone in a WAVE file) holding the disc from block 0, of the tracks it can
+// hold, and on `notes` a line for each thing the cue sheet cannot say: a
+// track left out, track numbers not seen, an index point that is not exact.
+int write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes, std::string* why);
 
 // A TOC file for burning a copy of the disc from the image the cue sheet
-// describes, `image_name` (raw sectors from block 0; audio alone in a WAVE
-// file), of the tracks it can hold; on `notes` a line for each thing it
-// cannot say (as the cue sheet's, and CD-Text blocks left out). Returns
-// TOC_WRITTEN; or TOC_NO_TRACK, writing nothing, when it can hold no
-// track; or TOC_IMAGE_UNFIT, writing nothing, with *why, when the image
-// cannot hold the disc.
-enum { TOC_WRITTEN, TOC_NO_TRACK, TOC_IMAGE_UNFIT };
+// describes, of the tracks it can hold; on `notes` a line for each thing it
+// cannot say (as the cue sheet's, and CD-Text blocks left out).
 int write_toc_file(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes,
                    std::string* why);
 
@@ -75,6 +76,10 @@ struct image_track {
 // known, a pregap no frame shows, an index point not exact or moved. Empty,
 // with no notes, when it can hold no track.
 std::vector<image_track> image_tracks(const sheet* s, const image_form* form, std::string* notes);
+
+// Whether an image named `image_name` can hold the tracks: a WAVE file holds
+// no data track (*why says so).
+bool image_holds(const std::vector<image_track>& tracks, const char* image_name, std::string* why);
 
 // A track's mode as the form names it.
 const char* image_track_mode(const image_form* form, const sheet_track* t);

@@ -24,14 +24,18 @@ const image_form CUE_SHEET = {"cue sheet", "the cue sheet numbers its tracks as 
 
 }  // namespace
 
-bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes) {
+int write_cue(const disc_sheet* d, const char* image_name, std::string* out, std::string* notes, std::string* why) {
     const sheet* s = &d->s;
-    std::vector<image_track> tracks = image_tracks(s, &CUE_SHEET, notes);
+    std::string said;
+    std::vector<image_track> tracks = image_tracks(s, &CUE_SHEET, &said);
     if (tracks.empty())
-        return false;
+        return IMAGE_FORM_NO_TRACK;
+    if (!image_holds(tracks, image_name, why))
+        return IMAGE_FORM_UNFIT;
+    *notes += said;
     disc_ids ids;
-    std::string why;
-    if (sheet_ids(d, &ids, &why))
+    std::string no_ids;
+    if (sheet_ids(d, &ids, &no_ids))
         put(out, "REM DISCID %s\n", ids.freedb.c_str());  // as rippers write it
     const sheet_code* mcn = image_mcn(s, notes);
     if (mcn != NULL)
@@ -40,14 +44,10 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
     std::string none;
     const cd_text_block* texts = sheet_cd_text(d, &text, &none) ? first_readable_block(&text) : NULL;
     write_cd_texts(texts, 0, "", out);
-    bool wave = image_is_wave(image_name);
-    put(out, "FILE \"%s\" %s\n", image_name, wave ? "WAVE" : "BINARY");
+    put(out, "FILE \"%s\" %s\n", image_name, image_is_wave(image_name) ? "WAVE" : "BINARY");
     for (const image_track& track : tracks) {
         const sheet_track* t = track.t;
         put(out, "  TRACK %02d %s\n", track.number, image_track_mode(&CUE_SHEET, t));
-        if (wave && (t->control & CONTROL_DATA))
-            put(notes, "track %d is a data track, which a WAVE file cannot hold: name an image of raw sectors "
-                       "(.bin) for this disc\n", track.number);
         write_cd_texts(texts, (unsigned)track.number, "    ", out);
         const char* flags[3];
         int count = track_flags(t, flags);
@@ -67,5 +67,5 @@ bool write_cue(const disc_sheet* d, const char* image_name, std::string* out, st
             put(out, "    INDEX %02d %s\n", p.index, time);
         }
     }
-    return true;
+    return IMAGE_FORM_WRITTEN;
 }

@@ -137,19 +137,15 @@ int write_toc_file(const disc_sheet* d, const char* image_name, std::string* out
     std::string said;
     std::vector<image_track> tracks = image_tracks(s, &TOC_FILE, &said);
     if (tracks.empty())
-        return TOC_NO_TRACK;
+        return IMAGE_FORM_NO_TRACK;
+    if (!image_holds(tracks, image_name, why))
+        return IMAGE_FORM_UNFIT;
     bool wave = image_is_wave(image_name), data = false, mode_2 = false;
-    for (const image_track& t : tracks) {
-        if (!(t.t->control & CONTROL_DATA))
-            continue;
-        data = true;
-        mode_2 = mode_2 || t.t->mode == 2;
-        if (wave) {
-            *why = "track " + std::to_string(t.number) + " is a data track, which an image of audio in a WAVE file "
-                   "cannot hold: name an image of raw 2352-byte sectors";
-            return TOC_IMAGE_UNFIT;
+    for (const image_track& t : tracks)
+        if (t.t->control & CONTROL_DATA) {
+            data = true;
+            mode_2 = mode_2 || t.t->mode == 2;
         }
-    }
     *notes += said;
     put(out, "%s\n", !data ? "CD_DA" : mode_2 ? "CD_ROM_XA" : "CD_ROM");
     const sheet_code* mcn = image_mcn(s, notes);
@@ -198,5 +194,5 @@ int write_toc_file(const disc_sheet* d, const char* image_name, std::string* out
             if (p.index >= 2)  // counted from index 01
                 put(out, "INDEX %s\n", toc_time(p.block - one).c_str());
     }
-    return TOC_WRITTEN;
+    return IMAGE_FORM_WRITTEN;
 }

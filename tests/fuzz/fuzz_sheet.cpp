@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
     std::string text, cue, notes, json, svg, toc, why;
     write_text(&d, &text);
-    write_cue(&d, "disc.bin", &cue, &notes);
+    write_cue(&d, "disc.bin", &cue, &notes, &why);
     write_json(&d, &json);
     write_svg(&d, &svg);
     write_toc_file(&d, "disc.bin", &toc, &notes, &why);
