@@ -1018,7 +1018,9 @@ TEST_F(SheetTest, ScansGoneWrong) {
              EXPECT_EQ(2999, s["tracks"][1]["indexes"][0]["earliest_block"]);
              EXPECT_NE(std::string::npos, text.find("Missing from the scan: blocks 2999 to 3000 (after line 2999)"))
                  << text;
-             EXPECT_NE(std::string::npos, text.find("* Track 2 index 00 may begin as early as block 2999")) << text;
+             EXPECT_NE(std::string::npos, text.find("* Track 2 index 00 may begin as early as block 2999: the blocks "
+                                                    "before block 3001 show no good position frame.\n"))
+                 << text;
          }},
         {"5 lines lost before a catalogue-number frame, which stays after the hole", without_lines(clean, 5020, 5025),
          0, "",

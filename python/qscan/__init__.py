@@ -200,7 +200,7 @@ class Disc:
         if kind not in _native.FORMS:
             raise ValueError(f"qscan: no form {kind!r} (forms: {', '.join(_native.FORMS)})")
         text, length, notes, record = c_void_p(), c_size_t(), c_void_p(), _native.ErrorRecord()
-        rc = _lib.qscan_disc_form(self._handle, _native.FORMS[kind], image.encode("utf-8"), byref(text),
+        rc = _lib.qscan_disc_form(self._handle, _native.FORMS[kind], _c_path(image), byref(text),
                                   byref(length), byref(notes), byref(record))
         if rc != Result.OK:
             raise _error(record)
@@ -288,7 +288,7 @@ def read(device: "str | os.PathLike" = "D:", *, full: bool = False,
             notes.append(_text(line))
 
         handle, record = c_void_p(), _native.ErrorRecord()
-        rc = _lib.qscan_read_drive(os.fsencode(device), _native.READ_FULL if full else 0,
+        rc = _lib.qscan_read_drive(_c_path(device), _native.READ_FULL if full else 0,
                                    _native.PROGRESS_FN(on_progress), _native.NOTE_FN(on_note), None, byref(handle),
                                    byref(record))
     disc = Disc(handle.value) if rc == Result.OK else None
@@ -304,6 +304,15 @@ def read(device: "str | os.PathLike" = "D:", *, full: bool = False,
     return disc
 
 
+def _c_path(path) -> bytes:
+    """A path as the C library takes it; ValueError for one with a NUL
+    byte, which C would cut short there (as open() refuses it)."""
+    encoded = os.fsencode(path)
+    if b"\0" in encoded:
+        raise ValueError("qscan: embedded null byte in " + repr(path))
+    return encoded
+
+
 def read_scan(source) -> Disc:
     """The sheet of a saved scan (qscan -r's report): a path (str or
     os.PathLike), the report's bytes (bytes, bytearray, memoryview), or a
@@ -311,7 +320,7 @@ def read_scan(source) -> Disc:
     no such report or cannot be read."""
     handle, record = c_void_p(), _native.ErrorRecord()
     if isinstance(source, (str, os.PathLike)):
-        rc = _lib.qscan_read_scan_file(os.fsencode(source), byref(handle), byref(record))
+        rc = _lib.qscan_read_scan_file(_c_path(source), byref(handle), byref(record))
     else:
         if hasattr(source, "read"):
             source = source.read()

@@ -151,6 +151,15 @@ def test_a_failed_read_says_what_the_program_says(drive, name, settings, device,
     assert (ran.returncode, ran.stdout, ran.stderr.decode()) == (1, b"", said(e.notes, e))
 
 
+# A NUL byte would cut a C string short: refused, as open() refuses it.
+@pytest.mark.parametrize("call", [lambda: qscan.read("D:\0x"), lambda: qscan.read_scan("sample.q\0junk"),
+                                  lambda: qscan.read("D:").cue("disc\0.bin")],
+                         ids=["a drive", "a saved scan's path", "an image's name"])
+def test_a_nul_in_a_name_is_refused(call):
+    with pytest.raises(ValueError):
+        call()
+
+
 # Settings the emulated drive refuses leave no drive to read: a test set up
 # wrong must not pass on the sample disc read in its place.
 @pytest.mark.parametrize("settings", [{"drive": "bogus"}, {"faults": "zz"}, {"disc": "/no/such/image.bin"}],

@@ -172,9 +172,9 @@ void write_inexact_note(const disc_sheet* d, int n, int i, const sheet_index* in
                 index->earliest);
     } else if (index->earliest < index->block) {
         put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the block%s before block %" PRIu32
-                     " carr%s no position frame.\n", NOT_EXACT, n, i, index->earliest,
+                     " show%s no good position frame.\n", NOT_EXACT, n, i, index->earliest,
                 index->block - index->earliest > 1 ? "s" : "", index->block,
-                index->block - index->earliest > 1 ? "y" : "ies");
+                index->block - index->earliest > 1 ? "" : "s");
     } else {
         put(out, "%c Track %d index %02d may lie a block or so off: the frames at its start are out of "
                      "place or out of order.\n", NOT_EXACT, n, i);
