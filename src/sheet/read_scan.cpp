@@ -103,19 +103,19 @@ struct placer {
         return true;
     }
 
-    // The held lines from `from` on, placed.
-    bool place_held(size_t from) {
-        for (size_t i = from; i < held.size(); ++i)
-            if (!add(held[i]))
+    // The held lines placed where the shift puts them.
+    bool place_held() {
+        for (const line& l : held)
+            if (!add(l))
                 return false;
-        held.resize(from);
+        held.clear();
         return true;
     }
 
     // Every line held placed, a tentative change taken.
     bool settle() {
         waiting = false;
-        return (!tentative || take_change(held.size())) && place_held(0);
+        return (!tentative || take_change(held.size())) && place_held();
     }
 
     // Holds a line; too many held, places them.
@@ -189,7 +189,7 @@ struct placer {
         anchor_disc = p.disc;
         if (tentative && change == 0) {  // frames out of place for a stretch: every line on its block
             tentative = false;
-            return place_held(0) && add(l);
+            return place_held() && add(l);
         }
         if (tentative) {
             if (!take_change(far_at))
@@ -218,7 +218,7 @@ struct placer {
         if (p.disc - ((int64_t)l.index + shift_now()) == offset) {
             anchored = true;
             anchor_disc = p.disc;
-            return tentative ? hold(l) : place_held(0) && add(l);
+            return tentative ? hold(l) : place_held() && add(l);
         }
         waiting = true;
         far_at = held.size();
