@@ -1356,6 +1356,14 @@ TEST_F(SheetTest, CueSheet) {
               r.err);
     r = sheet("--cue --image 'Album.WAV' " + report);
     EXPECT_EQ(std::string::npos, r.err.find("WAVE file")) << r.err;
+    // A CD-Text quote, which no cue field can hold, is written as a single one and said so.
+    emulated_reset();
+    emulated_insert_synth_disc(synth_sample_disc());
+    r = sheet_here({"--cue", "D:"});
+    EXPECT_NE(std::string::npos, r.out.find("    TITLE \"Second 'Best'\"\n")) << r.out;
+    EXPECT_NE(std::string::npos,
+              r.err.find("qscan-sheet: track 2's CD-Text TITLE holds a double quote, written as a single one\n"))
+        << r.err;
     // One with a data track, which no WAVE file holds, is refused.
     d.tracks[1].control = 0x4;
     r = sheet("--cue --image album.wav " + scan(d));

@@ -9,14 +9,20 @@ namespace {
 
 // The first readable CD-Text block's title, performer and songwriter for a
 // track (0: the disc), quoted; a double quote in a text as a single one.
-void write_cd_texts(const cd_text_block* b, unsigned track, const char* indent, std::string* out) {
+void write_cd_texts(const cd_text_block* b, unsigned track, const char* indent, std::string* out, std::string* notes) {
     const struct {
         int kind;
         const char* command;
     } fields[] = {{TEXT_TITLE, "TITLE"}, {TEXT_PERFORMER, "PERFORMER"}, {TEXT_SONGWRITER, "SONGWRITER"}};
-    for (const auto& f : fields)
-        if (b != NULL && !b->text[track][f.kind].empty())
-            put(out, "%s%s \"%s\"\n", indent, f.command, printable(b->text[track][f.kind], '"').c_str());
+    for (const auto& f : fields) {
+        if (b == NULL || b->text[track][f.kind].empty())
+            continue;
+        const std::string& text = b->text[track][f.kind];
+        put(out, "%s%s \"%s\"\n", indent, f.command, printable(text, '"').c_str());
+        if (text.find('"') != std::string::npos)  // a cue field has no way to hold one
+            put(notes, "%s%s's CD-Text %s holds a double quote, written as a single one\n", track == 0 ? "the disc" : "track ",
+                track == 0 ? "" : std::to_string(track).c_str(), f.command);
+    }
 }
 
 const image_form CUE_SHEET = {"cue sheet", "the cue sheet numbers its tracks as the disc does", "INDEX 00",
@@ -43,12 +49,12 @@ int write_cue(const disc_sheet* d, const char* image_name, std::string* out, std
     cd_text text;
     std::string none;
     const cd_text_block* texts = sheet_cd_text(d, &text, &none) ? first_readable_block(&text) : NULL;
-    write_cd_texts(texts, 0, "", out);
+    write_cd_texts(texts, 0, "", out, notes);
     put(out, "FILE \"%s\" %s\n", image_name, image_is_wave(image_name) ? "WAVE" : "BINARY");
     for (const image_track& track : tracks) {
         const sheet_track* t = track.t;
         put(out, "  TRACK %02d %s\n", track.number, image_track_mode(&CUE_SHEET, t));
-        write_cd_texts(texts, (unsigned)track.number, "    ", out);
+        write_cd_texts(texts, (unsigned)track.number, "    ", out, notes);
         const char* flags[3];
         int count = track_flags(t, flags);
         if (count > 0) {
