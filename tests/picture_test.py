@@ -330,6 +330,13 @@ def pictures(work):
     check_lacks(p)
     p.check(p.sheet["read"]["unreadable_blocks"] == 41, f"{p.sheet['read']['unreadable_blocks']} unreadable blocks")
 
+    # A drive that fills code frames in: its codes' lanes hold no frame, and say whose the codes are.
+    p = from_drive("no-codes", [], {"QSCAN_EMULATED_DRIVE": "no-codes"})
+    check_common(p)
+    words = [t.text for t in p.elements if t.tag == SVG + "text" and t.text]
+    for lane in ("ISRCs: no frame read carries them", "catalogue number: no frame read carries it"):
+        p.check(f"the drive's own report gives the {lane}" in words, f"no words in an empty lane: {lane}")
+
     # No subchannel: the tracks as the table of contents gives them, nothing read, CRC errors not counted.
     p = from_drive("no-subchannel", [], {"QSCAN_EMULATED_DRIVE": "no-subchannel"})
     check_common(p)

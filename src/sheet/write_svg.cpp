@@ -11,6 +11,7 @@
 #include <stdarg.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -459,6 +460,31 @@ void write_codes(picture* p, const lacks& l) {
     write_runs(p, other, MARK_OTHER_CODE, ISRC_Y, LANE_HEIGHT, 0, fill(OTHER_CODE));
     write_runs(p, mcn, MARK_MCN, MCN_Y, LANE_HEIGHT, 0, fill(MCN_COLOUR));
     write_runs(p, other_mcn, MARK_OTHER_CODE, MCN_Y, LANE_HEIGHT, 0, fill(OTHER_CODE));
+    // A lane without a frame of codes the sheet has all the same says where
+    // they came from, so that an empty lane is not read as a disc without codes.
+    int isrc_source = -1;
+    for (int n = 1; n <= DISC_TRACKS; ++n) {
+        const sheet_track* t = &s->track[n];
+        if (t->seen && t->isrc >= 0 && t->isrcs.code[t->isrc].source != SOURCE_Q)
+            isrc_source = t->isrcs.code[t->isrc].source;
+    }
+    bool isrc_frames = std::count(own.begin(), own.end(), 1.0) + std::count(other.begin(), other.end(), 1.0) > 0;
+    bool mcn_frames = std::count(mcn.begin(), mcn.end(), 1.0) + std::count(other_mcn.begin(), other_mcn.end(), 1.0) > 0;
+    int mcn_source = s->mcn >= 0 && s->mcns.code[s->mcn].source != SOURCE_Q ? s->mcns.code[s->mcn].source : -1;
+    const struct {
+        int source;
+        bool frames;
+        int y;
+        const char* what;
+    } lanes[] = {{isrc_source, isrc_frames, ISRC_Y, "ISRCs"}, {mcn_source, mcn_frames, MCN_Y, "catalogue number"}};
+    for (const auto& lane : lanes) {
+        if (lane.source < 0 || lane.frames)
+            continue;
+        std::string words = std::string(lane.source == SOURCE_DRIVE ? "the drive's own report" : "CD-Text") +
+                            " gives the " + lane.what + ": no frame read carries " +
+                            (lane.what[0] == 'I' ? "them" : "it");
+        text(&p->body, PLOT_X + 6, lane.y + LANE_HEIGHT / 2.0 + 4, "start", NOTE_SIZE, " fill=\"#555\"", words);
+    }
 }
 
 // A bar chart of a count per second, per pixel column the highest second
