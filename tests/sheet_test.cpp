@@ -1374,18 +1374,70 @@ TEST_F(SheetTest, CueSheet) {
               r.err);
 }
 
+// The text says each thing once: every line a case needs is there, and what
+// another line says already is not.
 TEST_F(SheetTest, TextForAPerson) {
-    run_result r = sheet(scan(isrcs()));
-    EXPECT_EQ(0, r.status);
-    for (const char* line : {
+    // The sheet of the sample disc, with a lead-out, as the given kind of drive reads it.
+    auto from_drive = [](emulated_drive_kind kind, const std::function<void(synth_disc*)>& change) {
+        synth_disc d = with_lead_out(synth_sample_disc());
+        change(&d);
+        emulated_reset();
+        emulated_insert_synth_disc(d);
+        emulated_set_drive_kind(kind);
+        run_result r = sheet_here({"D:"});
+        EXPECT_EQ(0, r.status) << r.err;
+        return r.out;
+    };
+    auto keep = [](synth_disc*) {};
+    struct {
+        const char* name;
+        std::function<std::string()> text;
+        std::vector<std::string> lines;   // each in the text
+        std::vector<std::string> absent;  // none in it
+    } cases[] = {
+        {"codes of other tracks, a track without one, two in one track, a catalogue number of zeros",
+         [&] {
+             run_result r = sheet(scan(isrcs()));
+             EXPECT_EQ(0, r.status);
+             return r.out;
+         },
+         {
              "Catalogue number: 0000000000000\n",
              "  2  00:10.00    600  00:12.00    750   00:08.00  ZZ-QSC-26-00002             0\n",
              "Track 2 also carries ZZ-QSC-26-00001 in 4 frames, blocks 755 to 785 (track 1's code).\n",
              "No ISRC: track 3.\n",
              "The catalogue number is thirteen zeros: the disc carries no real number.\n",
              "Lead-out: not seen; the last track ends where the scan did, after block 2349 (00:33.24)\n",
-         })
-        EXPECT_NE(std::string::npos, r.out.find(line)) << line << r.out;
+         },
+         {}},
+        {"a drive that fills code frames in: one footnote for the catalogue number and the ISRCs",
+         [&] { return from_drive(DRIVE_NO_CODES, keep); },
+         {
+             "Catalogue number: 1234567890128^\n",
+             "  2 00:42.00   3000* 00:44.00   3150  00:45.01 ZZ-QSC-26-00002^            0\n",
+             "^ The drive's own report of the catalogue number and of the track's ISRC (READ SUB-CHANNEL): no Q "
+             "frame read carries either.\n",
+         },
+         {"^ The catalogue number is the drive's own report", "^ The drive's own report of the track's ISRC"}},
+        {"a catalogue number alone the drive's own report",
+         [&] { return from_drive(DRIVE_NO_CODES, [](synth_disc* d) { for (synth_track& t : d->tracks) t.isrc.clear(); }); },
+         {"^ The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries it.\n"},
+         {"ISRC (READ SUB-CHANNEL)"}},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = c.text();
+        for (const std::string& line : c.lines)
+            EXPECT_NE(std::string::npos, text.find(line)) << line << text;
+        for (const std::string& words : c.absent)
+            EXPECT_EQ(std::string::npos, text.find(words)) << words << text;
+        for (const char* mark : {"\n^ ", "\n# "}) {  // a mark's footnote once at most
+            size_t footnotes = 0;
+            for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1))
+                ++footnotes;
+            EXPECT_GE(1u, footnotes) << mark << text;
+        }
+    }
 }
 
 // What qscan-sheet refuses, and how it says so; nothing on standard output.

@@ -310,8 +310,16 @@ void write_source_notes(const disc_sheet* d, std::string* out) {
         drive = drive || mark == FROM_DRIVE;
         cd_text = cd_text || mark == FROM_CD_TEXT;
     }
-    if (drive)
+    // One footnote for the mark, whichever codes carry it.
+    bool drive_mcn = s->mcn >= 0 && s->mcns.code[s->mcn].source == SOURCE_DRIVE;
+    if (drive && drive_mcn)
+        put(out, "%c The drive's own report of the catalogue number and of the track's ISRC (READ SUB-CHANNEL): "
+                     "no Q frame read carries either.\n", FROM_DRIVE);
+    else if (drive)
         put(out, "%c The drive's own report of the track's ISRC (READ SUB-CHANNEL): no Q frame read carries "
+                     "it.\n", FROM_DRIVE);
+    else if (drive_mcn)
+        put(out, "%c The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries "
                      "it.\n", FROM_DRIVE);
     if (cd_text)
         put(out, "%c The track's ISRC as its CD-Text gives it: no Q frame read carries it, and the cue sheet "
@@ -338,9 +346,6 @@ bool all_digits_text(const char* text, int n) {
 void write_mcn_notes(const sheet* s, std::string* out) {
     if (s->mcn < 0)
         return;
-    if (s->mcns.code[s->mcn].source == SOURCE_DRIVE)
-        put(out, "%c The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries "
-                     "it.\n", FROM_DRIVE);
     if (code_is_zero(&s->mcns.code[s->mcn], MCN_LENGTH))
         put(out, "The catalogue number is thirteen zeros: the disc carries no real number.\n");
     else if (!all_digits_text(s->mcns.code[s->mcn].code, MCN_LENGTH))
