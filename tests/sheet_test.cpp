@@ -1377,9 +1377,10 @@ TEST_F(SheetTest, CueSheet) {
 // The text says each thing once: every line a case needs is there, and what
 // another line says already is not.
 TEST_F(SheetTest, TextForAPerson) {
-    // The sheet of the sample disc, with a lead-out, as the given kind of drive reads it.
-    auto from_drive = [](emulated_drive_kind kind, const std::function<void(synth_disc*)>& change) {
-        synth_disc d = with_lead_out(synth_sample_disc());
+    // The sheet of a disc (the sample disc, with a lead-out, changed) as the given kind of drive reads it.
+    auto from_drive = [](emulated_drive_kind kind, const std::function<void(synth_disc*)>& change,
+                         const synth_disc& disc = with_lead_out(synth_sample_disc())) {
+        synth_disc d = disc;
         change(&d);
         emulated_reset();
         emulated_insert_synth_disc(d);
@@ -1423,6 +1424,27 @@ TEST_F(SheetTest, TextForAPerson) {
          [&] { return from_drive(DRIVE_NO_CODES, [](synth_disc* d) { for (synth_track& t : d->tracks) t.isrc.clear(); }); },
          {"^ The catalogue number is the drive's own report (READ SUB-CHANNEL): no Q frame read carries it.\n"},
          {"ISRC (READ SUB-CHANNEL)"}},
+        {"starts the drive's filled-in code frames may put a block late, in one line",
+         [&] { return from_drive(DRIVE_NO_CODES, keep); },
+         {"* Tracks 2, 3 and 4 index 00 may begin a block earlier (as early as blocks 2999, 6525 and 8174): this "
+          "drive fills code frames in with positions of its own, and the one in the block before each may be such.\n"},
+         {"* Track 2", "* Track 3", "* Track 4"}},
+        {"such starts of index 00 and of index 02 and 03, in one line",
+         [&] { return from_drive(DRIVE_NO_CODES, keep, synth_sheet_disc()); },
+         {"* Track 1 index 00 is seen from block 0, where the read starts: a hidden track or a long first pregap, "
+          "which may begin before it.\n",
+          "* Track 1 index 02, track 1 index 03, track 2 index 00, track 3 index 00, track 4 index 00 and track 5 "
+          "index 00 may begin a block earlier (as early as blocks 1799, 2549, 3299, 5849, 7650 and 9737): this "
+          "drive fills code frames in with positions of its own, and the one in the block before each may be such.\n"},
+         {"* Track 2", "* Tracks"}},
+        {"one such start, as before",
+         [&] {
+             return from_drive(DRIVE_NO_CODES, [](synth_disc* d) { d->tracks.resize(2); },
+                               synth_mixed_mode_disc());
+         },
+         {"* Track 2 index 00 may begin as early as block 1199: this drive fills code frames in with positions of "
+          "its own, and the one in the block before may be such.\n"},
+         {}},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);

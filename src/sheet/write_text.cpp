@@ -138,9 +138,73 @@ void write_code_list(const char* code, int length, const sheet_code* c, std::str
                 c->first_block, c->last_block);
 }
 
+// "2, 3 and 4": the items of a list, the last two joined by "and".
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (size_t k = 0; k < items.size(); ++k)
+        text += (k == 0 ? "" : k + 1 == items.size() ? " and " : ", ") + items[k];
+    return text;
+}
+
+// Whether the note for an index that is not exact gives the drive's filled-in
+// code frames as the reason: the same reason wherever it holds, so said once.
+bool filled_in_note(const sheet* s, int n, int i) {
+    const sheet_index* index = &s->track[n].index[i];
+    return s->track[n].seen && index->seen && !index->exact && !index->from_toc && index->filled_in &&
+           !(n == s->first_track && i == 0 && index->block == 0) && !index->may_not_exist;
+}
+
+// Every index the drive's filled-in code frames may have put a block late, in
+// one line: "Tracks 2 and 3 index 00 may begin a block earlier (as early as
+// blocks 2999 and 6525): ...".
+void write_filled_in_note(const sheet* s, std::string* out) {
+    std::vector<const sheet_index*> indexes;
+    std::vector<int> tracks, numbers;
+    for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
+        for (int i = 0; i < SHEET_INDEXES; ++i)
+            if (filled_in_note(s, n, i)) {
+                indexes.push_back(&s->track[n].index[i]);
+                tracks.push_back(n);
+                numbers.push_back(i);
+            }
+    if (indexes.size() == 1) {
+        put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
+                     "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT,
+                tracks[0], numbers[0], indexes[0]->earliest);
+        return;
+    }
+    bool one_index = true, a_block = true;
+    std::vector<std::string> names, earliest;
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        one_index = one_index && numbers[k] == numbers[0];
+        a_block = a_block && indexes[k]->earliest + 1 == indexes[k]->block;
+        earliest.push_back(std::to_string(indexes[k]->earliest));
+    }
+    char number[8];
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        snprintf(number, sizeof number, "%02d", numbers[k]);
+        names.push_back(one_index ? std::to_string(tracks[k])
+                                  : (k == 0 ? "Track " : "track ") + std::to_string(tracks[k]) + " index " + number);
+    }
+    snprintf(number, sizeof number, "%02d", numbers[0]);
+    put(out, "%c %s%s%s may begin %s%s%s: this drive fills code frames in with positions of its own, and the one "
+                 "in the block before each may be such.\n", NOT_EXACT, one_index ? "Tracks " : "",
+            listed(names).c_str(), one_index ? (std::string(" index ") + number).c_str() : "",
+            a_block ? "a block earlier (as early as blocks " : "as early as blocks ", listed(earliest).c_str(),
+            a_block ? ")" : ", in that order");
+}
+
 void write_inexact_note(const disc_sheet* d, int n, int i, const sheet_index* index, std::string* out) {
     const sheet* s = &d->s;
-    if (n == s->first_track && i == 0 && index->block == 0) {
+    if (filled_in_note(s, n, i)) {
+        // Said once, at the first index it holds for.
+        bool first = true;
+        for (int m = s->first_track; m <= n && first; ++m)
+            for (int k = 0; k < (m < n ? SHEET_INDEXES : i) && first; ++k)
+                first = !filled_in_note(s, m, k);
+        if (first)
+            write_filled_in_note(s, out);
+    } else if (n == s->first_track && i == 0 && index->block == 0) {
         if ((int64_t)index->seen_at + s->q_offset <= 0)
             put(out, "%c Track %d index 00 is seen from block 0, where the %s starts: a hidden track or a "
                          "long first pregap, which may begin before it.\n", NOT_EXACT, n, read_word(d));
@@ -166,10 +230,6 @@ void write_inexact_note(const disc_sheet* d, int n, int i, const sheet_index* in
             put(out, ", so track %d's length is %s at least and %s (its row) at most", before, shortest, longest);
         }
         put(out, ".\n");
-    } else if (index->filled_in) {
-        put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
-                     "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT, n, i,
-                index->earliest);
     } else if (index->earliest < index->block) {
         put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the block%s before block %" PRIu32
                      " show%s no good position frame.\n", NOT_EXACT, n, i, index->earliest,
