@@ -277,6 +277,17 @@ void write_no_isrc_line(const disc_sheet* d, std::string* out) {
         put(out, "No ISRC: track%s %s.\n", count > 1 ? "s" : "", numbers.c_str());
 }
 
+// Whether track n's code i is one the line of the ISRC n shares with other
+// tracks names as the one that may be meant: a code of n's own in frames,
+// other than its ISRC and no other track's.
+bool said_with_shared_isrc(const sheet* s, int n, unsigned i) {
+    const sheet_track* t = &s->track[n];
+    int elsewhere;
+    const sheet_code* c = track_isrc(t);
+    return c != NULL && tracks_carrying(s, c->code, n, &elsewhere, 1) > 0 && (int)i != t->isrc &&
+           t->isrcs.code[i].frames > 0 && tracks_carrying(s, t->isrcs.code[i].code, n, &elsewhere, 1) == 0;
+}
+
 // "Tracks 3 and 4 carry the same ISRC ...", once for each code more than one
 // track has, said at its first track; with a code each of them also carries
 // in a run of its own, the one that may be meant.
@@ -297,14 +308,13 @@ void write_shared_isrc(const sheet* s, int n, std::string* out) {
     for (int m : group) {
         const sheet_track* t = &s->track[m];
         for (unsigned i = 0; i < t->isrcs.count; ++i) {
-            int elsewhere;
-            if ((int)i == t->isrc || t->isrcs.code[i].frames == 0 ||
-                tracks_carrying(s, t->isrcs.code[i].code, m, &elsewhere, 1) > 0)
+            if (!said_with_shared_isrc(s, m, i))
                 continue;
             char own[16];
             grouped_isrc(own, &t->isrcs.code[i]);
-            put(out, "; track %d also carries %s in blocks %" PRIu32 " to %" PRIu32 ", which may be the one meant",
-                    m, own, t->isrcs.code[i].first_block, t->isrcs.code[i].last_block);
+            put(out, "; track %d also carries ", m);
+            write_code_list(own, 15, &t->isrcs.code[i], out);
+            put(out, ", which may be the one meant");
         }
     }
     put(out, ".\n");
@@ -326,8 +336,8 @@ void write_track_notes(const disc_sheet* d, int n, std::string* out) {
     }
     write_shared_isrc(s, n, out);
     for (unsigned i = 0; i < t->isrcs.count; ++i) {
-        if ((int)i == t->isrc)
-            continue;
+        if ((int)i == t->isrc || said_with_shared_isrc(s, n, i))
+            continue;  // the track's ISRC, or said in the line of the ISRC it shares
         char other[16];
         grouped_isrc(other, &t->isrcs.code[i]);
         put(out, "Track %d also carries ", n);
