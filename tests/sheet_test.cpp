@@ -1240,6 +1240,26 @@ TEST_F(SheetTest, CodesAsMastered) {
              EXPECT_NE(std::string::npos, text.find("ZZ-QSC-26-00001#")) << text;
              EXPECT_EQ(std::string::npos, cue.find("ISRC ZZQSC")) << cue;
              EXPECT_EQ(std::string::npos, text.find("No ISRC")) << text;
+             // Each code once, in its row, and one footnote for the mark.
+             for (const char* code : {"00001", "00002", "00003", "00004"})
+                 EXPECT_EQ(text.find(code), text.rfind(code)) << code << text;
+             EXPECT_NE(std::string::npos, text.find("\n# The track's ISRC as its CD-Text gives it: no Q frame read "
+                                                    "carries it, and the cue sheet leaves it out.\n"))
+                 << text;
+             EXPECT_EQ(text.find("\n# "), text.rfind("\n# ")) << text;
+             EXPECT_EQ(4u, s["cd_text"]["codes_against_q"].size());  // still every difference, for scripts
+         }},
+        {"one track's ISRC only in CD-Text",
+         [](synth_disc* d) {
+             for (const synth_track& t : d->tracks)
+                 d->text[0].isrcs.push_back(t.isrc);
+             d->tracks[1].isrc.clear();
+         },
+         [](const json&, const std::string& text, const std::string&) {
+             EXPECT_NE(std::string::npos, text.find("ZZ-QSC-26-00002#")) << text;
+             EXPECT_EQ(text.find("00002"), text.rfind("00002")) << text;
+             EXPECT_EQ(std::string::npos, text.find("Track 2: CD-Text gives")) << text;
+             EXPECT_NE(std::string::npos, text.find("\n# The track's ISRC as its CD-Text gives it")) << text;
          }},
         {"no track with an ISRC", [](synth_disc* d) { for (synth_track& t : d->tracks) t.isrc.clear(); },
          [](const json&, const std::string& text, const std::string&) {

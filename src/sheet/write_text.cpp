@@ -678,6 +678,12 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, std::string* out) 
     else if (codes && only_lost)
         put(out, "CD-Text's other codes agree with the Q frames'.\n");
     for (const code_difference& d : differences) {
+        // A code the table shows as CD-Text's ('#'), whose footnote says no Q frame carries it.
+        const sheet_code* shown = d.track > 0 ? track_isrc(&s->track[d.track]) : NULL;
+        char as_q[ISRC_LENGTH];
+        if (!d.lost && d.q.empty() && shown != NULL && shown->source == SOURCE_CD_TEXT &&
+            cd_text_code_as_q(d.cd_text, ISRC_LENGTH, as_q) && memcmp(as_q, shown->code, ISRC_LENGTH) == 0)
+            continue;
         std::string whose = d.track == 0 ? "The disc" : "Track " + std::to_string(d.track);
         const char* kind = d.track == 0 ? "UPC/EAN" : "ISRC";
         if (d.lost)
