@@ -1459,6 +1459,29 @@ TEST_F(SheetTest, TextForAPerson) {
           "index 00 may begin a block earlier (as early as blocks 1799, 2549, 3299, 5849, 7650 and 9737): this "
           "drive fills code frames in with positions of its own, and the one in the block before each may be such.\n"},
          {"* Track 2", "* Tracks"}},
+        {"a saved scan without a code frame, in one line",
+         [&] {
+             synth_disc d = with_lead_out(synth_sample_disc());
+             d.mcn.clear();
+             for (synth_track& t : d.tracks)
+                 t.isrc.clear();
+             return sheet("'" + scan(d) + "'").out;
+         },
+         {"No frame of the scan carries a catalogue number or an ISRC: the disc carries none, or the drive filled "
+          "its code frames in with positions of its own (then each start may lie a block earlier, and qscan-sheet "
+          "D: asks such a drive for its codes).\n"},
+         {"No ISRC", "No track carries an ISRC"}},
+        {"such a scan that ends in a track, in one line too",
+         [&] {
+             synth_disc d = with_lead_out(synth_sample_disc());
+             d.mcn.clear();
+             for (synth_track& t : d.tracks)
+                 t.isrc.clear();
+             return sheet("'" + file("cut.q", slurp(scan(d)).substr(0, 7000 * 37)) + "'").out;
+         },
+         {"No frame of the scan carries a catalogue number or an ISRC",
+          "Lead-out: not seen; the last track ends where the scan did, after block 6999 (01:35.24)\n"},
+         {"No ISRC", "No track carries an ISRC", "no ISRC in the blocks read"}},
         {"one such start, as before",
          [&] {
              return from_drive(DRIVE_NO_CODES, [](synth_disc* d) { d->tracks.resize(2); },

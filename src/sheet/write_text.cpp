@@ -241,6 +241,23 @@ void write_inexact_note(const disc_sheet* d, int n, int i, const sheet_index* in
     }
 }
 
+// Whether any frame of a track carried an ISRC.
+bool any_isrc_frame(const sheet* s) {
+    for (int n = 1; n <= DISC_TRACKS; ++n)
+        for (unsigned i = 0; i < s->track[n].isrcs.count; ++i)
+            if (s->track[n].isrcs.code[i].frames > 0)
+                return true;
+    return s->isrc_outside > 0;
+}
+
+// Whether a saved scan has position frames and not one code frame: said in
+// one line, which the lines for tracks without an ISRC would only repeat.
+bool no_code_frame(const disc_sheet* d) {
+    const sheet* s = &d->s;
+    return !s->codes_filled_in && d->reading.method == SHEET_FROM_REPORT && s->good_frames > 0 &&
+           s->mcns.count == 0 && !any_isrc_frame(s);
+}
+
 // Whether a track's ISRC is a fact of the disc or only of the blocks read:
 // a last track the scan or read ends in, before the lead-out.
 bool cut_off(const disc_sheet* d, int n) {
@@ -324,7 +341,7 @@ void write_track_notes(const disc_sheet* d, int n, std::string* out) {
     const sheet* s = &d->s;
     const sheet_track* t = &s->track[n];
     const sheet_code* isrc = track_isrc(t);
-    if (isrc == NULL && cut_off(d, n) && !(t->control & CONTROL_DATA)) {
+    if (isrc == NULL && cut_off(d, n) && !(t->control & CONTROL_DATA) && !no_code_frame(d)) {
         put(out, "Track %d: no ISRC in the blocks read (the %s ends in it).\n", n,
                 read_word(d));
     } else if (isrc != NULL && code_is_zero(isrc, ISRC_LENGTH)) {
@@ -362,15 +379,6 @@ void write_track_notes(const disc_sheet* d, int n, std::string* out) {
                      "MODE1/2352).\n", n);
 }
 
-// Whether any frame of a track carried an ISRC.
-bool any_isrc_frame(const sheet* s) {
-    for (int n = 1; n <= DISC_TRACKS; ++n)
-        for (unsigned i = 0; i < s->track[n].isrcs.count; ++i)
-            if (s->track[n].isrcs.code[i].frames > 0)
-                return true;
-    return s->isrc_outside > 0;
-}
-
 // What the marks after a code and the table of contents' index points mean.
 void write_source_notes(const disc_sheet* d, std::string* out) {
     const sheet* s = &d->s;
@@ -400,7 +408,7 @@ void write_source_notes(const disc_sheet* d, std::string* out) {
     if (s->codes_filled_in)
         put(out, "This drive fills code frames in with positions of its own: each code is its own report, one a "
                      "track, so a second code in a track cannot be seen.\n");
-    else if (d->reading.method == SHEET_FROM_REPORT && s->good_frames > 0 && s->mcns.count == 0 && !any_isrc_frame(s))
+    else if (no_code_frame(d))
         put(out, "No frame of the scan carries a catalogue number or an ISRC: the disc carries none, or the drive "
                      "filled its code frames in with positions of its own (then each start may lie a block earlier, "
                      "and qscan-sheet D: asks such a drive for its codes).\n");
@@ -798,7 +806,8 @@ void write_text(const disc_sheet* d, std::string* out) {
     if (have_text)
         write_cd_text_notes(s, &text, out);
     write_source_notes(d, out);
-    write_no_isrc_line(d, out);
+    if (!no_code_frame(d))
+        write_no_isrc_line(d, out);
     for (int n = s->first_track; n <= s->last_track && n > 0; ++n)
         if (s->track[n].seen)
             write_track_notes(d, n, out);
