@@ -1165,6 +1165,15 @@ TEST_F(SheetTest, CodesAsMastered) {
              EXPECT_EQ(std::string::npos, text.find("CD-Text gives ISRC \"\"")) << text;
          },
          3},
+        {"CD-Text with ISRCs for some tracks alone: none for the others, not \"\"",
+         [](synth_disc* d) {
+             d->text[0].isrcs = {d->tracks[0].isrc, "", d->tracks[2].isrc, d->tracks[3].isrc};
+         },
+         [](const json&, const std::string& text, const std::string&) {
+             EXPECT_NE(std::string::npos, text.find("Track 2: CD-Text gives no ISRC, the Q frames \"ZZQSC2600002\".\n"))
+                 << text;
+             EXPECT_EQ(std::string::npos, text.find("\"\"")) << text;
+         }},
         {"a track whose own code fills its first second, the next track's the rest",
          [](synth_disc* d) {
              d->tracks[2].second_isrc = d->tracks[3].isrc;
@@ -1438,8 +1447,8 @@ TEST_F(SheetTest, TextForAPerson) {
          {
              "Catalogue number: 1234567890128^\n",
              "  2 00:42.00   3000* 00:44.00   3150  00:45.01 ZZ-QSC-26-00002^            0\n",
-             "^ The drive's own report of the catalogue number and of the track's ISRC (READ SUB-CHANNEL): no Q "
-             "frame read carries either.\n",
+             "^ The drive's own report of the catalogue number and of the ISRCs marked so (READ SUB-CHANNEL): no "
+             "Q frame read carries them.\n",
          },
          {"^ The catalogue number is the drive's own report", "^ The drive's own report of the track's ISRC"}},
         {"a catalogue number alone the drive's own report",
@@ -1448,16 +1457,16 @@ TEST_F(SheetTest, TextForAPerson) {
          {"ISRC (READ SUB-CHANNEL)"}},
         {"starts the drive's filled-in code frames may put a block late, in one line",
          [&] { return from_drive(DRIVE_NO_CODES, keep); },
-         {"* Tracks 2, 3 and 4 index 00 may begin a block earlier (as early as blocks 2999, 6525 and 8174): this "
-          "drive fills code frames in with positions of its own, and the one in the block before each may be such.\n"},
+         {"* Tracks 2, 3 and 4 index 00 may begin a block earlier (as early as blocks 2999, 6525 and 8174): the "
+          "frame in the block before each may be a code frame the drive filled in with a position.\n"},
          {"* Track 2", "* Track 3", "* Track 4"}},
         {"such starts of index 00 and of index 02 and 03, in one line",
          [&] { return from_drive(DRIVE_NO_CODES, keep, synth_sheet_disc()); },
          {"* Track 1 index 00 is seen from block 0, where the read starts: a hidden track or a long first pregap, "
           "which may begin before it.\n",
           "* Track 1 index 02, track 1 index 03, track 2 index 00, track 3 index 00, track 4 index 00 and track 5 "
-          "index 00 may begin a block earlier (as early as blocks 1799, 2549, 3299, 5849, 7650 and 9737): this "
-          "drive fills code frames in with positions of its own, and the one in the block before each may be such.\n"},
+          "index 00 may begin a block earlier (as early as blocks 1799, 2549, 3299, 5849, 7650 and 9737): the "
+          "frame in the block before each may be a code frame the drive filled in with a position.\n"},
          {"* Track 2", "* Tracks"}},
         {"a saved scan without a code frame, in one line",
          [&] {
@@ -1487,8 +1496,8 @@ TEST_F(SheetTest, TextForAPerson) {
              return from_drive(DRIVE_NO_CODES, [](synth_disc* d) { d->tracks.resize(2); },
                                synth_mixed_mode_disc());
          },
-         {"* Track 2 index 00 may begin as early as block 1199: this drive fills code frames in with positions of "
-          "its own, and the one in the block before may be such.\n"},
+         {"* Track 2 index 00 may begin as early as block 1199: the frame in the block before may be a code frame "
+          "the drive filled in with a position.\n"},
          {}},
     };
     for (auto& c : cases) {

@@ -168,8 +168,8 @@ void write_filled_in_note(const sheet* s, std::string* out) {
                 numbers.push_back(i);
             }
     if (indexes.size() == 1) {
-        put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": this drive fills code frames "
-                     "in with positions of its own, and the one in the block before may be such.\n", NOT_EXACT,
+        put(out, "%c Track %d index %02d may begin as early as block %" PRIu32 ": the frame in the block before "
+                     "may be a code frame the drive filled in with a position.\n", NOT_EXACT,
                 tracks[0], numbers[0], indexes[0]->earliest);
         return;
     }
@@ -187,8 +187,8 @@ void write_filled_in_note(const sheet* s, std::string* out) {
                                   : (k == 0 ? "Track " : "track ") + std::to_string(tracks[k]) + " index " + number);
     }
     snprintf(number, sizeof number, "%02d", numbers[0]);
-    put(out, "%c %s%s%s may begin %s%s%s: this drive fills code frames in with positions of its own, and the one "
-                 "in the block before each may be such.\n", NOT_EXACT, one_index ? "Tracks " : "",
+    put(out, "%c %s%s%s may begin %s%s%s: the frame in the block before each may be "
+                 "a code frame the drive filled in with a position.\n", NOT_EXACT, one_index ? "Tracks " : "",
             listed(names).c_str(), one_index ? (std::string(" index ") + number).c_str() : "",
             a_block ? "a block earlier (as early as blocks " : "as early as blocks ", listed(earliest).c_str(),
             a_block ? ")" : ", in that order");
@@ -391,8 +391,8 @@ void write_source_notes(const disc_sheet* d, std::string* out) {
     // One footnote for the mark, whichever codes carry it.
     bool drive_mcn = s->mcn >= 0 && s->mcns.code[s->mcn].source == SOURCE_DRIVE;
     if (drive && drive_mcn)
-        put(out, "%c The drive's own report of the catalogue number and of the track's ISRC (READ SUB-CHANNEL): "
-                     "no Q frame read carries either.\n", FROM_DRIVE);
+        put(out, "%c The drive's own report of the catalogue number and of the ISRCs marked so (READ "
+                     "SUB-CHANNEL): no Q frame read carries them.\n", FROM_DRIVE);
     else if (drive)
         put(out, "%c The drive's own report of the track's ISRC (READ SUB-CHANNEL): no Q frame read carries "
                      "it.\n", FROM_DRIVE);
@@ -697,6 +697,8 @@ void write_cd_text_notes(const sheet* s, const cd_text* text, std::string* out) 
         if (d.lost)
             put(out, "%s: CD-Text's %s is lost (a damaged pack), so it is not set against the Q frames' %s.\n",
                     whose.c_str(), kind, d.track == 0 ? "catalogue number" : "code");
+        else if (d.cd_text.empty())  // CD-Text gives codes for other tracks, none for this one
+            put(out, "%s: CD-Text gives no %s, the Q frames \"%s\".\n", whose.c_str(), kind, d.q.c_str());
         else
             put(out, "%s: CD-Text gives %s \"%s\", the Q frames %s%s%s.\n", whose.c_str(), kind,
                     printable(d.cd_text).c_str(), d.q.empty() ? "none" : "\"", d.q.c_str(), d.q.empty() ? "" : "\"");
