@@ -2,6 +2,12 @@
 # header, pkg-config file and example, the Python module, the manual pages)
 # on Linux; a .zip (qscan.exe, qscan-sheet.exe, qscan.dll with its header
 # and import library, a short README) for Windows.
+
+# A library in its architecture's folder, as Debian keeps them
+# (lib/x86_64-linux-gnu), under whatever prefix.
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT WIN32)
+  set(CMAKE_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}" CACHE PATH "Object code libraries (LIBDIR)")
+endif()
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME qscan)
@@ -27,8 +33,18 @@ else()
   string(REGEX REPLACE "/$" "" QSCAN_PC_PREFIX "${QSCAN_PC_PREFIX}")
   configure_file(cmake/qscan.pc.in qscan.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/qscan.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-  install(FILES doc/qscan.1 doc/qscan-sheet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES doc/qscan.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+  # Manual pages gzipped, as Debian installs them (-n: the same bytes every build).
+  find_program(QSCAN_GZIP gzip REQUIRED)
+  foreach(page qscan.1 qscan-sheet.1 qscan.3)
+    string(REGEX REPLACE ".*\\." "" section "${page}")
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+                       COMMAND ${QSCAN_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/doc/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+                       DEPENDS ${PROJECT_SOURCE_DIR}/doc/${page} VERBATIM)
+    list(APPEND QSCAN_MAN_PAGES ${PROJECT_BINARY_DIR}/man/${page}.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${QSCAN_MAN_PAGES})
   install(FILES doc/example.c DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The Python module where Debian's python3 looks for packages of the system.
   install(FILES python/qscan/__init__.py python/qscan/_native.py DESTINATION lib/python3/dist-packages/qscan)
