@@ -132,18 +132,18 @@ enum qscan_form {
     QSCAN_FORM_TOC    /* a TOC file for burning a copy from that image (from version 2) */
 };
 
+/* Whether `image` may be named in a cue sheet or TOC file: not empty, no
+ * quote, no control character (from version 2). */
+QSCAN_API int qscan_image_name_usable(const char* image);
+
 /* A form of the sheet, as qscan-sheet writes it: *text (and *length, if not
  * NULL) gets a new string, freed with qscan_free; `image` names the image a
  * cue sheet or TOC file is for (NULL: "disc.bin"; a name ending in ".wav",
  * in any case, is audio in a WAVE file, any other raw 2352-byte sectors);
  * *notes (if not NULL) gets what such a form cannot say, lines parted by
  * '\n', freed with qscan_free. A cue sheet or TOC file of a disc with no
- * track whose index 01 was seen fails with QSCAN_ERROR_NO_TRACK; a TOC file
- * of a disc with data tracks for a WAVE image with QSCAN_ERROR_ARGUMENT. */
-/* Whether `image` may be named in a cue sheet or TOC file: not empty, no
- * quote, no control character (from version 2). */
-QSCAN_API int qscan_image_name_usable(const char* image);
-
+ * track whose index 01 was seen fails with QSCAN_ERROR_NO_TRACK; one of a
+ * disc with data tracks for a WAVE image with QSCAN_ERROR_ARGUMENT. */
 QSCAN_API int qscan_disc_form(const qscan_disc* disc, int form, const char* image, char** text, size_t* length,
                               char** notes, qscan_error* error);
 
