@@ -135,6 +135,25 @@ bool confirms(const position* next, const position* pending) {
     return next->order >= pending->order && next->disc - pending->disc == (int64_t)next->block - pending->block;
 }
 
+void consider(sheet* s, const position* p);
+
+// The first frame waiting believed (`agreed`) or stray; the frames that
+// waited behind it are then taken again as they come, in their order.
+void decide_first(sheet* s, bool agreed) {
+    position first = s->pending[0];
+    position between[SHEET_AGREEING_UNCHECKED - 2];
+    unsigned n = s->waiting - 1;
+    for (unsigned i = 0; i < n; ++i)
+        between[i] = s->pending[i + 1];
+    s->waiting = 0;
+    if (agreed)
+        accept(s, &first);
+    else
+        reject(s, &first);
+    for (unsigned i = 0; i < n; ++i)
+        consider(s, &between[i]);
+}
+
 // Takes a good position frame as the evidence rules say: one that shows
 // nothing new is believed; one that shows something new waits until
 // s->agreeing frames in all (itself included) agree with it, and is then
@@ -147,18 +166,7 @@ void consider(sheet* s, const position* p) {
             s->pending[s->waiting++] = *p;
             return;
         }
-        position first = s->pending[0];
-        position between[SHEET_AGREEING_UNCHECKED - 2];
-        unsigned n = s->waiting - 1;
-        for (unsigned i = 0; i < n; ++i)
-            between[i] = s->pending[i + 1];
-        s->waiting = 0;
-        if (agrees)
-            accept(s, &first);
-        else
-            reject(s, &first);
-        for (unsigned i = 0; i < n; ++i)
-            consider(s, &between[i]);
+        decide_first(s, agrees);
         consider(s, p);
         return;
     }
@@ -217,17 +225,8 @@ void release_held(sheet* s, int track) {
 // At the end of the blocks nothing more can agree: what waits is stray, and
 // the frames that agreed with it are taken as they come.
 void resolve_at_end(sheet* s) {
-    while (s->waiting > 0) {
-        position first = s->pending[0];
-        position between[SHEET_AGREEING_UNCHECKED - 2];
-        unsigned n = s->waiting - 1;
-        for (unsigned i = 0; i < n; ++i)
-            between[i] = s->pending[i + 1];
-        s->waiting = 0;
-        reject(s, &first);
-        for (unsigned i = 0; i < n; ++i)
-            consider(s, &between[i]);
-    }
+    while (s->waiting > 0)
+        decide_first(s, false);
 }
 
 void sheet_start(sheet* s) {

@@ -468,8 +468,10 @@ void write_codes(picture* p, const lacks& l) {
         if (t->seen && t->isrc >= 0 && t->isrcs.code[t->isrc].source != SOURCE_Q)
             isrc_source = t->isrcs.code[t->isrc].source;
     }
-    bool isrc_frames = std::count(own.begin(), own.end(), 1.0) + std::count(other.begin(), other.end(), 1.0) > 0;
-    bool mcn_frames = std::count(mcn.begin(), mcn.end(), 1.0) + std::count(other_mcn.begin(), other_mcn.end(), 1.0) > 0;
+    auto marked = [](const std::vector<double>& columns) {
+        return std::find(columns.begin(), columns.end(), 1.0) != columns.end();
+    };
+    bool isrc_frames = marked(own) || marked(other), mcn_frames = marked(mcn) || marked(other_mcn);
     int mcn_source = s->mcn >= 0 && s->mcns.code[s->mcn].source != SOURCE_Q ? s->mcns.code[s->mcn].source : -1;
     const struct {
         int source;
